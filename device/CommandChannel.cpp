@@ -1,0 +1,66 @@
+#include "CommandChannel.h"
+
+#include <hidapi.h>
+
+#include <cstring>
+
+namespace {
+
+// A read that does not deliver a whole reply leaves `reply` as it was, so a caller never sees a
+// reply that is half old, half new.
+bool readInto(hid_device *device, std::uint8_t (&reply)[kReplySize])
+{
+    std::uint8_t incoming[kReplySize];
+    if (hid_read_timeout(device, incoming, kReplySize, kReplyTimeoutMs) != kReplySize)
+        return true;
+    std::memcpy(reply, incoming, kReplySize);
+    return false;
+}
+
+} // namespace
+
+CommandChannel::CommandChannel() : reply{}, report{}, command(report + 1)
+{
+    // The report id never changes: the ControlPanel uses unnumbered reports.
+    report[0] = 0;
+}
+
+CommandChannel::~CommandChannel()
+{
+    if (device)
+        closeChannel();
+}
+
+bool CommandChannel::openChannel()
+{
+    if (!device)
+        device = hid_open(kControlPanelVendorId, kControlPanelProductId, nullptr);
+    return device == nullptr;
+}
+
+bool CommandChannel::exchange(bool checkEcho)
+{
+    if (hid_write(device, report, kReportSize) != kReportSize)
+        return true;
+    const std::uint8_t sent0 = command[0];
+    const std::uint8_t sent1 = command[1];
+    if (readInto(device, reply))
+        return true;
+    if (!checkEcho)
+        return false;
+    return reply[0] != sent1 || reply[1] != sent0;
+}
+
+bool CommandChannel::readReply()
+{
+    return readInto(device, reply);
+}
+
+void CommandChannel::closeChannel()
+{
+    if (device) {
+        hid_close(device);
+        device = nullptr;
+    }
+    hid_exit();
+}

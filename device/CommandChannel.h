@@ -1,0 +1,51 @@
+#pragma once
+
+#include "DeviceIds.h"
+
+#include <cstdint>
+
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+// The one USB HID connection to the ControlPanel; through it, the control board behind it.
+// Traffic is strictly request and reply: one 65-byte output report, then one 64-byte input report.
+// Operations return true when they failed; the channel shows nothing and never retries.
+class CommandChannel
+{
+public:
+    CommandChannel();
+    // Releases a handle that is still held (hid_close, hid_exit).
+    ~CommandChannel();
+    CommandChannel(const CommandChannel &) = delete;
+    CommandChannel &operator=(const CommandChannel &) = delete;
+
+    // Opens the first enumerated device with the ControlPanel's ids unless a handle is held.
+    // True when no device could be opened.
+    bool openChannel();
+
+    // Writes the whole report, then reads one reply into `reply`. Fails on a write that does not
+    // take all 65 bytes (nothing is read then), on a reply that is not 64 bytes within the
+    // time-out (`reply` keeps what a failed read did not overwrite), and, with checkEcho, unless
+    // the reply begins with the command's two bytes in reverse order.
+    bool exchange(bool checkEcho);
+
+    // Reads one further reply without sending anything. True unless 64 bytes arrived in time.
+    bool readReply();
+
+    // hid_close when a handle is held, then hid_exit in any case: the next hid_open initialises
+    // the library again by itself.
+    void closeChannel();
+
+    bool isOpen() const { return device != nullptr; }
+
+    // The last reply read; a read that fails leaves it as it was.
+    std::uint8_t reply[kReplySize];
+    // Byte 0 is the report id (0, unnumbered reports); bytes 1 to 64 are the payload.
+    std::uint8_t report[kReportSize];
+    // The payload: command byte n is report byte n + 1. Nothing ever clears it, so a command
+    // carries in the bytes it does not define whatever the previous report left there.
+    std::uint8_t *const command;
+
+private:
+    hid_device *device = nullptr;
+};

@@ -1,0 +1,31 @@
+// hidapi's functions as the program uses them, answered by the simulated devices. Compiled
+// against hidapi's own header, so a signature that drifts from the real library fails to build.
+#include "SimulatedDevices.h"
+
+#include <hidapi.h>
+
+hid_device *hid_open(unsigned short vendor_id, unsigned short product_id,
+                     const wchar_t *serial_number)
+{
+    return sim::SimulatedDevices::instance().open(vendor_id, product_id, serial_number);
+}
+
+int hid_write(hid_device *device, const unsigned char *data, size_t length)
+{
+    return sim::SimulatedDevices::instance().write(device, data, length);
+}
+
+int hid_read_timeout(hid_device *device, unsigned char *data, size_t length, int milliseconds)
+{
+    return sim::SimulatedDevices::instance().readTimeout(device, data, length, milliseconds);
+}
+
+void hid_close(hid_device *device)
+{
+    sim::SimulatedDevices::instance().close(device);
+}
+
+int hid_exit(void)
+{
+    return sim::SimulatedDevices::instance().exit();
+}
