@@ -171,7 +171,8 @@ struct SimulatedDevices::State
         const bool known = std::any_of(handles.begin(), handles.end(),
                                        [device](const hid_device_ &h) { return &h == device; });
         if (!known || !device->open) {
-            std::string what = std::string(call) + " on a handle that is closed or was never opened";
+            std::string what =
+                std::string(call) + " on a handle that is closed or was never opened";
             violation(what.c_str());
             return false;
         }
@@ -323,7 +324,9 @@ SimulatedDevices &SimulatedDevices::instance()
     return devices;
 }
 
-SimulatedDevices::SimulatedDevices() : state(new State) {}
+SimulatedDevices::SimulatedDevices() : state(new State)
+{
+}
 
 void SimulatedDevices::reset()
 {
@@ -470,8 +473,7 @@ void SimulatedDevices::setContractViolationHandler(void (*handler)(const char *)
 
 namespace {
 
-template <std::size_t N>
-void loadFile(const std::string &path, std::array<std::uint8_t, N> &flash)
+template <std::size_t N> void loadFile(const std::string &path, std::array<std::uint8_t, N> &flash)
 {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file)
@@ -525,11 +527,10 @@ hid_device_ *SimulatedDevices::open(unsigned short vendorId, unsigned short prod
             continue;
         // A restarted device has forgotten what it was about to send.
         const unsigned current = panel.generation;
-        panel.replies.erase(std::remove_if(panel.replies.begin(), panel.replies.end(),
-                                           [current](const Reply &r) {
-                                               return r.generation != current;
-                                           }),
-                            panel.replies.end());
+        panel.replies.erase(
+            std::remove_if(panel.replies.begin(), panel.replies.end(),
+                           [current](const Reply &r) { return r.generation != current; }),
+            panel.replies.end());
         state->handles.push_back({static_cast<int>(i), panel.generation, true});
         return &state->handles.back();
     }
@@ -578,7 +579,10 @@ int SimulatedDevices::write(hid_device_ *device, const unsigned char *data, std:
             first.length = kShortLength;
             break;
         case FaultKind::WrongEcho:
-            first.bytes[0] ^= 0x20;
+            // The letters come back in the order they went out; equal letters are altered.
+            std::swap(first.bytes[0], first.bytes[1]);
+            if (first.bytes[0] == first.bytes[1])
+                first.bytes[0] ^= 0x20;
             break;
         case FaultKind::CorruptReadBack:
             first.bytes[static_cast<std::size_t>(fault->byte)] ^= 0x01;

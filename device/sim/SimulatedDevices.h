@@ -43,7 +43,7 @@ enum class FaultKind
     NoReply,         // the device acts on the report but its reply never comes: the read times out
     LateReply,       // the reply misses the read that waits for it and answers the next read
     ShortReply,      // the reply arrives cut to 32 bytes
-    WrongEcho,       // the reply's first byte is altered, so no echo can match
+    WrongEcho,       // the reply's first two bytes come back unswapped (altered when equal)
     FailedWrite,     // hid_write returns -1; the device never sees the report
     ShortWrite,      // hid_write takes only 32 bytes; the device drops the broken report
     CorruptFlash,    // the device stores the report's data with one byte flipped
