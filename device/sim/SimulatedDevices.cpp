@@ -201,14 +201,14 @@ struct SimulatedDevices::State
     }
 
     // The control board's bootloader, as the ControlPanel relays to it.
-    void boardReceives(const std::uint8_t *payload, int corruptByte, std::deque<Reply> &out)
+    void boardReceives(const std::uint8_t *payload, const Fault *corrupt, std::deque<Reply> &out)
     {
         if (board.state != BoardState::Bootloader)
             return; // not started yet: the relayed report goes unanswered
         if (board.halvesExpected == 2) {
             std::memcpy(board.firstHalf.data(), payload, kPayload);
-            if (corruptByte >= 0)
-                board.firstHalf[corruptByte] ^= 0x01;
+            if (corrupt)
+                board.firstHalf[corrupt->byte] ^= corrupt->mask;
             board.halvesExpected = 1;
             out.push_back(Reply{}); // the first half's reply carries nothing
             return;
@@ -223,8 +223,8 @@ struct SimulatedDevices::State
             std::uint8_t *page = board.flash.data() + board.address;
             std::memcpy(page, board.firstHalf.data(), kPayload);
             std::memcpy(page + kPayload, payload, kPayload);
-            if (corruptByte >= 0)
-                page[kPayload + corruptByte] ^= 0x01;
+            if (corrupt)
+                page[kPayload + corrupt->byte] ^= corrupt->mask;
             Reply done;
             done.bytes[0] = 'm';
             done.bytes[1] = 'M';
@@ -252,11 +252,11 @@ struct SimulatedDevices::State
         }
     }
 
-    void panelReceives(Panel &panel, const std::uint8_t *payload, int corruptByte,
+    void panelReceives(Panel &panel, const std::uint8_t *payload, const Fault *corrupt,
                        std::deque<Reply> &out)
     {
         if (panel.relaying) {
-            boardReceives(payload, corruptByte, out);
+            boardReceives(payload, corrupt, out);
             return;
         }
         if (panel.state == PanelState::Application) {
@@ -279,8 +279,8 @@ struct SimulatedDevices::State
         if (panel.expectingData) {
             panel.expectingData = false;
             std::memcpy(panel.flash.data() + panel.dataOffset, payload, kPayload);
-            if (corruptByte >= 0)
-                panel.flash[panel.dataOffset + corruptByte] ^= 0x01;
+            if (corrupt)
+                panel.flash[panel.dataOffset + corrupt->byte] ^= corrupt->mask;
             out.push_back(echoOf(payload));
             return;
         }
@@ -563,9 +563,9 @@ int SimulatedDevices::write(hid_device_ *device, const unsigned char *data, std:
     if (length != kReport)
         return static_cast<int>(length); // a malformed report: the device drops it
 
-    const int corruptByte = fault && fault->kind == FaultKind::CorruptFlash ? fault->byte : -1;
+    const Fault *corrupt = fault && fault->kind == FaultKind::CorruptFlash ? fault : nullptr;
     std::deque<Reply> replies;
-    state->panelReceives(panel, payload, corruptByte, replies);
+    state->panelReceives(panel, payload, corrupt, replies);
     if (fault && !replies.empty()) {
         Reply &first = replies.front();
         switch (fault->kind) {
@@ -585,7 +585,7 @@ int SimulatedDevices::write(hid_device_ *device, const unsigned char *data, std:
                 first.bytes[0] ^= 0x20;
             break;
         case FaultKind::CorruptReadBack:
-            first.bytes[static_cast<std::size_t>(fault->byte)] ^= 0x01;
+            first.bytes[static_cast<std::size_t>(fault->byte)] ^= fault->mask;
             break;
         default:
             break;

@@ -70,8 +70,10 @@ struct FaultTrigger
 struct Fault
 {
     FaultKind kind;
-    // The data byte that CorruptFlash or CorruptReadBack flips (within the 64 payload bytes).
+    // The data byte that CorruptFlash or CorruptReadBack alters (within the 64 payload bytes),
+    // and the bits it flips there.
     int byte = 0;
+    std::uint8_t mask = 0x01;
 };
 
 struct TrafficRecord

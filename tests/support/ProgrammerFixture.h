@@ -1,0 +1,71 @@
+#pragma once
+
+// Test helpers for the page walks: HEX files made from blocks of bytes, the image they describe,
+// a progress recorder, and a model of the command payload to write expected traffic with.
+
+#include "FirmwareImage.h"
+#include "ProgressReporter.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+struct Block
+{
+    std::uint32_t address;
+    QByteArray bytes;
+};
+
+// Intel HEX text for the blocks, 16 data bytes a record, with an extended linear address record
+// whenever a record starts in another 64 KiB than the one before, and an end-of-file record.
+QByteArray hexFile(const std::vector<Block> &blocks);
+
+// The image the blocks describe: 0xFF wherever no block sets a byte.
+std::unique_ptr<FirmwareImage> imageOf(const std::vector<Block> &blocks);
+
+struct FileCloser
+{
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A temporary C stream holding the text, at its start.
+File textFile(const QByteArray &text);
+
+// Records what a walk reports, as readable lines: "start 8", "step 1", "verify 4", "finish".
+class RecordingProgress : public ProgressReporter
+{
+public:
+    void start(int maximum) override { events << QString("start %1").arg(maximum); }
+    void step(int value) override { events << QString("step %1").arg(value); }
+    void startVerifying(int value) override { events << QString("verify %1").arg(value); }
+    void finish() override { events << "finish"; }
+
+    QStringList events;
+};
+
+// The output report as the program must build it: commands write only their own bytes, so the
+// model keeps the payload between reports just as the channel does.
+class TrafficModel
+{
+public:
+    void command(char first, char second);
+    void command32(char first, char second, std::uint32_t offset); // big-endian, bytes 2-5
+    void command16(char first, char second, std::uint32_t offset); // big-endian, bytes 2-3
+    void data(const std::uint8_t *bytes);                          // all 64 payload bytes
+
+    std::vector<std::vector<std::uint8_t>> reports;
+
+private:
+    void push();
+    std::array<std::uint8_t, 64> payload{};
+};
+
+// The reports written, as a readable line each, for a diff that shows where traffic departs.
+QStringList describe(const std::vector<std::vector<std::uint8_t>> &reports);

@@ -1,0 +1,91 @@
+#include "ControlBoardProgrammer.h"
+
+#include "PageWalk.h"
+
+#include <cstring>
+
+namespace {
+
+void putAddress(CommandChannel &channel, std::uint32_t offset)
+{
+    putCommand(channel, 'L', 'l');
+    channel.command[2] = static_cast<std::uint8_t>(offset >> 8);
+    channel.command[3] = static_cast<std::uint8_t>(offset);
+}
+
+void putHalf(CommandChannel &channel, const FirmwareImage &image, std::uint32_t offset)
+{
+    std::memcpy(channel.command, image.data() + offset, kPayloadSize);
+}
+
+// The control board acknowledges a written page after its second half, with the same two bytes
+// that acknowledged the write-page command.
+bool pageAcknowledged(const CommandChannel &channel)
+{
+    return channel.reply[0] == 'm' && channel.reply[1] == 'M';
+}
+
+} // namespace
+
+UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &profile,
+                               std::FILE *file, ProgressReporter &progress)
+{
+    UpdateResult error;
+    const std::unique_ptr<LoadedImage> loaded =
+        loadImage(file, profile, HexVariant::ControlBoard, error);
+    if (!loaded)
+        return error;
+    const FirmwareImage &image = loaded->image;
+    const PageMap &pageMap = loaded->pageMap;
+
+    ProgressSession session(progress, 2 * int(loaded->usedPages));
+    for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
+        if (pageMap[page] == 0)
+            continue;
+        const std::uint32_t offset = page * profile.pageSize;
+        putAddress(channel, offset);
+        if (channel.exchange(true))
+            return kProgrammingError;
+        // The write-page command needs no address: bytes 2 and 3 still hold it.
+        putCommand(channel, 'M', 'm');
+        if (channel.exchange(true))
+            return kProgrammingError;
+        putHalf(channel, image, offset);
+        if (channel.exchange(false))
+            return kProgrammingError;
+        putHalf(channel, image, offset + kPayloadSize);
+        if (channel.exchange(false) || !pageAcknowledged(channel))
+            return kProgrammingError;
+        session.step();
+    }
+
+    session.startVerifying(int(loaded->usedPages));
+    for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
+        if (pageMap[page] == 0)
+            continue;
+        const std::uint32_t offset = page * profile.pageSize;
+        putAddress(channel, offset);
+        if (channel.exchange(true))
+            return kVerificationError;
+        // The read-page command is answered by two reports; the second is read even when the
+        // first failed, so that it cannot answer a later command.
+        putCommand(channel, 'N', 'n');
+        const bool firstFailed = channel.exchange(false);
+        if (!firstFailed) {
+            UpdateResult mismatch = compareReply(channel, image, offset);
+            if (!mismatch.isEmpty())
+                return mismatch;
+        }
+        if (channel.readReply() || firstFailed)
+            return kVerificationError;
+        UpdateResult mismatch = compareReply(channel, image, offset + kPayloadSize);
+        if (!mismatch.isEmpty())
+            return mismatch;
+        session.step();
+    }
+
+    putCommand(channel, 'O', 'o');
+    if (channel.exchange(true))
+        return kBootExitError;
+    return {};
+}

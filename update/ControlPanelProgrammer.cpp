@@ -1,0 +1,78 @@
+#include "ControlPanelProgrammer.h"
+
+#include "PageWalk.h"
+
+#include <cstring>
+
+namespace {
+
+// The ControlPanel's bootloader erases flash a row of four pages at a time.
+constexpr std::uint32_t kPagesPerRow = 4;
+
+void putOffsetCommand(CommandChannel &channel, char first, char second, std::uint32_t offset)
+{
+    putCommand(channel, first, second);
+    channel.command[2] = static_cast<std::uint8_t>(offset >> 24);
+    channel.command[3] = static_cast<std::uint8_t>(offset >> 16);
+    channel.command[4] = static_cast<std::uint8_t>(offset >> 8);
+    channel.command[5] = static_cast<std::uint8_t>(offset);
+}
+
+} // namespace
+
+UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &profile,
+                               std::FILE *file, ProgressReporter &progress)
+{
+    UpdateResult error;
+    const std::unique_ptr<LoadedImage> loaded =
+        loadImage(file, profile, HexVariant::ControlPanel, error);
+    if (!loaded)
+        return error;
+    const FirmwareImage &image = loaded->image;
+    const PageMap &pageMap = loaded->pageMap;
+    const std::uint32_t chunks = profile.pageSize / kPayloadSize;
+
+    putCommand(channel, 'C', 'c');
+    if (channel.exchange(true))
+        return kUsbError;
+
+    ProgressSession session(progress, 2 * int(loaded->usedPages));
+    for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
+        if (pageMap[page] == 0)
+            continue;
+        const std::uint32_t offset = page * profile.pageSize;
+        if (page % kPagesPerRow == 0) {
+            putOffsetCommand(channel, 'X', 'x', offset);
+            // The bootloader may refuse a row it need not prepare; the page's own write and
+            // its read-back decide whether the page is right.
+            (void)channel.exchange(true);
+        }
+        putOffsetCommand(channel, 'Y', 'y', offset);
+        bool failed = channel.exchange(true);
+        for (std::uint32_t chunk = 0; chunk < chunks && !failed; ++chunk) {
+            std::memcpy(channel.command, image.data() + offset + chunk * kPayloadSize,
+                        kPayloadSize);
+            failed = channel.exchange(true);
+        }
+        if (failed)
+            return kProgrammingError;
+        session.step();
+    }
+
+    session.startVerifying(int(loaded->usedPages));
+    for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
+        if (pageMap[page] == 0)
+            continue;
+        for (std::uint32_t chunk = 0; chunk < chunks; ++chunk) {
+            const std::uint32_t offset = page * profile.pageSize + chunk * kPayloadSize;
+            putOffsetCommand(channel, 'R', 'r', offset);
+            if (channel.exchange(false))
+                return kVerificationError;
+            UpdateResult mismatch = compareReply(channel, image, offset);
+            if (!mismatch.isEmpty())
+                return mismatch;
+        }
+        session.step();
+    }
+    return {};
+}

@@ -1,0 +1,32 @@
+#include "PageWalk.h"
+
+#include <cstdio>
+
+std::unique_ptr<LoadedImage> loadImage(std::FILE *file, const TargetProfile &profile,
+                                       HexVariant variant, UpdateResult &error)
+{
+    auto loaded = std::make_unique<LoadedImage>();
+    const HexLoadResult result =
+        loadHexImage(file, profile, variant, loaded->image, loaded->pageMap, loaded->usedPages);
+    if (result.ok())
+        return loaded;
+    error = QString::fromLatin1(result.message);
+    return nullptr;
+}
+
+UpdateResult compareReply(const CommandChannel &channel, const FirmwareImage &image,
+                          std::uint32_t offset)
+{
+    for (std::uint32_t k = 0; k < kReplySize; ++k) {
+        const std::uint8_t expected = image[offset + k];
+        const std::uint8_t actual = channel.reply[k];
+        if (actual != expected) {
+            char text[81] = {};
+            std::snprintf(text, sizeof text,
+                          "\nError: Address 0x%05x  Actual 0x%02x  Expected 0x%02x\n",
+                          unsigned(offset + k), unsigned(actual), unsigned(expected));
+            return QString::fromLatin1(text);
+        }
+    }
+    return {};
+}
