@@ -1,0 +1,456 @@
+#include "MainWin.h"
+#include "ModalAnswerer.h"
+#include "SimulatedDevices.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kGeometryKey = QStringLiteral("zelUpdateGeometry");
+
+// Built from code points so that a wrong source encoding cannot make both sides agree.
+QString closeButtonText()
+{
+    return QLatin1String("St") + QChar(0x00E4) + QLatin1String("ng zelUpdate");
+}
+
+QBoxLayout *centralLayout(MainWin &window)
+{
+    return window.centralWidget() ? qobject_cast<QBoxLayout *>(window.centralWidget()->layout())
+                                  : nullptr;
+}
+
+QPushButton *buttonNamed(MainWin &window, const QString &text)
+{
+    const auto buttons = window.findChildren<QPushButton *>();
+    for (QPushButton *button : buttons) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+// Everything Qt says while a window restores its place; it must say nothing.
+QStringList messages;
+
+void recordMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    messages.append(message);
+}
+
+enum class CloseBy
+{
+    Button,
+    CloseSlot,
+    WindowSystem,
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(CloseBy)
+
+class MainWinTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void windowTitle();
+    void widgetsTopToBottom_data();
+    void widgetsTopToBottom();
+    void updateSlots_data();
+    void updateSlots();
+    void metaObjectAddsOnlyTheSlots();
+    void buttonReachesItsSlot_data();
+    void buttonReachesItsSlot();
+
+    void closingStoresGeometry_data();
+    void closingStoresGeometry();
+    void unusableGeometryLeavesPlacement_data();
+    void unusableGeometryLeavesPlacement();
+
+    void destroyingReleasesChannel_data();
+    void destroyingReleasesChannel();
+    void openChannel_data();
+    void openChannel();
+    void connectionError_data();
+    void connectionError();
+
+private:
+    QTemporaryDir settingsDir;
+};
+
+void MainWinTest::initTestCase()
+{
+    // Before any window reads settings: the user's own store stays untouched.
+    QVERIFY(settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+}
+
+void MainWinTest::init()
+{
+    QSettings().remove(kGeometryKey);
+    sim::SimulatedDevices::instance().reset();
+}
+
+void MainWinTest::cleanup()
+{
+    QStringList open;
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (window->isVisible())
+            open.append(QString::fromLatin1(window->metaObject()->className()));
+    }
+    QVERIFY2(open.isEmpty(), qPrintable(open.join(QLatin1String(", "))));
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void MainWinTest::windowTitle()
+{
+    MainWin window;
+    QCOMPARE(window.windowTitle(), QStringLiteral("zelUpdate"));
+    QVERIFY(!window.parentWidget());
+}
+
+void MainWinTest::widgetsTopToBottom_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("instruction") << 0 << "QLabel"
+                                 << "Anslut kontrollpanelen till denna dator med USB kabel.";
+    QTest::newRow("board button") << 1 << "QPushButton"
+                                  << "Uppdatera Styrkortets Program";
+    QTest::newRow("panel button") << 2 << "QPushButton"
+                                  << "Uppdatera Kontrollpanelens Program";
+    QTest::newRow("close button") << 3 << "QPushButton" << closeButtonText();
+}
+
+void MainWinTest::widgetsTopToBottom()
+{
+    QFETCH(int, index);
+    QFETCH(QString, className);
+    QFETCH(QString, text);
+
+    MainWin window;
+    QBoxLayout *layout = centralLayout(window);
+    QVERIFY(layout);
+    QCOMPARE(layout->direction(), QBoxLayout::TopToBottom);
+    QCOMPARE(layout->count(), 4);
+    QCOMPARE(layout->stretch(index), 0);
+    QCOMPARE(layout->itemAt(index)->alignment(), Qt::Alignment());
+
+    QWidget *widget = layout->itemAt(index)->widget();
+    QVERIFY(widget);
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        QCOMPARE(label->text(), text);
+    else
+        QCOMPARE(qobject_cast<QPushButton *>(widget)->text(), text);
+}
+
+void MainWinTest::updateSlots_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("name");
+
+    QTest::newRow("first") << 0 << QByteArray("programVak00");
+    QTest::newRow("second") << 1 << QByteArray("programZel02");
+}
+
+void MainWinTest::updateSlots()
+{
+    QFETCH(int, index);
+    QFETCH(QByteArray, name);
+
+    const QMetaMethod method =
+        MainWin::staticMetaObject.method(QMainWindow::staticMetaObject.methodCount() + index);
+    QCOMPARE(method.name(), name);
+    QCOMPARE(method.methodType(), QMetaMethod::Slot);
+    QCOMPARE(method.access(), QMetaMethod::Private);
+    QCOMPARE(method.parameterCount(), 0);
+    QCOMPARE(method.returnType(), int(QMetaType::Void));
+}
+
+void MainWinTest::metaObjectAddsOnlyTheSlots()
+{
+    const QMetaObject &own = MainWin::staticMetaObject;
+    const QMetaObject &base = QMainWindow::staticMetaObject;
+    QCOMPARE(own.className(), "MainWin");
+    QCOMPARE(own.superClass(), &base);
+    QCOMPARE(own.methodCount() - base.methodCount(), 2);
+    QCOMPARE(own.propertyCount(), base.propertyCount());
+    QCOMPARE(own.enumeratorCount(), base.enumeratorCount());
+    QCOMPARE(own.classInfoCount(), base.classInfoCount());
+    QCOMPARE(own.constructorCount(), 0);
+}
+
+void MainWinTest::buttonReachesItsSlot_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("slot");
+
+    QTest::newRow("board button") << "Uppdatera Styrkortets Program"
+                                  << QByteArray(SLOT(programZel02()));
+    QTest::newRow("panel button") << "Uppdatera Kontrollpanelens Program"
+                                  << QByteArray(SLOT(programVak00()));
+    QTest::newRow("close button") << closeButtonText() << QByteArray(SLOT(close()));
+}
+
+// disconnect() reports whether the exact connection existed, so taking it away proves which slot
+// the button reaches, and nothing may be left connected afterwards.
+void MainWinTest::buttonReachesItsSlot()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, slot);
+
+    MainWin window;
+    QPushButton *button = buttonNamed(window, text);
+    QVERIFY(button);
+    QVERIFY(QObject::disconnect(button, SIGNAL(clicked()), &window, slot.constData()));
+    QVERIFY(!QObject::disconnect(button, SIGNAL(clicked()), nullptr, nullptr));
+}
+
+void MainWinTest::closingStoresGeometry_data()
+{
+    QTest::addColumn<CloseBy>("closeBy");
+    QTest::addColumn<QRect>("geometry");
+
+    QTest::newRow("close button") << CloseBy::Button << QRect(40, 30, 520, 230);
+    QTest::newRow("close()") << CloseBy::CloseSlot << QRect(120, 80, 560, 260);
+    QTest::newRow("window system") << CloseBy::WindowSystem << QRect(10, 150, 600, 300);
+}
+
+void MainWinTest::closingStoresGeometry()
+{
+    QFETCH(CloseBy, closeBy);
+    QFETCH(QRect, geometry);
+
+    {
+        MainWin window;
+        QPushButton *closeButton = buttonNamed(window, closeButtonText());
+        QVERIFY(closeButton);
+        QVERIFY(!window.testAttribute(Qt::WA_Moved));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(geometry.width() >= window.minimumSizeHint().width());
+        window.setGeometry(geometry);
+        QTRY_COMPARE(window.geometry(), geometry);
+
+        switch (closeBy) {
+        case CloseBy::Button:
+            QTest::mouseClick(closeButton, Qt::LeftButton);
+            break;
+        case CloseBy::CloseSlot:
+            QVERIFY(window.close());
+            break;
+        case CloseBy::WindowSystem: {
+            // What the platform delivers when the title bar's close control is used.
+            QCloseEvent event;
+            QCoreApplication::sendEvent(window.windowHandle(), &event);
+            break;
+        }
+        }
+        // At once: the button's connection is direct, the window hidden before click() returns.
+        QVERIFY(!window.isVisible());
+    }
+
+    const QVariant stored = QSettings().value(kGeometryKey);
+    QCOMPARE(stored.type(), QVariant::ByteArray);
+
+    MainWin restored;
+    QVERIFY(restored.testAttribute(Qt::WA_Moved));
+    QCOMPARE(restored.geometry(), geometry);
+    restored.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&restored));
+    QCOMPARE(restored.geometry(), geometry);
+    restored.close();
+}
+
+void MainWinTest::unusableGeometryLeavesPlacement_data()
+{
+    QTest::addColumn<QVariant>("stored");
+
+    QByteArray valid;
+    {
+        MainWin window;
+        window.setGeometry(30, 40, 500, 250);
+        valid = window.saveGeometry();
+    }
+    QByteArray wrongMagic = valid;
+    wrongMagic[0] = char(wrongMagic[0] ^ 0x5A);
+    QByteArray newerFormat = valid;
+    newerFormat[5] = char(9); // the major version follows the 32-bit magic number
+
+    QTest::newRow("nothing stored") << QVariant();
+    QTest::newRow("empty") << QVariant(QByteArray());
+    QTest::newRow("text") << QVariant(QStringLiteral("somewhere on the left"));
+    QTest::newRow("number") << QVariant(42);
+    QTest::newRow("wrong magic") << QVariant(wrongMagic);
+    QTest::newRow("newer format") << QVariant(newerFormat);
+}
+
+void MainWinTest::unusableGeometryLeavesPlacement()
+{
+    QFETCH(QVariant, stored);
+
+    if (stored.isValid())
+        QSettings().setValue(kGeometryKey, stored);
+
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordMessage);
+    auto window = std::make_unique<MainWin>();
+    qInstallMessageHandler(previous);
+    QVERIFY2(messages.isEmpty(), qPrintable(messages.join(QLatin1Char('\n'))));
+
+    // Qt sets these only when the program places the window itself.
+    QVERIFY(!window->testAttribute(Qt::WA_Moved));
+    QVERIFY(!window->testAttribute(Qt::WA_Resized));
+
+    // The window works on and the next close replaces the value with a usable one.
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->close();
+    window.reset();
+    MainWin next;
+    QVERIFY(next.testAttribute(Qt::WA_Moved));
+}
+
+void MainWinTest::destroyingReleasesChannel_data()
+{
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<int>("closes");
+
+    QTest::newRow("never shown") << false << 1 << false << 0;
+    QTest::newRow("shown and closed") << true << 1 << false << 0;
+    QTest::newRow("after a failed open") << false << 0 << true << 0;
+    QTest::newRow("handle held") << true << 1 << true << 1;
+}
+
+void MainWinTest::destroyingReleasesChannel()
+{
+    QFETCH(bool, shown);
+    QFETCH(int, devices);
+    QFETCH(bool, open);
+    QFETCH(int, closes);
+
+    sim::SimulatedDevices &sim = sim::SimulatedDevices::instance();
+    sim.setDeviceCount(devices);
+    auto window = std::make_unique<MainWin>();
+    if (shown) {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        window->close();
+    }
+    if (open)
+        QCOMPARE(window->channel.openChannel(), devices == 0);
+    QCOMPARE(sim.exitCount(), 0);
+
+    window.reset();
+    QCOMPARE(sim.closeCount(), closes);
+    QCOMPARE(sim.exitCount(), 1);
+    QCOMPARE(sim.openHandles(), 0);
+}
+
+void MainWinTest::openChannel_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("calls");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<int>("opens");
+    QTest::addColumn<int>("exits");
+
+    QTest::newRow("absent") << 0 << 1 << true << 1 << 1 << 1;
+    QTest::newRow("absent, twice") << 0 << 2 << true << 2 << 2 << 2;
+    QTest::newRow("present") << 1 << 1 << false << 0 << 1 << 0;
+    QTest::newRow("present, twice") << 1 << 2 << false << 0 << 1 << 0;
+}
+
+void MainWinTest::openChannel()
+{
+    QFETCH(int, devices);
+    QFETCH(int, calls);
+    QFETCH(bool, failed);
+    QFETCH(int, boxes);
+    QFETCH(int, opens);
+    QFETCH(int, exits);
+
+    sim::SimulatedDevices &sim = sim::SimulatedDevices::instance();
+    sim.setDeviceCount(devices);
+    MainWin window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    ModalAnswerer answerer;
+    for (int call = 0; call < calls; ++call)
+        QCOMPARE(window.openChannel(), failed);
+    QCOMPARE(answerer.count(), boxes);
+    QCOMPARE(sim.openCount(), opens);
+    QCOMPARE(sim.exitCount(), exits);
+    QCOMPARE(sim.closeCount(), 0);
+    QCOMPARE(window.channel.isOpen(), !failed);
+    QCOMPARE(sim.openHandles(), failed ? 0 : 1);
+    window.close();
+}
+
+void MainWinTest::connectionError_data()
+{
+    QTest::addColumn<bool>("held");
+
+    QTest::newRow("nothing held") << false;
+    QTest::newRow("handle held") << true;
+}
+
+void MainWinTest::connectionError()
+{
+    QFETCH(bool, held);
+
+    sim::SimulatedDevices &sim = sim::SimulatedDevices::instance();
+    MainWin window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (held)
+        QVERIFY(!window.channel.openChannel());
+
+    ModalAnswerer answerer;
+    window.showConnectionError();
+    QCOMPARE(answerer.count(), 1);
+    const ModalAnswerer::Dialog &box = answerer.dialog(0);
+    QCOMPARE(box.className, QStringLiteral("QMessageBox"));
+    QCOMPARE(box.text, QStringLiteral("Can't open USB connection to ControlPanel"));
+    QCOMPARE(box.informativeText,
+             QStringLiteral("Connect a ControlPanel to this computer with a USB cable and then "
+                            "power up the ControlPanel"));
+    QCOMPARE(box.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.buttonCount, 1);
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
+    QCOMPARE(box.title, QString());
+    QCOMPARE(box.parent, &window);
+    QVERIFY(box.modality != Qt::NonModal);
+
+    QCOMPARE(sim.closeCount(), held ? 1 : 0);
+    QCOMPARE(sim.exitCount(), 1);
+    QVERIFY(!window.channel.isOpen());
+    QCOMPARE(sim.openHandles(), 0);
+    window.close();
+}
+
+QTEST_MAIN(MainWinTest)
+#include "MainWinTest.moc"
