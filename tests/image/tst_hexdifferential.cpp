@@ -89,6 +89,7 @@ void TestHexDifferential::matchesBinutilsAndSrecord()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    dir.setAutoRemove(false); // a failure names a file; it stays for a look
     std::vector<Planned> planned;
     QByteArray script = "set -e\n";
     int withExtended = 0;
@@ -172,6 +173,7 @@ void TestHexDifferential::matchesBinutilsAndSrecord()
           "(%d with address records, %d lower case, %d with CR LF)",
           QTest::currentDataTag(), fileCount, againstTools, fileCount - againstTools, withExtended,
           lowerCase, crLf);
+    dir.remove();
 }
 
 QTEST_GUILESS_MAIN(TestHexDifferential)
