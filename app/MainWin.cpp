@@ -1,5 +1,11 @@
 #include "MainWin.h"
 
+#include "ControlBoardProgrammer.h"
+#include "ControlPanelProgrammer.h"
+#include "ProgressDialogReporter.h"
+#include "UpdateSequence.h"
+#include "WindowSequenceHost.h"
+
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -53,18 +59,26 @@ void MainWin::closeEvent(QCloseEvent *)
 
 void MainWin::programVak00()
 {
+    WindowSequenceHost host(*this);
+    runUpdateSequence(UpdateTarget::ControlPanel, channel, profile, host);
 }
 
 void MainWin::programZel02()
 {
+    WindowSequenceHost host(*this);
+    runUpdateSequence(UpdateTarget::ControlBoard, channel, profile, host);
 }
 
-bool MainWin::openChannel()
+UpdateResult MainWin::programControlPanel(std::FILE *file)
 {
-    if (!channel.openChannel())
-        return false;
-    showConnectionError();
-    return true;
+    ProgressDialogReporter progress(this);
+    return writeControlPanel(channel, profile, file, progress);
+}
+
+UpdateResult MainWin::programControlBoard(std::FILE *file)
+{
+    ProgressDialogReporter progress(this);
+    return writeControlBoard(channel, profile, file, progress);
 }
 
 void MainWin::showConnectionError()

@@ -2,10 +2,14 @@
 
 #include "CommandChannel.h"
 #include "TargetProfile.h"
+#include "UpdateResult.h"
 
 #include <QMainWindow>
 
+#include <cstdio>
+
 class MainWinTest;
+class WindowSequenceHost;
 
 // The one window: an instruction and three buttons. It owns the connection to the ControlPanel
 // for the program's whole run and keeps its own place on the screen between runs.
@@ -28,9 +32,13 @@ private slots:
 
 private:
     friend class MainWinTest;
+    friend class WindowSequenceHost;
 
-    // True when no ControlPanel could be opened; the user has been told then.
-    bool openChannel();
+    // Write and verify the open HEX file on a target whose bootloader runs, under a progress
+    // dialog. Empty on success, otherwise the first error met.
+    UpdateResult programControlPanel(std::FILE *file);
+    UpdateResult programControlBoard(std::FILE *file);
+
     // Tells the user that the ControlPanel cannot be reached and drops the connection.
     void showConnectionError();
 

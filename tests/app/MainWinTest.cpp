@@ -84,8 +84,6 @@ private slots:
 
     void destroyingReleasesChannel_data();
     void destroyingReleasesChannel();
-    void openChannel_data();
-    void openChannel();
     void connectionError_data();
     void connectionError();
 
@@ -366,48 +364,6 @@ void MainWinTest::destroyingReleasesChannel()
     QCOMPARE(sim.closeCount(), closes);
     QCOMPARE(sim.exitCount(), 1);
     QCOMPARE(sim.openHandles(), 0);
-}
-
-void MainWinTest::openChannel_data()
-{
-    QTest::addColumn<int>("devices");
-    QTest::addColumn<int>("calls");
-    QTest::addColumn<bool>("failed");
-    QTest::addColumn<int>("boxes");
-    QTest::addColumn<int>("opens");
-    QTest::addColumn<int>("exits");
-
-    QTest::newRow("absent") << 0 << 1 << true << 1 << 1 << 1;
-    QTest::newRow("absent, twice") << 0 << 2 << true << 2 << 2 << 2;
-    QTest::newRow("present") << 1 << 1 << false << 0 << 1 << 0;
-    QTest::newRow("present, twice") << 1 << 2 << false << 0 << 1 << 0;
-}
-
-void MainWinTest::openChannel()
-{
-    QFETCH(int, devices);
-    QFETCH(int, calls);
-    QFETCH(bool, failed);
-    QFETCH(int, boxes);
-    QFETCH(int, opens);
-    QFETCH(int, exits);
-
-    sim::SimulatedDevices &sim = sim::SimulatedDevices::instance();
-    sim.setDeviceCount(devices);
-    MainWin window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    ModalAnswerer answerer;
-    for (int call = 0; call < calls; ++call)
-        QCOMPARE(window.openChannel(), failed);
-    QCOMPARE(answerer.count(), boxes);
-    QCOMPARE(sim.openCount(), opens);
-    QCOMPARE(sim.exitCount(), exits);
-    QCOMPARE(sim.closeCount(), 0);
-    QCOMPARE(window.channel.isOpen(), !failed);
-    QCOMPARE(sim.openHandles(), failed ? 0 : 1);
-    window.close();
 }
 
 void MainWinTest::connectionError_data()

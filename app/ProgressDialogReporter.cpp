@@ -1,0 +1,33 @@
+#include "ProgressDialogReporter.h"
+
+#include <QCoreApplication>
+
+void ProgressDialogReporter::start(int maximum)
+{
+    dialog = std::make_unique<QProgressDialog>(QString::fromLatin1(kWritingLabel),
+                                               QStringLiteral("Cancel"), 0, maximum, parent);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    // A write cannot be cut short safely, so there is nothing to cancel with.
+    dialog->setCancelButton(nullptr);
+    dialog->setMinimumDuration(0);
+}
+
+void ProgressDialogReporter::step(int value)
+{
+    dialog->setValue(value);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void ProgressDialogReporter::startVerifying(int value)
+{
+    dialog->setValue(value);
+    dialog->setLabelText(QString::fromLatin1(kVerifyingLabel));
+}
+
+void ProgressDialogReporter::finish()
+{
+    dialog.reset();
+}

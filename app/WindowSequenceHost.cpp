@@ -1,0 +1,71 @@
+#include "WindowSequenceHost.h"
+
+#include "MainWin.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+
+void WindowSequenceHost::showConnectionError()
+{
+    window.showConnectionError();
+}
+
+void WindowSequenceHost::showError(const QString &text)
+{
+    QMessageBox::critical(&window, QStringLiteral("Error"), text, QMessageBox::Ok,
+                          QMessageBox::NoButton);
+}
+
+void WindowSequenceHost::showMessage(const QString &text)
+{
+    QMessageBox box(&window);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setText(text);
+    box.exec();
+}
+
+QString WindowSequenceHost::chooseHexFile()
+{
+    return QFileDialog::getOpenFileName(&window, MainWin::tr("Open Hex File"), QDir::homePath(),
+                                        MainWin::tr("Hex files (*.hex)"));
+}
+
+void WindowSequenceHost::startWait(const QString &label)
+{
+    window.raise();
+    waitDialog = std::make_unique<QProgressDialog>(label, QStringLiteral("Cancel"), 0, 10, &window);
+    waitDialog->setWindowModality(Qt::ApplicationModal);
+    // The device restarts whatever the user does; there is nothing to cancel.
+    waitDialog->setCancelButton(nullptr);
+    waitDialog->setMinimumDuration(0);
+    waitDialog->show();
+    waitDialog->raise();
+    waitDialog->activateWindow();
+}
+
+void WindowSequenceHost::waitStep(int value)
+{
+    waitDialog->setValue(value);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void WindowSequenceHost::restartWait()
+{
+    waitDialog->reset();
+    waitDialog->show();
+    waitDialog->raise();
+    waitDialog->activateWindow();
+}
+
+void WindowSequenceHost::finishWait()
+{
+    waitDialog.reset();
+}
+
+UpdateResult WindowSequenceHost::program(UpdateTarget target, std::FILE *file)
+{
+    return target == UpdateTarget::ControlPanel ? window.programControlPanel(file)
+                                                : window.programControlBoard(file);
+}
