@@ -1,0 +1,152 @@
+// Load speed of the HEX loader on a full ControlPanel image (every loadable byte, 16-byte records,
+// a linear address record every 64 KiB, CR LF) and a full control board image, beside the
+// whole-process time of GNU objcopy converting the same ControlPanel file. Prints the peak memory
+// of this process at the end.
+
+#include "HexLoader.h"
+
+#include <benchmark/benchmark.h>
+
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+extern char **environ;
+
+namespace {
+
+// A HEX file in the temporary folder, removed at exit.
+class HexFile
+{
+public:
+    HexFile(std::uint32_t size, bool linearRecords)
+    {
+        char name[] = "/tmp/bench_hexloader-XXXXXX";
+        const int fd = mkstemp(name);
+        path = name;
+        std::FILE *file = fdopen(fd, "w");
+        std::uint32_t state = 12345;
+        for (std::uint32_t address = 0; address < size; address += 16) {
+            if (linearRecords && address % 0x10000 == 0) {
+                const unsigned value = address >> 16;
+                std::fprintf(file, ":02000004%04X%02X\r\n", value, (0x100 - 6 - value) & 0xFF);
+            }
+            const unsigned count = size - address < 16 ? size - address : 16;
+            const unsigned offset = address & 0xFFFF;
+            unsigned sum = count + (offset >> 8) + (offset & 0xFF);
+            std::fprintf(file, ":%02X%04X00", count, offset);
+            for (unsigned k = 0; k < count; ++k) {
+                state = state * 1103515245u + 12345u;
+                const unsigned byte = state >> 24;
+                sum += byte;
+                std::fprintf(file, "%02X", byte);
+            }
+            std::fprintf(file, "%02X\r\n", (0x100 - sum % 0x100) & 0xFF);
+        }
+        std::fprintf(file, ":00000001FF\r\n");
+        bytes = std::ftell(file);
+        std::fclose(file);
+    }
+    ~HexFile() { std::remove(path.c_str()); }
+
+    std::string path;
+    long bytes = 0;
+};
+
+const HexFile &panelFile()
+{
+    static const HexFile file(kControlPanelProfile.imageLimit, true);
+    return file;
+}
+
+const HexFile &boardFile()
+{
+    static const HexFile file(kControlBoardProfile.imageLimit, false);
+    return file;
+}
+
+struct Outputs
+{
+    FirmwareImage image;
+    PageMap pageMap;
+    std::uint32_t usedPages = 0;
+};
+
+void loadRepeatedly(benchmark::State &state, const HexFile &hex, const TargetProfile &profile,
+                    HexVariant variant, std::uint32_t expectedPages)
+{
+    auto outputs = std::make_unique<Outputs>();
+    std::FILE *file = std::fopen(hex.path.c_str(), "r");
+    for (auto _ : state) {
+        std::rewind(file);
+        const HexLoadResult result = loadHexImage(file, profile, variant, outputs->image,
+                                                  outputs->pageMap, outputs->usedPages);
+        benchmark::DoNotOptimize(result);
+        if (!result.ok() || outputs->usedPages != expectedPages) {
+            state.SkipWithError("the image did not load completely");
+            break;
+        }
+    }
+    std::fclose(file);
+    state.SetBytesProcessed(state.iterations() * hex.bytes);
+    state.counters["file_bytes"] = double(hex.bytes);
+}
+
+void BM_LoadControlPanelImage(benchmark::State &state)
+{
+    loadRepeatedly(state, panelFile(), kControlPanelProfile, HexVariant::ControlPanel, 4081);
+}
+BENCHMARK(BM_LoadControlPanelImage)->Unit(benchmark::kMillisecond);
+
+void BM_LoadControlBoardImage(benchmark::State &state)
+{
+    loadRepeatedly(state, boardFile(), kControlBoardProfile, HexVariant::ControlBoard, 252);
+}
+BENCHMARK(BM_LoadControlBoardImage)->Unit(benchmark::kMillisecond);
+
+// Start, conversion and exit of a whole objcopy process on the ControlPanel file.
+void BM_ObjcopyProcessControlPanelImage(benchmark::State &state)
+{
+    const std::string input = panelFile().path;
+    const std::string output = input + ".bin";
+    std::string arguments[] = {"objcopy", "-I", "ihex", "-O", "binary", input, output};
+    char *argv[] = {
+        arguments[0].data(), arguments[1].data(), arguments[2].data(), arguments[3].data(),
+        arguments[4].data(), arguments[5].data(), arguments[6].data(), nullptr};
+    for (auto _ : state) {
+        pid_t pid = 0;
+        int status = 0;
+        if (posix_spawnp(&pid, "objcopy", nullptr, nullptr, argv, environ) != 0 ||
+            waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("objcopy failed or is missing (binutils)");
+            break;
+        }
+    }
+    std::remove(output.c_str());
+    state.SetBytesProcessed(state.iterations() * panelFile().bytes);
+}
+BENCHMARK(BM_ObjcopyProcessControlPanelImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    // Children are left out: a spawned process inherits this one's high-water mark until exec.
+    rusage self{};
+    getrusage(RUSAGE_SELF, &self);
+    std::printf("peak resident memory of this process: %ld KiB\n", self.ru_maxrss);
+    return 0;
+}
