@@ -1,0 +1,16 @@
+# Fails unless BINARY links libhidapi-hidraw exactly when EXPECT_HIDAPI is true: the program must
+# use the real library, and nothing built on the simulated devices may pull it in as well.
+execute_process(COMMAND ldd ${BINARY} OUTPUT_VARIABLE libraries RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "ldd ${BINARY} failed")
+endif()
+string(FIND "${libraries}" "libhidapi-hidraw" found)
+if(EXPECT_HIDAPI AND found EQUAL -1)
+    message(FATAL_ERROR "${BINARY} does not link libhidapi-hidraw:\n${libraries}")
+elseif(NOT EXPECT_HIDAPI AND NOT found EQUAL -1)
+    message(FATAL_ERROR "${BINARY} links libhidapi-hidraw beside the simulated devices")
+endif()
+string(FIND "${libraries}" "libhidapi-libusb" other)
+if(NOT other EQUAL -1)
+    message(FATAL_ERROR "${BINARY} links the libusb backend of hidapi")
+endif()
