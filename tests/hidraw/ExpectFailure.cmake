@@ -1,0 +1,21 @@
+# cmake -DPATTERN=regex -P ExpectFailure.cmake -- command args...
+# Passes when the command fails and its output matches PATTERN: shows that a check can fail.
+set(command "")
+set(collect OFF)
+foreach(i RANGE ${CMAKE_ARGC})
+    if(collect AND DEFINED CMAKE_ARGV${i})
+        list(APPEND command "${CMAKE_ARGV${i}}")
+    elseif("${CMAKE_ARGV${i}}" STREQUAL "--")
+        set(collect ON)
+    endif()
+endforeach()
+execute_process(COMMAND ${command} RESULT_VARIABLE result OUTPUT_VARIABLE output
+                ERROR_VARIABLE output)
+message("${output}")
+if(result EQUAL 0)
+    message(FATAL_ERROR "the command passed, but it must fail")
+endif()
+if(NOT output MATCHES "${PATTERN}")
+    message(FATAL_ERROR "the command failed, but not with '${PATTERN}'")
+endif()
+message("failed as it must (${result}), with '${PATTERN}'")
