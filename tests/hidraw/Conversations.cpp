@@ -1,0 +1,150 @@
+#include "Conversations.h"
+
+#include <cstdint>
+
+namespace {
+
+// Writes each step's line of the outcome.
+class Steps
+{
+public:
+    explicit Steps(CommandChannel &channel) : channel(channel) {}
+
+    void open() { verdict("open", channel.openChannel(), false); }
+
+    // The two letters go into the first payload bytes; the rest keeps what is there.
+    void exchange(char first, char second, bool checkEcho)
+    {
+        channel.command[0] = static_cast<std::uint8_t>(first);
+        channel.command[1] = static_cast<std::uint8_t>(second);
+        const std::string label{first, ' ', second};
+        verdict(label.c_str(), channel.exchange(checkEcho), true);
+    }
+
+    // Sends the payload as it stands.
+    void exchangePayload(const char *label, bool checkEcho)
+    {
+        verdict(label, channel.exchange(checkEcho), true);
+    }
+
+    void readReply() { verdict("read", channel.readReply(), true); }
+
+    void close()
+    {
+        channel.closeChannel();
+        outcome += "close\n";
+    }
+
+    std::string outcome;
+
+private:
+    void verdict(const char *label, bool failed, bool withReply)
+    {
+        outcome += label;
+        outcome += failed ? ": failed" : ": ok";
+        if (withReply) {
+            static const char digits[] = "0123456789abcdef";
+            outcome += ' ';
+            for (const std::uint8_t byte : channel.reply) {
+                outcome += digits[byte >> 4];
+                outcome += digits[byte & 0x0F];
+            }
+        }
+        outcome += '\n';
+    }
+
+    CommandChannel &channel;
+};
+
+void putOffset(CommandChannel &channel, std::uint32_t offset)
+{
+    channel.command[2] = static_cast<std::uint8_t>(offset >> 24);
+    channel.command[3] = static_cast<std::uint8_t>(offset >> 16);
+    channel.command[4] = static_cast<std::uint8_t>(offset >> 8);
+    channel.command[5] = static_cast<std::uint8_t>(offset);
+}
+
+// The ControlPanel's bootloader: hello, programming mode, one page written and read back.
+std::string bootloaderPage(CommandChannel &channel, DeviceEvents &events)
+{
+    Steps steps(channel);
+    steps.open();
+    steps.exchange('E', 'e', true);
+    events.panelEntersBootloader();
+    steps.exchange('C', 'c', true);
+    putOffset(channel, 0);
+    steps.exchange('Y', 'y', true);
+    // Every byte differs from its neighbours, so a shifted byte cannot go unseen.
+    for (int i = 0; i < kPayloadSize; ++i)
+        channel.command[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    steps.exchangePayload("data", true);
+    putOffset(channel, 0);
+    steps.exchange('R', 'r', false);
+    steps.close();
+    return steps.outcome;
+}
+
+// A reply that never comes, one that comes a read late and one on time: only the late one
+// needs a delay in the script.
+std::string missedReplies(CommandChannel &channel, DeviceEvents &)
+{
+    Steps steps(channel);
+    steps.open();
+    steps.exchange('E', 'e', true);
+    steps.exchange('E', 'e', true);
+    steps.readReply();
+    steps.exchange('E', 'e', true);
+    steps.close();
+    return steps.outcome;
+}
+
+} // namespace
+
+const std::vector<Conversation> &conversations()
+{
+    using sim::Fault;
+    using sim::FaultKind;
+    using sim::FaultTrigger;
+    static const std::vector<Conversation> all = {
+        {"bootloader_page",
+         {},
+         bootloaderPage,
+         "open: ok\nE e: ok\nC c: ok\nY y: ok\ndata: ok\nR r: ok\nclose\n"},
+        {"missed_replies",
+         {{FaultTrigger::onCommand('E', 'e', 0), Fault{FaultKind::NoReply}},
+          {FaultTrigger::onCommand('E', 'e', 1), Fault{FaultKind::LateReply}}},
+         missedReplies,
+         "open: ok\nE e: failed\nE e: failed\nread: ok\nE e: ok\nclose\n"},
+    };
+    return all;
+}
+
+const Conversation *findConversation(const std::string &name)
+{
+    for (const Conversation &conversation : conversations())
+        if (name == conversation.name)
+            return &conversation;
+    return nullptr;
+}
+
+std::string verdictsOf(const std::string &outcome)
+{
+    std::string verdicts;
+    std::size_t start = 0;
+    while (start < outcome.size()) {
+        std::size_t end = outcome.find('\n', start);
+        if (end == std::string::npos)
+            end = outcome.size();
+        std::string line = outcome.substr(start, end - start);
+        for (const char *word : {": ok", ": failed"}) {
+            const std::size_t at = line.find(word);
+            if (at != std::string::npos) {
+                line.resize(at + std::string(word).size());
+                break;
+            }
+        }
+        verdicts += line + '\n';
+        start = end + 1;
+    }
+    return verdicts;
+}
