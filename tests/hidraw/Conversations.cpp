@@ -1,5 +1,10 @@
 #include "Conversations.h"
 
+#include "ControlBoardProgrammer.h"
+#include "ControlPanelProgrammer.h"
+#include "ProgrammerFixture.h"
+#include "TargetProfile.h"
+
 #include <cstdint>
 
 namespace {
@@ -98,6 +103,66 @@ std::string missedReplies(CommandChannel &channel, DeviceEvents &)
     return steps.outcome;
 }
 
+// Firmware for the programming conversations. No byte is 0x20: a umockdev script cannot begin a
+// reply with it, and image bytes begin the read-back replies and the ControlPanel's data echoes.
+QByteArray firmware(int size, int start)
+{
+    QByteArray bytes;
+    for (int i = 0; i < size; ++i) {
+        const char byte = char((start + i * 37) & 0xFF);
+        bytes.append(byte == 0x20 ? char(0x21) : byte);
+    }
+    return bytes;
+}
+
+class NoProgress : public ProgressReporter
+{
+public:
+    void start(int) override {}
+    void step(int) override {}
+    void startVerifying(int) override {}
+    void finish() override {}
+};
+
+// A whole programming call: the result, the UpdateResult's text when it failed.
+template <typename Programmer>
+void program(Steps &steps, CommandChannel &channel, const TargetProfile &profile,
+             const std::vector<Block> &blocks, Programmer writeTarget)
+{
+    File file = textFile(hexFile(blocks));
+    NoProgress progress;
+    const UpdateResult result = writeTarget(channel, profile, file.get(), progress);
+    steps.outcome +=
+        result.isEmpty() ? "program: ok\n" : "program: failed " + result.toStdString() + "\n";
+}
+
+// The ControlPanel's programmer on a small image: a row, a page inside a row whose first page
+// is blank, and a page above 64 KiB; written, read back, compared.
+std::string panelProgramming(CommandChannel &channel, DeviceEvents &events)
+{
+    Steps steps(channel);
+    steps.open();
+    events.panelEntersBootloader();
+    program(steps, channel, kControlPanelProfile,
+            {{0x0000, firmware(128, 3)}, {0x0150, firmware(40, 90)}, {0x10000, firmware(64, 7)}},
+            writeControlPanel);
+    steps.close();
+    return steps.outcome;
+}
+
+// The control board's programmer on a small image: two pages, one of them partly 0xFF; written,
+// read back in two replies a page, compared, and the boot exit.
+std::string boardProgramming(CommandChannel &channel, DeviceEvents &events)
+{
+    Steps steps(channel);
+    steps.open();
+    events.boardEntersBootloader();
+    program(steps, channel, kControlBoardProfile,
+            {{0x0000, firmware(128, 5)}, {0x0100, firmware(50, 60)}}, writeControlBoard);
+    steps.close();
+    return steps.outcome;
+}
+
 } // namespace
 
 const std::vector<Conversation> &conversations()
@@ -115,6 +180,8 @@ const std::vector<Conversation> &conversations()
           {FaultTrigger::onCommand('E', 'e', 1), Fault{FaultKind::LateReply}}},
          missedReplies,
          "open: ok\nE e: failed\nE e: failed\nread: ok\nE e: ok\nclose\n"},
+        {"panel_programming", {}, panelProgramming, "open: ok\nprogram: ok\nclose\n"},
+        {"board_programming", {}, boardProgramming, "open: ok\nprogram: ok\nclose\n"},
     };
     return all;
 }

@@ -22,6 +22,8 @@ public:
     virtual ~DeviceEvents() = default;
     // The ControlPanel runs its bootloader from now on.
     virtual void panelEntersBootloader() = 0;
+    // The control board runs its bootloader from now on, the ControlPanel relaying to it.
+    virtual void boardEntersBootloader() = 0;
 };
 
 struct ScheduledFault

@@ -16,6 +16,10 @@ public:
     {
         sim::SimulatedDevices::instance().setPanelState(sim::PanelState::Bootloader);
     }
+    void boardEntersBootloader() override
+    {
+        sim::SimulatedDevices::instance().enterBoardBootloader();
+    }
 };
 
 bool writeFile(const QString &path, const std::string &text)

@@ -15,6 +15,7 @@ class ReplayedEvents : public DeviceEvents
 public:
     // The script already answers as the bootloader.
     void panelEntersBootloader() override {}
+    void boardEntersBootloader() override {}
 };
 
 bool readFile(const QString &path, std::string &text)
