@@ -1,0 +1,206 @@
+// Speed of the two programmers' page walks on full images against the simulated devices, with no
+// reply latency and no traffic log, so that what is measured is the program's own work per
+// exchange: the HEX load, the commands, the read-back comparison and the progress. Each walk runs
+// once under the window's real progress dialog (offscreen platform) and once under a reporter
+// that does nothing, which splits the dialog's cost from the walk's.
+//
+// A full ControlPanel image uses all 4,081 pages below its limit: 1 start, 1,021 row, 4,081 page,
+// 4,081 data and 4,081 read reports, 13,265 in all. A full control board image uses its 252
+// pages: 4 reports to write a page, 2 to read one back (answered by 2 replies) and 1 to exit,
+// 1,513 in all.
+
+#include "CommandChannel.h"
+#include "ControlBoardProgrammer.h"
+#include "ControlPanelProgrammer.h"
+#include "ProgressDialogReporter.h"
+#include "SimulatedDevices.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// A HEX file in memory (std::tmpfile) that sets every byte below `limit`, 16 bytes a record,
+// with an extended linear address record every 64 KiB when `linearRecords` is set. No page is
+// left erased: each byte mixes the bytes of its address.
+std::FILE *makeFullImage(std::uint32_t limit, bool linearRecords)
+{
+    std::FILE *file = std::tmpfile();
+    if (!file)
+        return nullptr;
+    for (std::uint32_t address = 0; address < limit; address += 16) {
+        if (linearRecords && address % 0x10000 == 0) {
+            const unsigned value = address >> 16;
+            std::fprintf(file, ":02000004%04X%02X\n", value, (0x100 - 6 - value) & 0xFF);
+        }
+        const unsigned count = limit - address < 16 ? limit - address : 16;
+        const unsigned offset = address & 0xFFFF;
+        unsigned sum = count + (offset >> 8) + (offset & 0xFF);
+        std::fprintf(file, ":%02X%04X00", count, offset);
+        for (unsigned k = 0; k < count; ++k) {
+            const std::uint32_t at = address + k;
+            const unsigned byte = (at ^ (at >> 8) * 7 ^ (at >> 16) * 13) & 0xFF;
+            sum += byte;
+            std::fprintf(file, "%02X", byte);
+        }
+        std::fprintf(file, "%02X\n", (0x100 - sum % 0x100) & 0xFF);
+    }
+    std::fprintf(file, ":00000001FF\n");
+    std::fflush(file);
+    return file;
+}
+
+std::FILE *panelImage()
+{
+    static std::FILE *const file = makeFullImage(kControlPanelProfile.imageLimit, true);
+    return file;
+}
+
+std::FILE *boardImage()
+{
+    static std::FILE *const file = makeFullImage(kControlBoardProfile.imageLimit, false);
+    return file;
+}
+
+class SilentReporter : public ProgressReporter
+{
+public:
+    void start(int) override {}
+    void step(int) override {}
+    void startVerifying(int) override {}
+    void finish() override {}
+};
+
+// The window the real dialog belongs to, as MainWin is in the program.
+QWidget &dialogParent()
+{
+    static QWidget *const window = [] {
+        auto *widget = new QWidget;
+        widget->resize(375, 128);
+        widget->show();
+        return widget;
+    }();
+    return *window;
+}
+
+enum class Target
+{
+    ControlPanel,
+    ControlBoard,
+};
+
+// One walk per iteration on freshly reset devices. The reset, the open and the close run with the
+// clock stopped; the time of the walk itself, the HEX load included, is what is divided by the
+// reports it wrote.
+void walk(benchmark::State &state, Target target, bool realDialog, int expectedReports)
+{
+    const bool panel = target == Target::ControlPanel;
+    std::FILE *const file = panel ? panelImage() : boardImage();
+    if (!file) {
+        state.SkipWithError("no temporary file for the HEX text");
+        return;
+    }
+    SilentReporter silent;
+    std::unique_ptr<ProgressDialogReporter> dialog;
+    if (realDialog)
+        dialog = std::make_unique<ProgressDialogReporter>(&dialogParent());
+    ProgressReporter &progress = realDialog ? static_cast<ProgressReporter &>(*dialog) : silent;
+    sim::SimulatedDevices &devices = sim::SimulatedDevices::instance();
+
+    std::chrono::steady_clock::duration walking{};
+    long long reports = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        devices.reset();
+        devices.setLogging(false);
+        if (panel)
+            devices.setPanelState(sim::PanelState::Bootloader);
+        else
+            devices.enterBoardBootloader();
+        std::rewind(file);
+        auto channel = std::make_unique<CommandChannel>();
+        if (channel->openChannel()) {
+            state.SkipWithError("the simulated ControlPanel did not open");
+            break;
+        }
+        state.ResumeTiming();
+
+        const auto begin = std::chrono::steady_clock::now();
+        const UpdateResult result =
+            panel ? writeControlPanel(*channel, kControlPanelProfile, file, progress)
+                  : writeControlBoard(*channel, kControlBoardProfile, file, progress);
+        walking += std::chrono::steady_clock::now() - begin;
+
+        state.PauseTiming();
+        channel.reset();
+        const int written = devices.reportCount();
+        reports += written;
+        state.ResumeTiming();
+        if (!result.isEmpty() || written != expectedReports) {
+            state.SkipWithError("the walk failed or wrote an unexpected number of reports");
+            break;
+        }
+    }
+    if (reports == 0)
+        return;
+    const double micros = std::chrono::duration<double, std::micro>(walking).count();
+    state.counters["us_per_exchange"] = micros / double(reports);
+    state.counters["exchanges"] = double(reports) / double(state.iterations());
+}
+
+void BM_ControlPanelFullImage_Dialog(benchmark::State &state)
+{
+    walk(state, Target::ControlPanel, true, 13265);
+}
+BENCHMARK(BM_ControlPanelFullImage_Dialog)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ControlPanelFullImage_Silent(benchmark::State &state)
+{
+    walk(state, Target::ControlPanel, false, 13265);
+}
+BENCHMARK(BM_ControlPanelFullImage_Silent)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ControlBoardFullImage_Dialog(benchmark::State &state)
+{
+    walk(state, Target::ControlBoard, true, 1513);
+}
+BENCHMARK(BM_ControlBoardFullImage_Dialog)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ControlBoardFullImage_Silent(benchmark::State &state)
+{
+    walk(state, Target::ControlBoard, false, 1513);
+}
+BENCHMARK(BM_ControlBoardFullImage_Silent)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The offscreen platform warns at every raise() of a dialog, thousands of times a run; anything
+// else still goes to the default handler.
+QtMessageHandler defaultHandler = nullptr;
+
+void dropRaiseWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (text == QLatin1String("This plugin does not support raise()"))
+        return;
+    defaultHandler(type, context, text);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The dialog is drawn, but nowhere to be seen: the benchmark needs no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    defaultHandler = qInstallMessageHandler(dropRaiseWarnings);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

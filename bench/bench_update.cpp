@@ -1,0 +1,165 @@
+// One whole update of each target, as a click on its button runs it, on simulated devices that
+// answer each report after 1 ms, as a full-speed USB link would, and restart in realistic times
+// (ControlPanel 1.5 s, control board's bootloader entry 0.5 s). The host answers the file choice
+// with the target's example file, shows nothing and programs with a silent reporter.
+//
+// The total splits into the fixed waits (ten 300 ms rounds each: one wait for the board, two for
+// the ControlPanel) and everything else, which is the exchanges with the devices; the latter is
+// compared with its lower bound of 1 ms per report written. The latency comes with each reply,
+// and the board answers each page read with two, so the replies are counted too. Slow by nature:
+// one iteration each.
+
+#include "CommandChannel.h"
+#include "ControlBoardProgrammer.h"
+#include "ControlPanelProgrammer.h"
+#include "SimulatedDevices.h"
+#include "UpdateSequence.h"
+
+#include <QCoreApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <utility>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWaitSteps = 10;
+
+class SilentReporter : public ProgressReporter
+{
+public:
+    void start(int) override {}
+    void step(int) override {}
+    void startVerifying(int) override {}
+    void finish() override {}
+};
+
+// Answers like a user who picks the example file and reads nothing; times the waits and the walk.
+class TimingHost : public SequenceHost
+{
+public:
+    TimingHost(CommandChannel &channel, const TargetProfile &profile, QString file)
+        : channel(channel), profile(profile), file(std::move(file))
+    {
+    }
+
+    void showConnectionError() override
+    {
+        lastMessage = QStringLiteral("no connection");
+        channel.closeChannel();
+    }
+    void showError(const QString &text) override { lastMessage = text; }
+    void showMessage(const QString &text) override { lastMessage = text; }
+    QString chooseHexFile() override { return file; }
+
+    // A wait is ten sleeps, each followed by a step: it ends with the tenth step.
+    void startWait(const QString &) override { waitBegin = Clock::now(); }
+    void waitStep(int value) override
+    {
+        if (value == kWaitSteps)
+            waiting += Clock::now() - waitBegin;
+    }
+    void restartWait() override { waitBegin = Clock::now(); }
+    void finishWait() override {}
+
+    UpdateResult program(UpdateTarget target, std::FILE *hex) override
+    {
+        SilentReporter silent;
+        const Clock::time_point begin = Clock::now();
+        UpdateResult result = target == UpdateTarget::ControlPanel
+                                  ? writeControlPanel(channel, profile, hex, silent)
+                                  : writeControlBoard(channel, profile, hex, silent);
+        walking += Clock::now() - begin;
+        return result;
+    }
+
+    QString lastMessage;
+    Clock::duration waiting{};
+    Clock::duration walking{};
+
+private:
+    CommandChannel &channel;
+    const TargetProfile &profile;
+    QString file;
+    Clock::time_point waitBegin;
+};
+
+double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+void update(benchmark::State &state, UpdateTarget target, const char *exampleName,
+            const char *success)
+{
+    sim::SimulatedDevices &devices = sim::SimulatedDevices::instance();
+    const QString example = QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/") + exampleName;
+    for (auto _ : state) {
+        state.PauseTiming();
+        devices.reset();
+        // The log only serves to count the replies; it costs microseconds against milliseconds.
+        devices.setLogging(true);
+        devices.setReplyLatency(std::chrono::microseconds(1000));
+        devices.setRestartTime(std::chrono::milliseconds(1500));
+        devices.setBoardEntryTime(std::chrono::milliseconds(500));
+        devices.setRealTimeouts(true);
+        CommandChannel channel;
+        TargetProfile profile{};
+        TimingHost host(channel, profile, example);
+        state.ResumeTiming();
+
+        const Clock::time_point begin = Clock::now();
+        runUpdateSequence(target, channel, profile, host);
+        const Clock::duration total = Clock::now() - begin;
+
+        if (host.lastMessage != QLatin1String(success)) {
+            state.SkipWithError(
+                qPrintable(QStringLiteral("the update failed: ") + host.lastMessage));
+            break;
+        }
+        const int reports = devices.reportCount();
+        int replies = 0;
+        for (const sim::TrafficRecord &record : devices.traffic())
+            replies +=
+                record.direction == sim::TrafficRecord::Direction::In && !record.bytes.empty();
+        const double exchanges = seconds(total - host.waiting);
+        state.counters["waits_s"] = seconds(host.waiting);
+        state.counters["exchanges_s"] = exchanges;
+        state.counters["walk_s"] = seconds(host.walking);
+        state.counters["reports"] = reports;
+        state.counters["replies"] = replies;
+        state.counters["bound_s"] = reports / 1000.0;
+        state.counters["ms_per_report"] = exchanges * 1000.0 / reports;
+        state.counters["ms_per_reply"] = exchanges * 1000.0 / replies;
+    }
+}
+
+void BM_UpdateControlPanel(benchmark::State &state)
+{
+    update(state, UpdateTarget::ControlPanel, "controlpanel-example.hex",
+           "The ControlPanel firmware has been updated");
+}
+BENCHMARK(BM_UpdateControlPanel)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+void BM_UpdateControlBoard(benchmark::State &state)
+{
+    update(state, UpdateTarget::ControlBoard, "controlboard-example.hex",
+           "The ZEL02 firmware has been updated");
+}
+BENCHMARK(BM_UpdateControlBoard)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
