@@ -78,11 +78,11 @@ join() {
     shift
     : >"$scratch/joined.hex"
     local last=${!#}
-    for part in "$@"; do
-        if [ "$part" = "$last" ]; then
-            cat "$part" >>"$scratch/joined.hex"
+    for piece in "$@"; do
+        if [ "$piece" = "$last" ]; then
+            cat "$piece" >>"$scratch/joined.hex"
         else
-            grep -v '^:00000001FF' "$part" >>"$scratch/joined.hex"
+            grep -v '^:00000001FF' "$piece" >>"$scratch/joined.hex"
         fi
     done
     mv "$scratch/joined.hex" "$target"

@@ -111,7 +111,7 @@ progress_shown() { note_dialogs; [ ${#seen[@]} -ge 2 ]; }
 within_10s progress_shown || { echo "no progress dialog after the wait" >&2; exit 1; }
 
 # Without a window manager the dialogs land near the top left corner, over the main window.
-# The picture is the part of the screen that the main window and the dialog cover together.
+# The picture is the area of the screen that the main window and the dialog cover together.
 cover() {
     eval "$(xdotool getwindowgeometry --shell "$1")"
     local right=$((X + WIDTH > main_width ? X + WIDTH : main_width))
