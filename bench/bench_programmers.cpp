@@ -68,15 +68,6 @@ std::FILE *boardImage()
     return file;
 }
 
-class SilentReporter : public ProgressReporter
-{
-public:
-    void start(int) override {}
-    void step(int) override {}
-    void startVerifying(int) override {}
-    void finish() override {}
-};
-
 // The window the real dialog belongs to, as MainWin is in the program.
 QWidget &dialogParent()
 {
@@ -106,7 +97,7 @@ void walk(benchmark::State &state, Target target, bool realDialog, int expectedR
         state.SkipWithError("no temporary file for the HEX text");
         return;
     }
-    SilentReporter silent;
+    SilentProgress silent;
     std::unique_ptr<ProgressDialogReporter> dialog;
     if (realDialog)
         dialog = std::make_unique<ProgressDialogReporter>(&dialogParent());

@@ -28,15 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kWaitSteps = 10;
 
-class SilentReporter : public ProgressReporter
-{
-public:
-    void start(int) override {}
-    void step(int) override {}
-    void startVerifying(int) override {}
-    void finish() override {}
-};
-
 // Answers like a user who picks the example file and reads nothing; times the waits and the walk.
 class TimingHost : public SequenceHost
 {
@@ -67,7 +58,7 @@ public:
 
     UpdateResult program(UpdateTarget target, std::FILE *hex) override
     {
-        SilentReporter silent;
+        SilentProgress silent;
         const Clock::time_point begin = Clock::now();
         UpdateResult result = target == UpdateTarget::ControlPanel
                                   ? writeControlPanel(channel, profile, hex, silent)

@@ -19,5 +19,15 @@ public:
     virtual void finish() = 0;
 };
 
+// For callers that show no progress: benchmarks, scripted runs.
+class SilentProgress : public ProgressReporter
+{
+public:
+    void start(int) override {}
+    void step(int) override {}
+    void startVerifying(int) override {}
+    void finish() override {}
+};
+
 constexpr const char *kWritingLabel = "Writing...";
 constexpr const char *kVerifyingLabel = "Verifying...";

@@ -115,22 +115,13 @@ QByteArray firmware(int size, int start)
     return bytes;
 }
 
-class NoProgress : public ProgressReporter
-{
-public:
-    void start(int) override {}
-    void step(int) override {}
-    void startVerifying(int) override {}
-    void finish() override {}
-};
-
 // A whole programming call: the result, the UpdateResult's text when it failed.
 template <typename Programmer>
 void program(Steps &steps, CommandChannel &channel, const TargetProfile &profile,
              const std::vector<Block> &blocks, Programmer writeTarget)
 {
     File file = textFile(hexFile(blocks));
-    NoProgress progress;
+    SilentProgress progress;
     const UpdateResult result = writeTarget(channel, profile, file.get(), progress);
     steps.outcome +=
         result.isEmpty() ? "program: ok\n" : "program: failed " + result.toStdString() + "\n";
