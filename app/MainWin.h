@@ -9,6 +9,8 @@
 #include <cstdio>
 
 class MainWinTest;
+class ProgressDialogTest;
+class UpdateSequenceTest;
 class WindowSequenceHost;
 
 // The one window: an instruction and three buttons. It owns the connection to the ControlPanel
@@ -32,6 +34,8 @@ private slots:
 
 private:
     friend class MainWinTest;
+    friend class ProgressDialogTest;
+    friend class UpdateSequenceTest;
     friend class WindowSequenceHost;
 
     // Write and verify the open HEX file on a target whose bootloader runs, under a progress

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QProgressDialog>
 #include <QtTest>
 
 ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton answer) : answer(answer)
@@ -20,7 +21,7 @@ bool ModalAnswerer::waitFor(int n, int timeoutMs)
 void ModalAnswerer::poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible())
+    if (!modal || !modal->isVisible() || qobject_cast<QProgressDialog *>(modal))
         return;
 
     Dialog seen;
@@ -36,13 +37,30 @@ void ModalAnswerer::poll()
         seen.buttonCount = box->buttons().size();
         seen.icon = box->icon();
     }
-    dialogs.append(seen);
+    auto *fileDialog = qobject_cast<QFileDialog *>(modal);
+    if (fileDialog) {
+        seen.directory = fileDialog->directory().absolutePath();
+        seen.nameFilters = fileDialog->nameFilters();
+        seen.fileMode = fileDialog->fileMode();
+        seen.acceptMode = fileDialog->acceptMode();
+        seen.chosen = files.isEmpty() ? QString() : files.takeFirst();
+    }
+    if (onSeen)
+        onSeen(seen);
 
     // Pressing the button is what a user does; anything else is made to go away.
-    if (box && box->button(answer))
+    if (box && box->button(answer)) {
         box->button(answer)->click();
-    else if (auto *dialog = qobject_cast<QDialog *>(modal))
+    } else if (fileDialog && !seen.chosen.isEmpty()) {
+        fileDialog->selectFile(seen.chosen);
+        // QFileDialog's accept() is protected; it still answers QDialog's, and checks the choice.
+        static_cast<QDialog *>(fileDialog)->accept();
+    } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
         dialog->reject();
-    else
+    } else {
         modal->close();
+    }
+    dialogs.append(seen);
+    if (onAnswered)
+        onAnswered(seen);
 }
