@@ -7,13 +7,12 @@ void ProgressDialogReporter::start(int maximum)
     dialog = std::make_unique<QProgressDialog>(QString::fromLatin1(kWritingLabel),
                                                QStringLiteral("Cancel"), 0, maximum, parent);
     dialog->setWindowModality(Qt::ApplicationModal);
-    // A write cannot be cut short safely, so there is nothing to cancel with. Taken away before
-    // the dialog shows: shown with it, the dialog keeps the room the button took.
-    dialog->setCancelButton(nullptr);
-    dialog->setMinimumDuration(0);
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
+    // A write cannot be cut short safely, so there is nothing to cancel with.
+    dialog->setCancelButton(nullptr);
+    dialog->setMinimumDuration(0);
 }
 
 void ProgressDialogReporter::step(int value)

@@ -72,5 +72,6 @@ void ProgressWatcher::record(QProgressDialog *dialog, int value)
     step.label = dialog->labelText();
     step.buttonShown = buttonShown(dialog);
     step.visible = dialog->isVisible();
+    step.minimumDuration = dialog->minimumDuration();
     seen[*found].steps.append(step);
 }

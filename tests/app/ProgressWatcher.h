@@ -22,6 +22,7 @@ public:
         QString label;
         bool buttonShown = false; // any push button visible in the dialog
         bool visible = false;
+        int minimumDuration = -1; // ms
     };
 
     struct Appearance
