@@ -139,6 +139,7 @@ struct SimulatedDevices::State
     std::deque<hid_device_> handles;
     std::vector<TrafficRecord> traffic;
     int reports = 0;
+    int reads = 0;
     int opens = 0;
     int closes = 0;
     int exits = 0;
@@ -440,6 +441,11 @@ int SimulatedDevices::reportCount() const
     return state->reports;
 }
 
+int SimulatedDevices::readCount() const
+{
+    return state->reads;
+}
+
 int SimulatedDevices::openCount() const
 {
     return state->opens;
@@ -607,6 +613,7 @@ int SimulatedDevices::readTimeout(hid_device_ *device, unsigned char *data, std:
         state->violation("hid_read_timeout asked for fewer bytes than a report holds");
         return -1;
     }
+    ++state->reads;
     state->lastTimeout = milliseconds;
     Panel &panel = state->panels[static_cast<std::size_t>(device->panel)];
     state->refresh(panel);

@@ -129,6 +129,7 @@ public:
     void clearTraffic();
     int reportCount() const; // reports written since reset(), failed writes included
 
+    int readCount() const;  // hid_read_timeout calls
     int openCount() const;  // hid_open calls
     int closeCount() const; // hid_close calls
     int exitCount() const;  // hid_exit calls

@@ -1,5 +1,6 @@
 #include "MainWin.h"
 #include "ModalAnswerer.h"
+#include "OpenWindows.h"
 #include "SimulatedDevices.h"
 
 #include <QApplication>
@@ -106,12 +107,7 @@ void MainWinTest::init()
 
 void MainWinTest::cleanup()
 {
-    QStringList open;
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
-        if (window->isVisible())
-            open.append(QString::fromLatin1(window->metaObject()->className()));
-    }
+    const QStringList open = visibleTopLevelWindows();
     QVERIFY2(open.isEmpty(), qPrintable(open.join(QLatin1String(", "))));
     QVERIFY(!QApplication::activeModalWidget());
 }

@@ -3,6 +3,7 @@
 // that it is gone once the call returns, however the walk ended.
 
 #include "MainWin.h"
+#include "OpenWindows.h"
 #include "ProgrammerFixture.h"
 #include "ProgressWatcher.h"
 #include "SequenceHost.h"
@@ -35,25 +36,19 @@ bool isPanel(UpdateTarget target)
     return target == UpdateTarget::ControlPanel;
 }
 
-QByteArray pattern(int size, int start)
-{
-    QByteArray bytes;
-    for (int i = 0; i < size; ++i)
-        bytes.append(char((start + i * 11) & 0xFF));
-    return bytes;
-}
-
 // Five ControlPanel pages: 0 to 2, 9 and 1024.
 std::vector<Block> panelBlocks()
 {
-    return {{0x0000, pattern(150, 0x21)}, {0x0240, pattern(64, 0x60)}, {0x10000, pattern(3, 0x9A)}};
+    return {{0x0000, pattern(150, 0x21, 11)},
+            {0x0240, pattern(64, 0x60, 11)},
+            {0x10000, pattern(3, 0x9A, 11)}};
 }
 const int kPanelPages = 5;
 
 // Three control board pages: 0, 1 and 100.
 std::vector<Block> boardBlocks()
 {
-    return {{0x0000, pattern(200, 0x17)}, {0x3200, pattern(128, 0x44)}};
+    return {{0x0000, pattern(200, 0x17, 11)}, {0x3200, pattern(128, 0x44, 11)}};
 }
 const int kBoardPages = 3;
 
@@ -104,12 +99,7 @@ void ProgressDialogTest::init()
 
 void ProgressDialogTest::cleanup()
 {
-    QStringList open;
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
-        if (window->isVisible())
-            open.append(QString::fromLatin1(window->metaObject()->className()));
-    }
+    const QStringList open = visibleTopLevelWindows();
     QVERIFY2(open.isEmpty(), qPrintable(open.join(QLatin1String(", "))));
     QVERIFY(!QApplication::activeModalWidget());
 }
@@ -216,7 +206,7 @@ void ProgressDialogTest::refusedFileShowsNothing_data()
     QTest::addColumn<QString>("result");
 
     QTest::newRow("panel, beyond the image limit")
-        << UpdateTarget::ControlPanel << hexFile({{0x3FC10, pattern(16, 0x01)}})
+        << UpdateTarget::ControlPanel << hexFile({{0x3FC10, pattern(16, 0x01, 11)}})
         << QStringLiteral("Memory address limit of 261144 bytes exceeded");
     QTest::newRow("board, wrong checksum")
         << UpdateTarget::ControlBoard << QByteArray(":0100000001FD\n")

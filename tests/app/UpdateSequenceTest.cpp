@@ -7,6 +7,7 @@
 
 #include "MainWin.h"
 #include "ModalAnswerer.h"
+#include "OpenWindows.h"
 #include "ProgrammerFixture.h"
 #include "ProgressWatcher.h"
 #include "SequenceHost.h"
@@ -70,28 +71,22 @@ bool isPanel(UpdateTarget target)
     return target == UpdateTarget::ControlPanel;
 }
 
-QByteArray pattern(int size, int start)
-{
-    QByteArray bytes;
-    for (int i = 0; i < size; ++i)
-        bytes.append(char((start + i * 13) & 0xFF));
-    return bytes;
-}
-
 // Pages 0 and 1 (one row), page 65 (its row's first page is blank) and page 4080 up to the image
 // limit, below the ControlPanel's bootloader.
 std::vector<Block> panelBlocks()
 {
-    return {
-        {0x0000, pattern(100, 0x11)}, {0x1040, pattern(20, 0x52)}, {0x3FC00, pattern(0x18, 0xA7)}};
+    return {{0x0000, pattern(100, 0x11, 13)},
+            {0x1040, pattern(20, 0x52, 13)},
+            {0x3FC00, pattern(0x18, 0xA7, 13)}};
 }
 const std::vector<std::uint32_t> kPanelPages{0, 1, 65, 4080};
 
 // Page 0, part of page 2 and page 251, the last one below the control board's bootloader.
 std::vector<Block> boardBlocks()
 {
-    return {
-        {0x0000, pattern(128, 0x05)}, {0x0100, pattern(70, 0x3C)}, {0x7D80, pattern(128, 0xC9)}};
+    return {{0x0000, pattern(128, 0x05, 13)},
+            {0x0100, pattern(70, 0x3C, 13)},
+            {0x7D80, pattern(128, 0xC9, 13)}};
 }
 const std::vector<std::uint32_t> kBoardPages{0, 2, 251};
 
@@ -108,7 +103,7 @@ const std::vector<std::uint32_t> &pagesFor(UpdateTarget target)
 // A record reaching into the target's bootloader: the loader refuses the whole file.
 QByteArray refusedFile(UpdateTarget target)
 {
-    return hexFile({{isPanel(target) ? 0x3FC10u : 0x7DF8u, pattern(16, 0x01)}});
+    return hexFile({{isPanel(target) ? 0x3FC10u : 0x7DF8u, pattern(16, 0x01, 13)}});
 }
 
 QString refusal(UpdateTarget target)
@@ -469,12 +464,7 @@ void UpdateSequenceTest::init()
 
 void UpdateSequenceTest::cleanup()
 {
-    QStringList open;
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
-        if (window->isVisible())
-            open.append(QString::fromLatin1(window->metaObject()->className()));
-    }
+    const QStringList open = visibleTopLevelWindows();
     QVERIFY2(open.isEmpty(), qPrintable(open.join(QLatin1String(", "))));
     QVERIFY(!QApplication::activeModalWidget());
 }

@@ -2,6 +2,14 @@
 
 #include <cstring>
 
+QByteArray pattern(int size, int start, int stride)
+{
+    QByteArray bytes;
+    for (int i = 0; i < size; ++i)
+        bytes.append(char((start + i * stride) & 0xFF));
+    return bytes;
+}
+
 QByteArray hexFile(const std::vector<Block> &blocks)
 {
     QByteArray text;

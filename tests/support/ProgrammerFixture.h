@@ -22,6 +22,9 @@ struct Block
     QByteArray bytes;
 };
 
+// Firmware-like bytes: start, start + stride, start + 2 × stride, ... modulo 256.
+QByteArray pattern(int size, int start, int stride);
+
 // Intel HEX text for the blocks, 16 data bytes a record, with an extended linear address record
 // whenever a record starts in another 64 KiB than the one before, and an end-of-file record.
 QByteArray hexFile(const std::vector<Block> &blocks);

@@ -11,7 +11,6 @@ using sim::Fault;
 using sim::FaultKind;
 using sim::FaultTrigger;
 using sim::SimulatedDevices;
-using sim::TrafficRecord;
 
 Q_DECLARE_METATYPE(sim::FaultKind)
 
@@ -22,23 +21,15 @@ SimulatedDevices &devices()
     return SimulatedDevices::instance();
 }
 
-QByteArray pattern(int size, int start)
-{
-    QByteArray bytes;
-    for (int i = 0; i < size; ++i)
-        bytes.append(char((start + i * 5) & 0xFF));
-    return bytes;
-}
-
 // Page 0 whole, page 1 from its second half on, a single byte in page 3, and the last page,
 // which ends at the image limit; page 2 holds only 0xFF.
 std::vector<Block> sampleBlocks()
 {
-    return {{0x0000, pattern(128, 3)},
-            {0x00C0, pattern(64, 0x80)},
+    return {{0x0000, pattern(128, 3, 5)},
+            {0x00C0, pattern(64, 0x80, 5)},
             {0x0100, QByteArray(128, char(0xFF))},
             {0x01A0, QByteArray(1, char(0x5A))},
-            {0x7D80, pattern(128, 0x21)}};
+            {0x7D80, pattern(128, 0x21, 5)}};
 }
 
 const std::vector<std::uint32_t> samplePages{0, 1, 3, 251};
@@ -75,14 +66,6 @@ TrafficModel expectedTraffic(const FirmwareImage &image, const std::vector<std::
     }
     model.command('O', 'o');
     return model;
-}
-
-int readsMade()
-{
-    int reads = 0;
-    for (const TrafficRecord &record : devices().traffic())
-        reads += record.direction == TrafficRecord::Direction::In;
-    return reads;
 }
 
 bool bootExitSent()
@@ -126,7 +109,7 @@ void ControlBoardProgrammerTest::writesVerifiesAndExits()
              QStringList({"start 8", "step 1", "step 2", "step 3", "step 4", "verify 4", "step 5",
                           "step 6", "step 7", "step 8", "finish"}));
     // 4 writes, 2 a page for reading back (each read-page answered twice), the boot exit.
-    QCOMPARE(readsMade(), 4 * 4 + 4 * 3 + 1);
+    QCOMPARE(devices().readCount(), 4 * 4 + 4 * 3 + 1);
     const auto &flash = devices().boardFlash();
     for (std::uint32_t page : samplePages)
         for (std::uint32_t i = page * 128; i < page * 128 + 128; ++i)
@@ -231,7 +214,7 @@ void ControlBoardProgrammerTest::failures()
     const auto run = program(hex);
     QCOMPARE(run->result, result);
     QCOMPARE(devices().reportCount(), reportsSent);
-    QCOMPARE(readsMade(), reads);
+    QCOMPARE(devices().readCount(), reads);
     QCOMPARE(bootExitSent(), result.isEmpty() || result.contains("boot exit"));
     if (steps < 0) {
         QVERIFY(run->progress.events.isEmpty());

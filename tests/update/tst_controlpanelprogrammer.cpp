@@ -21,21 +21,13 @@ SimulatedDevices &devices()
     return SimulatedDevices::instance();
 }
 
-QByteArray pattern(int size, int start)
-{
-    QByteArray bytes;
-    for (int i = 0; i < size; ++i)
-        bytes.append(char((start + i * 7) & 0xFF));
-    return bytes;
-}
-
 // Pages 0 and 1 (one row), pages 5 and 6 (their row's first page is blank), page 8 with a single
 // byte, a page above 64 KiB and the last page that may hold data; page 3 holds only 0xFF.
 std::vector<Block> sampleBlocks()
 {
-    return {{0x0000, pattern(100, 1)},    {0x00C0, QByteArray(64, char(0xFF))},
-            {0x0140, pattern(100, 0x40)}, {0x0210, QByteArray(1, char(0x00))},
-            {0x10040, pattern(64, 0x90)}, {0x3FC00, pattern(0x18, 0x33)}};
+    return {{0x0000, pattern(100, 1, 7)},    {0x00C0, QByteArray(64, char(0xFF))},
+            {0x0140, pattern(100, 0x40, 7)}, {0x0210, QByteArray(1, char(0x00))},
+            {0x10040, pattern(64, 0x90, 7)}, {0x3FC00, pattern(0x18, 0x33, 7)}};
 }
 
 const std::vector<std::uint32_t> samplePages{0, 1, 5, 6, 8, 1025, 4080};

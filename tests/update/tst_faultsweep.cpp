@@ -54,18 +54,12 @@ struct Report
     int readIndex;        // for data-carrying reports: the report that reads their page back
 };
 
-QByteArray pattern(int size, int start)
-{
-    QByteArray bytes;
-    for (int i = 0; i < size; ++i)
-        bytes.append(char((start + i * 3) & 0xFF));
-    return bytes;
-}
-
 // ControlPanel pages 0 and 1 (a row), and page 6, whose row's first page is blank.
-const std::vector<Block> panelBlocks{{0x0000, pattern(128, 0x10)}, {0x0180, pattern(64, 0x90)}};
+const std::vector<Block> panelBlocks{{0x0000, pattern(128, 0x10, 3)},
+                                     {0x0180, pattern(64, 0x90, 3)}};
 // Control-board pages 0 and 2.
-const std::vector<Block> boardBlocks{{0x0000, pattern(128, 0x20)}, {0x0100, pattern(100, 0xA0)}};
+const std::vector<Block> boardBlocks{{0x0000, pattern(128, 0x20, 3)},
+                                     {0x0100, pattern(100, 0xA0, 3)}};
 
 std::vector<Report> panelReports()
 {
