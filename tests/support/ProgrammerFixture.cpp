@@ -64,6 +64,20 @@ File textFile(const QByteArray &text)
     return file;
 }
 
+std::unique_ptr<ProgrammerRun> runProgrammer(Programmer programmer, const TargetProfile &profile,
+                                             const QByteArray &hex)
+{
+    auto run = std::make_unique<ProgrammerRun>();
+    CommandChannel channel;
+    if (channel.openChannel()) {
+        run->result = QStringLiteral("no device to program");
+        return run;
+    }
+    File file = textFile(hex);
+    run->result = programmer(channel, profile, file.get(), run->progress);
+    return run;
+}
+
 void TrafficModel::command(char first, char second)
 {
     payload[0] = std::uint8_t(first);

@@ -3,8 +3,11 @@
 // Test helpers for the page walks: HEX files made from blocks of bytes, the image they describe,
 // a progress recorder, and a model of the command payload to write expected traffic with.
 
+#include "CommandChannel.h"
 #include "FirmwareImage.h"
 #include "ProgressReporter.h"
+#include "TargetProfile.h"
+#include "UpdateResult.h"
 
 #include <QByteArray>
 #include <QString>
@@ -52,6 +55,19 @@ public:
 
     QStringList events;
 };
+
+struct ProgrammerRun
+{
+    UpdateResult result;
+    RecordingProgress progress;
+};
+
+using Programmer = UpdateResult (*)(CommandChannel &, const TargetProfile &, std::FILE *,
+                                    ProgressReporter &);
+
+// Opens a channel and runs the programmer on the HEX text, recording its progress.
+std::unique_ptr<ProgrammerRun> runProgrammer(Programmer programmer, const TargetProfile &profile,
+                                             const QByteArray &hex);
 
 // The output report as the program must build it: commands write only their own bytes, so the
 // model keeps the payload between reports just as the channel does.

@@ -34,21 +34,9 @@ std::vector<Block> sampleBlocks()
 
 const std::vector<std::uint32_t> samplePages{0, 1, 3, 251};
 
-struct Run
+std::unique_ptr<ProgrammerRun> program(const QByteArray &hex)
 {
-    UpdateResult result;
-    RecordingProgress progress;
-};
-
-std::unique_ptr<Run> program(const QByteArray &hex)
-{
-    auto run = std::make_unique<Run>();
-    CommandChannel channel;
-    if (channel.openChannel())
-        return run;
-    File file = textFile(hex);
-    run->result = writeControlBoard(channel, kControlBoardProfile, file.get(), run->progress);
-    return run;
+    return runProgrammer(writeControlBoard, kControlBoardProfile, hex);
 }
 
 TrafficModel expectedTraffic(const FirmwareImage &image, const std::vector<std::uint32_t> &pages)

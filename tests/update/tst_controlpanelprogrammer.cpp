@@ -32,21 +32,9 @@ std::vector<Block> sampleBlocks()
 
 const std::vector<std::uint32_t> samplePages{0, 1, 5, 6, 8, 1025, 4080};
 
-struct Run
+std::unique_ptr<ProgrammerRun> program(const QByteArray &hex)
 {
-    UpdateResult result;
-    RecordingProgress progress;
-};
-
-std::unique_ptr<Run> program(const QByteArray &hex)
-{
-    auto run = std::make_unique<Run>();
-    CommandChannel channel;
-    if (channel.openChannel())
-        return run;
-    File file = textFile(hex);
-    run->result = writeControlPanel(channel, kControlPanelProfile, file.get(), run->progress);
-    return run;
+    return runProgrammer(writeControlPanel, kControlPanelProfile, hex);
 }
 
 TrafficModel expectedTraffic(const FirmwareImage &image, const std::vector<std::uint32_t> &pages)

@@ -269,13 +269,9 @@ void FaultSweepTest::sweep()
         devices().enterBoardBootloader();
     devices().injectFault(FaultTrigger::atReport(index), fault);
 
-    CommandChannel channel;
-    QVERIFY(!channel.openChannel());
-    File file = textFile(hexFile(blocks));
-    RecordingProgress progress;
     const UpdateResult result =
-        panel ? writeControlPanel(channel, kControlPanelProfile, file.get(), progress)
-              : writeControlBoard(channel, kControlBoardProfile, file.get(), progress);
+        panel ? runProgrammer(writeControlPanel, kControlPanelProfile, hexFile(blocks))->result
+              : runProgrammer(writeControlBoard, kControlBoardProfile, hexFile(blocks))->result;
 
     const Outcome expected = expectedOutcome(reports, index, fault, *image);
     QCOMPARE(result, expected.result);
