@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
 #include <QProgressDialog>
 #include <QtTest>
 
@@ -52,7 +53,13 @@ void ModalAnswerer::poll()
     if (box && box->button(answer)) {
         box->button(answer)->click();
     } else if (fileDialog && !seen.chosen.isEmpty()) {
-        fileDialog->selectFile(seen.chosen);
+        // The path goes where a user types it. selectFile() leaves a focused name field alone and
+        // selects through the file model, which may not have read the folder yet.
+        auto *nameField = fileDialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (nameField)
+            nameField->setText(seen.chosen);
+        else
+            fileDialog->selectFile(seen.chosen);
         // QFileDialog's accept() is protected; it still answers QDialog's, and checks the choice.
         static_cast<QDialog *>(fileDialog)->accept();
     } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
