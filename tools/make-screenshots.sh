@@ -1,14 +1,15 @@
 #!/bin/bash
-# Takes the README's pictures of a control board update: runs an already built zelUpdate-sim on a
-# virtual X display (xvfb-run), clicks the control board's button, answers the file dialog with
-# examples/controlboard-example.hex, and grabs the screen while the progress dialog is up and
-# again when the result message shows. Then it dismisses the message, closes the program with its
-# own close button and checks that the simulated board's flash holds the example exactly as
-# objcopy reads it. The simulated flash, the program's settings and its home folder are
-# temporary, so neither the pictures nor the user's files depend on earlier runs.
+# Takes the README's pictures: the window, and a control board update. Runs an already built
+# zelUpdate-sim on a virtual X display (xvfb-run), grabs the window, clicks the control board's
+# button, answers the file dialog with examples/controlboard-example.hex, and grabs the screen
+# while the progress dialog is up and again when the result message shows. Then it dismisses the
+# message, closes the program with its own close button and checks that the simulated board's
+# flash holds the example exactly as objcopy reads it. The simulated flash, the program's
+# settings and its home folder are temporary, so neither the pictures nor the user's files depend
+# on earlier runs.
 #
 # Usage: tools/make-screenshots.sh BUILD_DIR [OUTPUT_DIR]   (default: docs/ in the repository)
-# Writes: update-in-progress.png, update-result.png
+# Writes: window.png, update-in-progress.png, update-result.png
 # Needs: xvfb (xvfb-run), xdotool, imagemagick, binutils (objcopy).
 set -euo pipefail
 
@@ -77,6 +78,9 @@ painted_main() {
             -format '%k' info:)" -gt 8 ]
 }
 within_10s painted_main || { echo "the window never showed its contents" >&2; exit 1; }
+convert "$scratch/root.miff" -crop "${main_width}x${main_height}+0+0" +repage -strip \
+    "$output/window.png"
+echo "window grabbed: $(identify -format '%wx%h' "$output/window.png")"
 
 # The buttons are stacked 30 pixels apart, the close button lowest: the control board's button
 # is two above it.
@@ -191,4 +195,4 @@ else
     echo "controlboard.bin differs from objcopy's binary of $(basename "$example")" >&2
     exit 1
 fi
-echo "pictures saved to $output/update-in-progress.png and $output/update-result.png"
+echo "pictures saved to $output: window.png, update-in-progress.png, update-result.png"
