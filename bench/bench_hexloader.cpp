@@ -3,6 +3,7 @@
 // whole-process time of GNU objcopy converting the same ControlPanel file. Prints the peak memory
 // of this process at the end.
 
+#include "FullHexImage.h"
 #include "HexLoader.h"
 
 #include <benchmark/benchmark.h>
@@ -31,25 +32,7 @@ public:
         const int fd = mkstemp(name);
         path = name;
         std::FILE *file = fdopen(fd, "w");
-        std::uint32_t state = 12345;
-        for (std::uint32_t address = 0; address < size; address += 16) {
-            if (linearRecords && address % 0x10000 == 0) {
-                const unsigned value = address >> 16;
-                std::fprintf(file, ":02000004%04X%02X\r\n", value, (0x100 - 6 - value) & 0xFF);
-            }
-            const unsigned count = size - address < 16 ? size - address : 16;
-            const unsigned offset = address & 0xFFFF;
-            unsigned sum = count + (offset >> 8) + (offset & 0xFF);
-            std::fprintf(file, ":%02X%04X00", count, offset);
-            for (unsigned k = 0; k < count; ++k) {
-                state = state * 1103515245u + 12345u;
-                const unsigned byte = state >> 24;
-                sum += byte;
-                std::fprintf(file, "%02X", byte);
-            }
-            std::fprintf(file, "%02X\r\n", (0x100 - sum % 0x100) & 0xFF);
-        }
-        std::fprintf(file, ":00000001FF\r\n");
+        writeFullHexImage(file, size, linearRecords, "\r\n");
         bytes = std::ftell(file);
         std::fclose(file);
     }

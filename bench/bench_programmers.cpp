@@ -12,6 +12,7 @@
 #include "CommandChannel.h"
 #include "ControlBoardProgrammer.h"
 #include "ControlPanelProgrammer.h"
+#include "FullHexImage.h"
 #include "ProgressDialogReporter.h"
 #include "SimulatedDevices.h"
 
@@ -26,32 +27,13 @@
 
 namespace {
 
-// A HEX file in memory (std::tmpfile) that sets every byte below `limit`, 16 bytes a record,
-// with an extended linear address record every 64 KiB when `linearRecords` is set. No page is
-// left erased: each byte mixes the bytes of its address.
+// A full image's HEX text in a temporary file.
 std::FILE *makeFullImage(std::uint32_t limit, bool linearRecords)
 {
     std::FILE *file = std::tmpfile();
     if (!file)
         return nullptr;
-    for (std::uint32_t address = 0; address < limit; address += 16) {
-        if (linearRecords && address % 0x10000 == 0) {
-            const unsigned value = address >> 16;
-            std::fprintf(file, ":02000004%04X%02X\n", value, (0x100 - 6 - value) & 0xFF);
-        }
-        const unsigned count = limit - address < 16 ? limit - address : 16;
-        const unsigned offset = address & 0xFFFF;
-        unsigned sum = count + (offset >> 8) + (offset & 0xFF);
-        std::fprintf(file, ":%02X%04X00", count, offset);
-        for (unsigned k = 0; k < count; ++k) {
-            const std::uint32_t at = address + k;
-            const unsigned byte = (at ^ (at >> 8) * 7 ^ (at >> 16) * 13) & 0xFF;
-            sum += byte;
-            std::fprintf(file, "%02X", byte);
-        }
-        std::fprintf(file, "%02X\n", (0x100 - sum % 0x100) & 0xFF);
-    }
-    std::fprintf(file, ":00000001FF\n");
+    writeFullHexImage(file, limit, linearRecords, "\n");
     std::fflush(file);
     return file;
 }
