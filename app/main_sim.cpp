@@ -1,6 +1,7 @@
 // zelUpdate on simulated devices: the same window and entry, with a ControlPanel and a control
 // board whose flash is kept in files between runs.
 
+#include "FlashFiles.h"
 #include "RunMainWindow.h"
 #include "SimulatedDevices.h"
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -35,6 +37,11 @@ void behaveLikeHardware(sim::SimulatedDevices &devices)
     devices.setRealTimeouts(true);
 }
 
+void report(const std::string &message)
+{
+    std::fprintf(stderr, "zelUpdate-sim: %s\n", message.c_str());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -44,25 +51,22 @@ int main(int argc, char **argv)
     sim::SimulatedDevices &devices = sim::SimulatedDevices::instance();
     behaveLikeHardware(devices);
 
-    const QString folder = QDir::cleanPath(flashFolder());
-    const QByteArray folderName = QFile::encodeName(folder);
-    const std::string path = folderName.toStdString();
-    if (!QDir().mkpath(folder))
-        std::fprintf(stderr, "zelUpdate-sim: cannot create %s\n", folderName.constData());
-    if (devices.loadFlash(path))
-        std::fprintf(stderr, "zelUpdate-sim: cannot read the flash files in %s\n",
-                     folderName.constData());
+    const QByteArray folderName = QFile::encodeName(QDir::cleanPath(flashFolder()));
+    sim::FlashFiles flash(devices, folderName.toStdString());
+    for (const std::string &problem : flash.load())
+        report(problem);
     std::fprintf(stderr,
                  "zelUpdate-sim: flash of the simulated devices in %s "
                  "(controlpanel.bin, controlboard.bin)\n",
                  folderName.constData());
+    // Saved after every update too, so a run that ends abruptly keeps what it wrote.
+    flash.saveAfterEachUpdate(report);
 
     const int code = runMainWindow();
 
-    if (devices.saveFlash(path)) {
-        std::fprintf(stderr, "zelUpdate-sim: cannot save the flash files in %s\n",
-                     folderName.constData());
-        return code != 0 ? code : 1;
-    }
-    return code;
+    std::vector<std::string> messages;
+    const bool failed = flash.save(messages);
+    for (const std::string &message : messages)
+        report(message);
+    return failed && code == 0 ? 1 : code;
 }

@@ -1,12 +1,17 @@
 // The simulated devices themselves, where the programmers' and sequences' tests would otherwise
-// trust them blindly: their protocol, their restarts, their faults and hidapi's contract.
+// trust them blindly: their protocol, their restarts, their faults and hidapi's contract; and
+// the files that keep their flash between runs of zelUpdate-sim.
+#include "FlashFiles.h"
 #include "SimulatedDevices.h"
 
 #include <hidapi.h>
+#include <sys/resource.h>
 
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QtTest>
 
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,6 +64,37 @@ struct Link
     }
 };
 
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// One message a line, so that a failed comparison shows them all.
+QString joined(const std::vector<std::string> &messages)
+{
+    QStringList lines;
+    for (const std::string &message : messages)
+        lines << QString::fromStdString(message);
+    return lines.join('\n');
+}
+
+// Hidden entries too: a temporary file left behind shows.
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+void ignoreReport(const std::string &)
+{
+}
+
 } // namespace
 
 class SimulatedDevicesTest : public QObject
@@ -85,7 +121,13 @@ private slots:
     void corruptionLandsInFlashOrReadBack();
     void contractBreaksAreLoud_data();
     void contractBreaksAreLoud();
-    void flashPersists();
+    void flashPersistsAfterEachUpdate();
+    void flashFileSetAside_data();
+    void flashFileSetAside();
+    void flashFolderUnwritable_data();
+    void flashFolderUnwritable();
+    void interruptedSaveKeepsOldFile_data();
+    void interruptedSaveKeepsOldFile();
 };
 
 void SimulatedDevicesTest::panelRestartsIntoBootloaderAndBack()
@@ -387,32 +429,151 @@ void SimulatedDevicesTest::contractBreaksAreLoud()
         QCOMPARE(result, -1);
 }
 
-void SimulatedDevicesTest::flashPersists()
+void SimulatedDevicesTest::flashPersistsAfterEachUpdate()
 {
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const std::string path = folder.path().toStdString();
-    devices().panelFlash()[0x3FC17] = 0x12;
-    devices().boardFlash()[0x7DFF] = 0x34;
-    QVERIFY(!devices().saveFlash(path));
-    QCOMPARE(QFileInfo(folder.filePath("controlpanel.bin")).size(), 262144);
-    QCOMPARE(QFileInfo(folder.filePath("controlboard.bin")).size(), 32768);
+    QTemporaryDir top;
+    const QString folder = top.filePath("data/zelUpdate-sim");
+    {
+        sim::FlashFiles files(devices(), folder.toStdString());
+        QCOMPARE(joined(files.load()), QString());
+        files.saveAfterEachUpdate(ignoreReport);
+        devices().panelFlash()[0x3FC17] = 0x12;
+        devices().boardFlash()[0x7DFF] = 0x34;
+        QVERIFY(!QFileInfo::exists(folder + "/controlpanel.bin"));
+        hid_exit(); // as the program does at the end of an update
+    }
+    QCOMPARE(entries(folder), (QStringList{"controlboard.bin", "controlpanel.bin"}));
+    QCOMPARE(QFileInfo(folder + "/controlpanel.bin").size(), 262144);
+    // The hook left with the files.
+    devices().boardFlash()[0x7DFF] = 0x00;
+    hid_exit();
+    QCOMPARE(readFile(folder + "/controlboard.bin").at(0x7DFF), '\x34');
 
     devices().reset();
-    QCOMPARE(devices().panelFlash()[0x3FC17], 0xFF);
-    QVERIFY(!devices().loadFlash(path));
+    devices().panelFlash().fill(0x00); // loading replaces every byte
+    sim::FlashFiles files(devices(), folder.toStdString());
+    QCOMPARE(joined(files.load()), QString());
     QCOMPARE(devices().panelFlash()[0x3FC17], 0x12);
+    QCOMPARE(devices().panelFlash()[0x3FC16], 0xFF);
     QCOMPARE(devices().boardFlash()[0x7DFF], 0x34);
+}
 
-    // A file of the wrong size is not taken for a flash image.
-    QFile truncated(folder.filePath("controlboard.bin"));
-    QVERIFY(truncated.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    truncated.write("\x00\x00", 2);
-    truncated.close();
-    devices().reset();
-    QVERIFY(!devices().loadFlash(path));
-    QCOMPARE(devices().boardFlash()[0x7DFF], 0xFF);
-    QCOMPARE(devices().panelFlash()[0x3FC17], 0x12);
+void SimulatedDevicesTest::flashFileSetAside_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("contents"); // null: a folder stands at the file's place
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("board file too short")
+        << "controlboard.bin" << QByteArray(2, '\x00')
+        << "holds 2 bytes, not the 32768 of the control board's flash: the control board";
+    QTest::newRow("panel file too long")
+        << "controlpanel.bin" << QByteArray(262145, '\x55')
+        << "holds 262145 bytes, not the 262144 of the ControlPanel's flash: the ControlPanel";
+    QTest::newRow("folder at the panel file's place")
+        << "controlpanel.bin" << QByteArray() << "is not a regular file: the ControlPanel";
+}
+
+void SimulatedDevicesTest::flashFileSetAside()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, problem);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(name);
+    QVERIFY(contents.isNull() ? QDir(folder.path()).mkdir(name) : writeFile(path, contents));
+    const bool panelAside = name == "controlpanel.bin";
+    devices().panelFlash().fill(0x00);
+    devices().boardFlash().fill(0x00);
+    sim::FlashFiles files(devices(), folder.path().toStdString());
+    QCOMPARE(joined(files.load()),
+             path + ' ' + problem + " starts erased, and the file is left as it is");
+    QCOMPARE(panelAside ? devices().panelFlash()[5] : devices().boardFlash()[5], 0xFF);
+
+    devices().panelFlash()[5] = 0x11;
+    devices().boardFlash()[5] = 0x11;
+    std::vector<std::string> messages;
+    QVERIFY(!files.save(messages));
+    QCOMPARE(joined(messages), "not saved: " + path + ' ' + problem.section(':', 0, 0));
+    QCOMPARE(QFileInfo(path).isDir() ? QByteArray() : readFile(path), contents);
+    // The other device's file is saved as usual.
+    const QString other = panelAside ? "controlboard.bin" : "controlpanel.bin";
+    QCOMPARE(readFile(folder.filePath(other)).at(5), '\x11');
+}
+
+void SimulatedDevicesTest::flashFolderUnwritable_data()
+{
+    QTest::addColumn<QString>("folder"); // <file> stands for a regular file's path
+    QTest::addColumn<QString>("problem");
+
+    // Both refuse root too.
+    QTest::newRow("parent is a file") << "<file>/sim"
+                                      << "cannot create <file>/sim: Not a directory";
+    QTest::newRow("read-only file system") << "/proc"
+                                           << "cannot write in /proc: ";
+}
+
+void SimulatedDevicesTest::flashFolderUnwritable()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, problem);
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    folder.replace("<file>", file.fileName());
+
+    sim::FlashFiles files(devices(), folder.toStdString());
+    const QString problems = joined(files.load());
+    QVERIFY2(problems.startsWith(problem.replace("<file>", file.fileName())), qPrintable(problems));
+    std::vector<std::string> messages;
+    QVERIFY(files.save(messages));
+    QCOMPARE(messages.size(), std::size_t(2));
+    QVERIFY(joined(messages).startsWith("cannot save " + folder + "/controlpanel.bin: "));
+}
+
+void SimulatedDevicesTest::interruptedSaveKeepsOldFile_data()
+{
+    QTest::addColumn<bool>("renameRefused");
+    // A size limit under the panel's 262,144 bytes stops its save in the middle of the write.
+    QTest::newRow("write cut short") << false;
+    // A folder at the file's place: the temporary file is written whole but cannot replace it.
+    QTest::newRow("rename refused") << true;
+}
+
+void SimulatedDevicesTest::interruptedSaveKeepsOldFile()
+{
+    QFETCH(bool, renameRefused);
+    QTemporaryDir folder;
+    const QString panelFile = folder.filePath("controlpanel.bin");
+    sim::FlashFiles files(devices(), folder.path().toStdString());
+    QCOMPARE(joined(files.load()), QString());
+    devices().panelFlash()[7] = 0x01;
+    std::vector<std::string> messages;
+    QVERIFY(!files.save(messages));
+    const QByteArray oldPanel = readFile(panelFile);
+    if (renameRefused)
+        QVERIFY(QFile::remove(panelFile) && QDir(folder.path()).mkpath("controlpanel.bin/kept"));
+
+    devices().panelFlash()[7] = 0x02;
+    devices().boardFlash()[7] = 0x02;
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit unlimited = limit;
+    limit.rlim_cur = renameRefused ? limit.rlim_cur : 100000;
+    std::signal(SIGXFSZ, SIG_IGN); // past the limit write() fails instead of killing the process
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool failed = files.save(messages);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, SIG_DFL);
+
+    QVERIFY(failed);
+    QVERIFY(joined(messages).startsWith("cannot save " + panelFile + ": "));
+    if (renameRefused)
+        QCOMPARE(entries(panelFile), QStringList{"kept"});
+    else
+        QCOMPARE(readFile(panelFile), oldPanel);
+    QCOMPARE(readFile(folder.filePath("controlboard.bin")).at(7), '\x02');
+    QCOMPARE(entries(folder.path()), (QStringList{"controlboard.bin", "controlpanel.bin"}));
 }
 
 QTEST_GUILESS_MAIN(SimulatedDevicesTest)
