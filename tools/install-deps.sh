@@ -9,6 +9,10 @@ packages=(
     clang libclang-rt-14-dev                     # the HEX loader's fuzzer
     binutils srecord                             # the loader's reference converters
     umockdev                                     # the real hidapi against an emulated hidraw node
+    dpkg-dev file                                # the Debian package (dpkg-shlibdeps)
+    lintian desktop-file-utils appstream         # the package's reviewers
+    udev xvfb xauth x11-utils                    # the package's udev rule and first run
+    librsvg2-bin                                 # tools/make-icons.sh
 )
 
 sudo=()
