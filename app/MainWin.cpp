@@ -8,7 +8,6 @@
 
 #include <QCloseEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QVBoxLayout>
@@ -50,8 +49,13 @@ MainWin::~MainWin()
     channel.closeChannel();
 }
 
-void MainWin::closeEvent(QCloseEvent *)
+void MainWin::closeEvent(QCloseEvent *event)
 {
+    // Closing now would end the program under a running update and lose its result.
+    if (updating) {
+        event->ignore();
+        return;
+    }
     const QVariant geometry(saveGeometry());
     QSettings settings;
     settings.setValue(kGeometryKey, geometry);
@@ -59,14 +63,22 @@ void MainWin::closeEvent(QCloseEvent *)
 
 void MainWin::programVak00()
 {
-    WindowSequenceHost host(*this);
-    runUpdateSequence(UpdateTarget::ControlPanel, channel, profile, host);
+    runUpdate(UpdateTarget::ControlPanel);
 }
 
 void MainWin::programZel02()
 {
+    runUpdate(UpdateTarget::ControlBoard);
+}
+
+void MainWin::runUpdate(UpdateTarget target)
+{
+    if (updating)
+        return;
+    updating = true;
     WindowSequenceHost host(*this);
-    runUpdateSequence(UpdateTarget::ControlBoard, channel, profile, host);
+    runUpdateSequence(target, channel, profile, host);
+    updating = false;
 }
 
 UpdateResult MainWin::programControlPanel(std::FILE *file)
@@ -79,16 +91,4 @@ UpdateResult MainWin::programControlBoard(std::FILE *file)
 {
     ProgressDialogReporter progress(this);
     return writeControlBoard(channel, profile, file, progress);
-}
-
-void MainWin::showConnectionError()
-{
-    QMessageBox box(this);
-    box.setText(QStringLiteral("Can't open USB connection to ControlPanel"));
-    box.setInformativeText(QStringLiteral(
-        "Connect a ControlPanel to this computer with a USB cable and then power up the "
-        "ControlPanel"));
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
-    channel.closeChannel();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandChannel.h"
+#include "SequenceHost.h"
 #include "TargetProfile.h"
 #include "UpdateResult.h"
 
@@ -43,9 +44,11 @@ private:
     UpdateResult programControlPanel(std::FILE *file);
     UpdateResult programControlBoard(std::FILE *file);
 
-    // Tells the user that the ControlPanel cannot be reached and drops the connection.
-    void showConnectionError();
+    // Runs one update sequence unless one is running already: the slots are reached again only
+    // if something lets user input through while a sequence runs.
+    void runUpdate(UpdateTarget target);
 
     CommandChannel channel;
     TargetProfile profile{};
+    bool updating = false;
 };

@@ -1,11 +1,13 @@
 #include "ProgressDialogReporter.h"
 
+#include "UpdateTexts.h"
+
 #include <QCoreApplication>
 
 void ProgressDialogReporter::start(int maximum)
 {
-    dialog = std::make_unique<QProgressDialog>(QString::fromLatin1(kWritingLabel),
-                                               QStringLiteral("Cancel"), 0, maximum, parent);
+    dialog =
+        std::make_unique<SteadyProgressDialog>(QString::fromLatin1(kWritingLabel), maximum, parent);
     dialog->setWindowModality(Qt::ApplicationModal);
     dialog->show();
     dialog->raise();

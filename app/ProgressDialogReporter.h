@@ -1,8 +1,7 @@
 #pragma once
 
 #include "ProgressReporter.h"
-
-#include <QProgressDialog>
+#include "SteadyProgressDialog.h"
 
 #include <memory>
 
@@ -20,5 +19,5 @@ public:
 
 private:
     QWidget *parent;
-    std::unique_ptr<QProgressDialog> dialog;
+    std::unique_ptr<SteadyProgressDialog> dialog;
 };

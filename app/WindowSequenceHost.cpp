@@ -1,20 +1,25 @@
 #include "WindowSequenceHost.h"
 
 #include "MainWin.h"
+#include "UpdateTexts.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
-void WindowSequenceHost::showConnectionError()
+void WindowSequenceHost::showConnectionError(const QString &text, const QString &advice)
 {
-    window.showConnectionError();
+    QMessageBox box(&window);
+    box.setText(text);
+    box.setInformativeText(advice);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
 }
 
 void WindowSequenceHost::showError(const QString &text)
 {
-    QMessageBox::critical(&window, QStringLiteral("Error"), text, QMessageBox::Ok,
+    QMessageBox::critical(&window, QString::fromLatin1(kErrorTitle), text, QMessageBox::Ok,
                           QMessageBox::NoButton);
 }
 
@@ -35,7 +40,7 @@ QString WindowSequenceHost::chooseHexFile()
 void WindowSequenceHost::startWait(const QString &label)
 {
     window.raise();
-    waitDialog = std::make_unique<QProgressDialog>(label, QStringLiteral("Cancel"), 0, 10, &window);
+    waitDialog = std::make_unique<SteadyProgressDialog>(label, 10, &window);
     waitDialog->setWindowModality(Qt::ApplicationModal);
     // The device restarts whatever the user does; there is nothing to cancel.
     waitDialog->setCancelButton(nullptr);

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "SequenceHost.h"
-
-#include <QProgressDialog>
+#include "SteadyProgressDialog.h"
 
 #include <memory>
 
@@ -14,7 +13,7 @@ class WindowSequenceHost : public SequenceHost
 public:
     explicit WindowSequenceHost(MainWin &window) : window(window) {}
 
-    void showConnectionError() override;
+    void showConnectionError(const QString &text, const QString &advice) override;
     void showError(const QString &text) override;
     void showMessage(const QString &text) override;
     QString chooseHexFile() override;
@@ -26,5 +25,5 @@ public:
 
 private:
     MainWin &window;
-    std::unique_ptr<QProgressDialog> waitDialog;
+    std::unique_ptr<SteadyProgressDialog> waitDialog;
 };

@@ -37,11 +37,7 @@ public:
     {
     }
 
-    void showConnectionError() override
-    {
-        lastMessage = QStringLiteral("no connection");
-        channel.closeChannel();
-    }
+    void showConnectionError(const QString &text, const QString &) override { lastMessage = text; }
     void showError(const QString &text) override { lastMessage = text; }
     void showMessage(const QString &text) override { lastMessage = text; }
     QString chooseHexFile() override { return file; }

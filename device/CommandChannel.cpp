@@ -17,6 +17,10 @@ bool readInto(hid_device *device, std::uint8_t (&reply)[kReplySize])
     return false;
 }
 
+// hidraw queues at most this many input reports; a device that keeps more coming than this
+// between two commands is not answering them.
+constexpr int kMaxStaleReports = 64;
+
 } // namespace
 
 CommandChannel::CommandChannel() : reply{}, report{}, command(report + 1)
@@ -38,8 +42,36 @@ bool CommandChannel::openChannel()
     return device == nullptr;
 }
 
+int CommandChannel::attachedControlPanels()
+{
+    hid_device_info *found = hid_enumerate(kControlPanelVendorId, kControlPanelProductId);
+    int count = 0;
+    for (const hid_device_info *info = found; info; info = info->next)
+        ++count;
+    hid_free_enumeration(found);
+    return count;
+}
+
+void CommandChannel::putCommand(char first, char second)
+{
+    command[0] = static_cast<std::uint8_t>(first);
+    command[1] = static_cast<std::uint8_t>(second);
+}
+
+bool CommandChannel::discardPendingInput()
+{
+    std::uint8_t stale[kReplySize];
+    for (int discarded = 0; discarded < kMaxStaleReports; ++discarded) {
+        if (hid_read_timeout(device, stale, kReplySize, 0) <= 0)
+            return false;
+    }
+    return true;
+}
+
 bool CommandChannel::exchange(bool checkEcho)
 {
+    if (discardPendingInput())
+        return true;
     if (hid_write(device, report, kReportSize) != kReportSize)
         return true;
     const std::uint8_t sent0 = command[0];

@@ -23,10 +23,20 @@ public:
     // True when no device could be opened.
     bool openChannel();
 
-    // Writes the whole report, then reads one reply into `reply`. Fails on a write that does not
-    // take all 65 bytes (nothing is read then), on a reply that is not 64 bytes within the
-    // time-out (`reply` keeps what a failed read did not overwrite), and, with checkEcho, unless
-    // the reply begins with the command's two bytes in reverse order.
+    // How many devices with the ControlPanel's ids are attached (hid_enumerate). Opening takes
+    // the first one only, so with more than one the program cannot know which it updates.
+    static int attachedControlPanels();
+
+    // Writes the command's two letters into payload bytes 0 and 1; the rest of the payload keeps
+    // what the last report left there.
+    void putCommand(char first, char second);
+
+    // Discards input reports already waiting, writes the whole report, then reads one reply into
+    // `reply`. Discarding first means a reply that came late, twice or unasked can never answer
+    // this report. Fails when more stale reports wait than the device can queue, on a write that
+    // does not take all 65 bytes (nothing is read then), on a reply that is not 64 bytes within
+    // the time-out (`reply` keeps what a failed read did not overwrite), and, with checkEcho,
+    // unless the reply begins with the command's two bytes in reverse order.
     bool exchange(bool checkEcho);
 
     // Reads one further reply without sending anything. True unless 64 bytes arrived in time.
@@ -47,5 +57,7 @@ public:
     std::uint8_t *const command;
 
 private:
+    bool discardPendingInput();
+
     hid_device *device = nullptr;
 };

@@ -8,7 +8,7 @@ namespace {
 
 void putAddress(CommandChannel &channel, std::uint32_t offset)
 {
-    putCommand(channel, 'L', 'l');
+    channel.putCommand('L', 'l');
     channel.command[2] = static_cast<std::uint8_t>(offset >> 8);
     channel.command[3] = static_cast<std::uint8_t>(offset);
 }
@@ -47,7 +47,7 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         if (channel.exchange(true))
             return kProgrammingError;
         // The write-page command needs no address: bytes 2 and 3 still hold it.
-        putCommand(channel, 'M', 'm');
+        channel.putCommand('M', 'm');
         if (channel.exchange(true))
             return kProgrammingError;
         putHalf(channel, image, offset);
@@ -69,7 +69,7 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
             return kVerificationError;
         // The read-page command is answered by two reports; the second is read even when the
         // first failed, so that it cannot answer a later command.
-        putCommand(channel, 'N', 'n');
+        channel.putCommand('N', 'n');
         const bool firstFailed = channel.exchange(false);
         if (!firstFailed) {
             UpdateResult mismatch = compareReply(channel, image, offset);
@@ -84,7 +84,7 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         session.step();
     }
 
-    putCommand(channel, 'O', 'o');
+    channel.putCommand('O', 'o');
     if (channel.exchange(true))
         return kBootExitError;
     return {};

@@ -11,7 +11,7 @@ constexpr std::uint32_t kPagesPerRow = 4;
 
 void putOffsetCommand(CommandChannel &channel, char first, char second, std::uint32_t offset)
 {
-    putCommand(channel, first, second);
+    channel.putCommand(first, second);
     channel.command[2] = static_cast<std::uint8_t>(offset >> 24);
     channel.command[3] = static_cast<std::uint8_t>(offset >> 16);
     channel.command[4] = static_cast<std::uint8_t>(offset >> 8);
@@ -32,7 +32,7 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
     const PageMap &pageMap = loaded->pageMap;
     const std::uint32_t chunks = profile.pageSize / kPayloadSize;
 
-    putCommand(channel, 'C', 'c');
+    channel.putCommand('C', 'c');
     if (channel.exchange(true))
         return kUsbError;
 

@@ -22,9 +22,8 @@ UpdateResult compareReply(const CommandChannel &channel, const FirmwareImage &im
         const std::uint8_t actual = channel.reply[k];
         if (actual != expected) {
             char text[81] = {};
-            std::snprintf(text, sizeof text,
-                          "\nError: Address 0x%05x  Actual 0x%02x  Expected 0x%02x\n",
-                          unsigned(offset + k), unsigned(actual), unsigned(expected));
+            std::snprintf(text, sizeof text, kMismatchFormat, unsigned(offset + k),
+                          unsigned(actual), unsigned(expected));
             return QString::fromLatin1(text);
         }
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the two programmers' page walks share: the loaded image, the command helpers, the
-// read-back comparison and the progress session.
+// What the two programmers' page walks share: the loaded image, the read-back comparison and the
+// progress session.
 
 #include "CommandChannel.h"
 #include "FirmwareImage.h"
@@ -24,13 +24,6 @@ struct LoadedImage
 // loader's message.
 std::unique_ptr<LoadedImage> loadImage(std::FILE *file, const TargetProfile &profile,
                                        HexVariant variant, UpdateResult &error);
-
-// Writes the two command letters; the rest of the payload keeps what the last report left.
-inline void putCommand(CommandChannel &channel, char first, char second)
-{
-    channel.command[0] = static_cast<std::uint8_t>(first);
-    channel.command[1] = static_cast<std::uint8_t>(second);
-}
 
 // Compares the reply with the image from `offset` on. Returns the mismatch message for the first
 // byte that differs, or an empty text when all 64 match.

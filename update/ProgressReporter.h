@@ -28,6 +28,3 @@ public:
     void startVerifying(int) override {}
     void finish() override {}
 };
-
-constexpr const char *kWritingLabel = "Writing...";
-constexpr const char *kVerifyingLabel = "Verifying...";

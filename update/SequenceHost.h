@@ -20,8 +20,8 @@ class SequenceHost
 public:
     virtual ~SequenceHost() = default;
 
-    // Says that no ControlPanel can be opened, then closes the channel.
-    virtual void showConnectionError() = 0;
+    // Says why no ControlPanel can be opened, with advice beneath.
+    virtual void showConnectionError(const QString &text, const QString &advice) = 0;
     // A critical message titled "Error".
     virtual void showError(const QString &text) = 0;
     // A plain message with an Ok button.

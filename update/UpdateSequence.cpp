@@ -1,8 +1,8 @@
 #include "UpdateSequence.h"
 
-#include "PageWalk.h"
+#include "HexFile.h"
+#include "UpdateTexts.h"
 
-#include <QFile>
 #include <QThread>
 
 namespace {
@@ -12,8 +12,6 @@ namespace {
 constexpr int kWaitSteps = 10;
 constexpr unsigned long kWaitStepMs = 300;
 
-constexpr const char *kErrorPrefix = "An error occured during firmware update\n";
-
 void wait(SequenceHost &host)
 {
     for (int step = 1; step <= kWaitSteps; ++step) {
@@ -21,13 +19,6 @@ void wait(SequenceHost &host)
         host.waitStep(step);
     }
 }
-
-// The HEX file is closed on every path out of the sequence once it is open.
-struct FileCloser
-{
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using OpenFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // The wait indicator goes with the sequence, however it ends.
 class WaitSession
@@ -42,6 +33,22 @@ private:
     SequenceHost &host;
 };
 
+enum class Opening
+{
+    Opened,
+    NoPanel,
+    SeveralPanels,
+};
+
+// Opens the channel unless a handle is held. With more than one ControlPanel attached nothing is
+// opened: hidapi would take whichever enumerates first, and that may not be the one meant.
+Opening openOnlyPanel(CommandChannel &channel)
+{
+    if (!channel.isOpen() && CommandChannel::attachedControlPanels() > 1)
+        return Opening::SeveralPanels;
+    return channel.openChannel() ? Opening::NoPanel : Opening::Opened;
+}
+
 } // namespace
 
 void runUpdateSequence(UpdateTarget target, CommandChannel &channel, TargetProfile &profile,
@@ -49,13 +56,21 @@ void runUpdateSequence(UpdateTarget target, CommandChannel &channel, TargetProfi
 {
     const bool panel = target == UpdateTarget::ControlPanel;
 
-    if (channel.openChannel()) {
-        host.showConnectionError();
+    switch (openOnlyPanel(channel)) {
+    case Opening::Opened:
+        break;
+    case Opening::NoPanel:
+        host.showConnectionError(kNoPanelText, kNoPanelAdvice);
+        channel.closeChannel();
+        return;
+    case Opening::SeveralPanels:
+        host.showConnectionError(kSeveralPanelsText, kSeveralPanelsAdvice);
+        channel.closeChannel();
         return;
     }
-    putCommand(channel, 'E', 'e');
+    channel.putCommand('E', 'e');
     if (channel.exchange(true)) {
-        host.showError("Error: Can't connect to ControlPanel");
+        host.showError(kNoConnectionError);
         return;
     }
     profile = panel ? kControlPanelProfile : kControlBoardProfile;
@@ -63,39 +78,44 @@ void runUpdateSequence(UpdateTarget target, CommandChannel &channel, TargetProfi
     const QString name = host.chooseHexFile();
     if (name.isEmpty())
         return;
-    // The name goes to fopen in the file system's own encoding, so any name the user could
-    // pick can be opened.
-    OpenFile file(std::fopen(QFile::encodeName(name).constData(), "r"));
+    HexFile file = openHexFile(name);
     if (!file) {
-        host.showError("Error: Can't open hex file");
+        host.showError(kHexFileError);
         return;
     }
 
     if (panel)
-        putCommand(channel, 'B', 'b');
+        channel.putCommand('B', 'b');
     else
-        putCommand(channel, 'K', 'k');
+        channel.putCommand('K', 'k');
     if (channel.exchange(true)) {
+        // The target may or may not have started its bootloader; the user must know either way.
+        file.reset();
         channel.closeChannel();
+        host.showMessage(kErrorPrefix + QString::fromLatin1(kBootloaderEntryError));
         return;
     }
     // The ControlPanel leaves the bus to restart into its bootloader.
     if (panel)
         channel.closeChannel();
 
-    WaitSession waitSession(host, panel ? "Wait..." : "Wait for zel02 bootloader...");
+    auto waitSession =
+        std::make_unique<WaitSession>(host, panel ? kPanelWaitLabel : kBoardWaitLabel);
     wait(host);
 
     if (panel) {
-        if (channel.openChannel()) {
+        if (openOnlyPanel(channel) != Opening::Opened) {
             channel.closeChannel();
-            host.showMessage("Could not update ControlPanel firmware.");
+            host.showMessage(kPanelNotBackText);
             return;
         }
     } else {
-        putCommand(channel, 'C', 'c');
+        channel.putCommand('C', 'c');
         if (channel.exchange(true)) {
+            file.reset();
+            waitSession.reset();
             channel.closeChannel();
+            host.showMessage(kErrorPrefix + QString::fromLatin1(kBootloaderStartError));
             return;
         }
     }
@@ -105,7 +125,7 @@ void runUpdateSequence(UpdateTarget target, CommandChannel &channel, TargetProfi
     if (panel) {
         // Back to the application whatever the result: a half-written firmware is better
         // reported from a running ControlPanel than left in its bootloader.
-        putCommand(channel, 'b', 'B');
+        channel.putCommand('b', 'B');
         if (!channel.exchange(true)) {
             channel.closeChannel();
             host.restartWait();
@@ -114,8 +134,7 @@ void runUpdateSequence(UpdateTarget target, CommandChannel &channel, TargetProfi
     }
 
     if (result.isEmpty())
-        host.showMessage(panel ? "The ControlPanel firmware has been updated"
-                               : "The ZEL02 firmware has been updated");
+        host.showMessage(panel ? kPanelUpdatedText : kBoardUpdatedText);
     else
         host.showMessage(kErrorPrefix + result);
 

@@ -10,6 +10,21 @@ hid_device *hid_open(unsigned short vendor_id, unsigned short product_id,
     return sim::SimulatedDevices::instance().open(vendor_id, product_id, serial_number);
 }
 
+hid_device *hid_open_path(const char *path)
+{
+    return sim::SimulatedDevices::instance().openPath(path);
+}
+
+struct hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
+{
+    return sim::SimulatedDevices::instance().enumerate(vendor_id, product_id);
+}
+
+void hid_free_enumeration(struct hid_device_info *devices)
+{
+    sim::SimulatedDevices::instance().freeEnumeration(devices);
+}
+
 int hid_write(hid_device *device, const unsigned char *data, size_t length)
 {
     return sim::SimulatedDevices::instance().write(device, data, length);

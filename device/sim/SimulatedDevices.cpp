@@ -1,9 +1,12 @@
 #include "SimulatedDevices.h"
 
+#include <hidapi.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <deque>
 #include <map>
 #include <thread>
@@ -93,6 +96,7 @@ struct Panel
     bool expectingData = false;
     std::uint32_t dataOffset = 0;
     bool relaying = false; // every report goes on to the control board
+    PanelAccess access = PanelAccess::Open;
     Clock::time_point boardReadyAt{};
     PanelFlash flash;
     std::deque<Reply> replies;
@@ -140,11 +144,14 @@ struct SimulatedDevices::State
     std::vector<TrafficRecord> traffic;
     int reports = 0;
     int reads = 0;
+    int polls = 0;
     int opens = 0;
     int closes = 0;
     int exits = 0;
     int lastTimeout = -1;
     void (*violation)(const char *) = abortOnViolation;
+    void (*exitHook)(void *) = nullptr;
+    void *exitHookContext = nullptr;
 
     void refresh(Panel &panel)
     {
@@ -165,6 +172,22 @@ struct SimulatedDevices::State
         panel.restartEnds = Clock::now() + restartTime;
         ++panel.generation;
         panel.relaying = false;
+    }
+
+    // A panel on the bus, opened for a new handle when this user may.
+    hid_device_ *openPanel(int index)
+    {
+        Panel &panel = panels[static_cast<std::size_t>(index)];
+        if (panel.access != PanelAccess::Open)
+            return nullptr;
+        // A restarted device has forgotten what it was about to send.
+        const unsigned current = panel.generation;
+        panel.replies.erase(
+            std::remove_if(panel.replies.begin(), panel.replies.end(),
+                           [current](const Reply &r) { return r.generation != current; }),
+            panel.replies.end());
+        handles.push_back({index, panel.generation, true});
+        return &handles.back();
     }
 
     bool valid(hid_device_ *device, const char *call)
@@ -362,6 +385,16 @@ void SimulatedDevices::setDeviceCount(int count)
     state->panels.resize(static_cast<std::size_t>(std::max(0, count)));
 }
 
+void SimulatedDevices::setPanelAccess(PanelAccess access, int device)
+{
+    state->panels.at(static_cast<std::size_t>(device)).access = access;
+}
+
+std::string SimulatedDevices::panelPath(int device)
+{
+    return "/dev/hidraw-sim" + std::to_string(device);
+}
+
 void SimulatedDevices::setLogging(bool on)
 {
     state->logging = on;
@@ -446,6 +479,11 @@ int SimulatedDevices::readCount() const
     return state->reads;
 }
 
+int SimulatedDevices::pollCount() const
+{
+    return state->polls;
+}
+
 int SimulatedDevices::openCount() const
 {
     return state->opens;
@@ -475,6 +513,12 @@ int SimulatedDevices::lastReadTimeoutMs() const
 void SimulatedDevices::setContractViolationHandler(void (*handler)(const char *))
 {
     state->violation = handler ? handler : abortOnViolation;
+}
+
+void SimulatedDevices::setExitHook(void (*hook)(void *), void *context)
+{
+    state->exitHook = hook;
+    state->exitHookContext = context;
 }
 
 namespace {
@@ -526,21 +570,66 @@ hid_device_ *SimulatedDevices::open(unsigned short vendorId, unsigned short prod
     ++state->opens;
     if (vendorId != 0x03EB || productId != 0x2402 || serial)
         return nullptr;
+    // Like hidapi: the first device enumerated is the one tried, whether it opens or not.
     for (std::size_t i = 0; i < state->panels.size(); ++i) {
+        Panel &panel = state->panels[i];
+        state->refresh(panel);
+        if (panel.state != PanelState::Restarting)
+            return state->openPanel(static_cast<int>(i));
+    }
+    return nullptr;
+}
+
+hid_device_ *SimulatedDevices::openPath(const char *path)
+{
+    ++state->opens;
+    for (std::size_t i = 0; i < state->panels.size(); ++i) {
+        Panel &panel = state->panels[i];
+        state->refresh(panel);
+        if (path && panelPath(int(i)) == path && panel.state != PanelState::Restarting)
+            return state->openPanel(static_cast<int>(i));
+    }
+    return nullptr;
+}
+
+hid_device_info *SimulatedDevices::enumerate(unsigned short vendorId, unsigned short productId)
+{
+    hid_device_info *first = nullptr;
+    hid_device_info **next = &first;
+    const bool matches =
+        (vendorId == 0 || vendorId == 0x03EB) && (productId == 0 || productId == 0x2402);
+    for (std::size_t i = 0; matches && i < state->panels.size(); ++i) {
         Panel &panel = state->panels[i];
         state->refresh(panel);
         if (panel.state == PanelState::Restarting)
             continue;
-        // A restarted device has forgotten what it was about to send.
-        const unsigned current = panel.generation;
-        panel.replies.erase(
-            std::remove_if(panel.replies.begin(), panel.replies.end(),
-                           [current](const Reply &r) { return r.generation != current; }),
-            panel.replies.end());
-        state->handles.push_back({static_cast<int>(i), panel.generation, true});
-        return &state->handles.back();
+        auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
+        info->path = strdup(panelPath(int(i)).c_str());
+        info->vendor_id = 0x03EB;
+        info->product_id = 0x2402;
+        info->serial_number = wcsdup((L"CP" + std::to_wstring(1000 + i)).c_str());
+        info->release_number = panel.state == PanelState::Bootloader ? 0x0001 : 0x0100;
+        info->manufacturer_string = wcsdup(L"ZEL");
+        info->product_string = wcsdup(L"ControlPanel");
+        info->interface_number = 0;
+        info->bus_type = HID_API_BUS_USB;
+        *next = info;
+        next = &info->next;
     }
-    return nullptr;
+    return first;
+}
+
+void SimulatedDevices::freeEnumeration(hid_device_info *devices)
+{
+    while (devices) {
+        hid_device_info *next = devices->next;
+        std::free(devices->path);
+        std::free(devices->serial_number);
+        std::free(devices->manufacturer_string);
+        std::free(devices->product_string);
+        std::free(devices);
+        devices = next;
+    }
 }
 
 int SimulatedDevices::write(hid_device_ *device, const unsigned char *data, std::size_t length)
@@ -593,6 +682,18 @@ int SimulatedDevices::write(hid_device_ *device, const unsigned char *data, std:
         case FaultKind::CorruptReadBack:
             first.bytes[static_cast<std::size_t>(fault->byte)] ^= fault->mask;
             break;
+        case FaultKind::DuplicatedReply:
+            replies.insert(replies.begin() + 1, first);
+            break;
+        case FaultKind::Unsolicited: {
+            Reply unasked;
+            unasked.bytes.fill(0xA5);
+            replies.push_back(unasked);
+            break;
+        }
+        case FaultKind::WrongSecondByte:
+            first.bytes[1] ^= 0x01;
+            break;
         default:
             break;
         }
@@ -613,7 +714,8 @@ int SimulatedDevices::readTimeout(hid_device_ *device, unsigned char *data, std:
         state->violation("hid_read_timeout asked for fewer bytes than a report holds");
         return -1;
     }
-    ++state->reads;
+    const bool poll = milliseconds == 0;
+    ++(poll ? state->polls : state->reads);
     state->lastTimeout = milliseconds;
     Panel &panel = state->panels[static_cast<std::size_t>(device->panel)];
     state->refresh(panel);
@@ -621,7 +723,8 @@ int SimulatedDevices::readTimeout(hid_device_ *device, unsigned char *data, std:
     std::deque<Reply> &replies = panel.replies;
     const bool answerWaiting = !replies.empty() && replies.front().generation == device->generation;
     if (!answerWaiting && device->generation != panel.generation) {
-        state->log(TrafficRecord::Direction::In, device->panel, data, 0);
+        if (!poll)
+            state->log(TrafficRecord::Direction::In, device->panel, data, 0);
         return -1;
     }
     if (!answerWaiting || replies.front().missedReads > 0) {
@@ -629,7 +732,8 @@ int SimulatedDevices::readTimeout(hid_device_ *device, unsigned char *data, std:
             --replies.front().missedReads;
         if (state->realTimeouts && milliseconds > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        state->log(TrafficRecord::Direction::In, device->panel, data, 0);
+        if (!poll)
+            state->log(TrafficRecord::Direction::In, device->panel, data, 0);
         return 0;
     }
     if (state->latency.count() > 0)
@@ -654,6 +758,8 @@ int SimulatedDevices::exit()
     // hid_exit frees every device the library opened: their handles are stale from now on.
     for (hid_device_ &handle : state->handles)
         handle.open = false;
+    if (state->exitHook)
+        state->exitHook(state->exitHookContext);
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 struct hid_device_;
+struct hid_device_info;
 
 namespace sim {
 
@@ -48,6 +49,17 @@ enum class FaultKind
     ShortWrite,      // hid_write takes only 32 bytes; the device drops the broken report
     CorruptFlash,    // the device stores the report's data with one byte flipped
     CorruptReadBack, // one byte of the data the device sends back is flipped
+    DuplicatedReply, // the device sends its (first) reply twice in a row
+    Unsolicited,     // after its replies the device sends a report nobody asked for
+    WrongSecondByte, // the reply's second byte comes back altered
+};
+
+// Why a ControlPanel that is attached cannot be opened by this user.
+enum class PanelAccess
+{
+    Open,
+    NoPermission, // its hidraw node is not readable and writable by this user
+    Busy,         // something else holds it
 };
 
 // Where a fault strikes: the n-th report written since reset() (0-based), or the n-th report
@@ -81,7 +93,8 @@ struct TrafficRecord
     enum class Direction
     {
         Out, // a report handed to hid_write, all bytes as passed (report id first)
-        In,  // what one hid_read_timeout delivered; empty when it delivered nothing
+        In,  // what one hid_read_timeout delivered; empty when a read that waited got nothing (a
+             // poll that finds nothing is not logged)
     };
     Direction direction;
     int device; // which ControlPanel: 0 is the one hidapi enumerates first
@@ -106,8 +119,12 @@ public:
     // With false (the default) a read that nothing answers returns 0 at once instead of sleeping
     // through its time-out; the time-out asked for is still recorded.
     void setRealTimeouts(bool real);
-    // 0: no ControlPanel attached; 2: a second matching ControlPanel enumerates after the first.
+    // 0: no ControlPanel attached; n: n matching ControlPanels, enumerated in order.
     void setDeviceCount(int count);
+    // Whether this user can open the given ControlPanel; hid_enumerate lists it either way.
+    void setPanelAccess(PanelAccess access, int device = 0);
+    // Each ControlPanel's node as hid_enumerate names it.
+    static std::string panelPath(int device);
     // With false the traffic log stays empty (benchmarks); counts are kept regardless.
     void setLogging(bool on);
 
@@ -129,7 +146,8 @@ public:
     void clearTraffic();
     int reportCount() const; // reports written since reset(), failed writes included
 
-    int readCount() const;  // hid_read_timeout calls
+    int readCount() const;  // hid_read_timeout calls that wait (time-out above 0)
+    int pollCount() const;  // hid_read_timeout calls with time-out 0
     int openCount() const;  // hid_open calls
     int closeCount() const; // hid_close calls
     int exitCount() const;  // hid_exit calls
@@ -140,6 +158,9 @@ public:
     // for less than a report) aborts the process unless a handler is set; after a handler returns,
     // the call fails as hidapi would. Tests of the stand-in itself set one.
     void setContractViolationHandler(void (*handler)(const char *what));
+    // Called with context at the end of every hid_exit, which the program calls when it lets go
+    // of the ControlPanel after each update; nullptr removes it, and so does reset().
+    void setExitHook(void (*hook)(void *context), void *context);
 
     // Flat images: controlpanel.bin (262,144 bytes) and controlboard.bin (32,768 bytes).
     // Loading keeps a device's flash erased when its file is missing or has the wrong size.
@@ -147,8 +168,12 @@ public:
     bool loadFlash(const std::string &folder);
     bool saveFlash(const std::string &folder) const;
 
-    // What hidapi's five functions do here (HidApiStandIn.cpp forwards them).
+    // What hidapi's functions do here (HidApiStandIn.cpp forwards them). Enumeration lists the
+    // ControlPanels that are on the bus, not those restarting.
     hid_device_ *open(unsigned short vendorId, unsigned short productId, const wchar_t *serial);
+    hid_device_ *openPath(const char *path);
+    struct hid_device_info *enumerate(unsigned short vendorId, unsigned short productId);
+    void freeEnumeration(struct hid_device_info *devices);
     int write(hid_device_ *device, const unsigned char *data, std::size_t length);
     int readTimeout(hid_device_ *device, unsigned char *data, std::size_t length, int milliseconds);
     void close(hid_device_ *device);

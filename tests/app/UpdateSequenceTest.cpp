@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
@@ -26,6 +27,7 @@
 
 #include <dirent.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -46,6 +48,7 @@ enum class Choice
     Good,    // a file the loader takes
     Removed, // a file that is gone by the time the program opens it
     Refused, // a file the loader refuses
+    Fifo,    // a named pipe, which no one writes to
 };
 
 Q_DECLARE_METATYPE(UpdateTarget)
@@ -64,6 +67,8 @@ const QString kPanelWait = QStringLiteral("progress: Wait...");
 const QString kBoardWait = QStringLiteral("progress: Wait for zel02 bootloader...");
 const QString kWriting = QStringLiteral("progress: Writing...");
 const QString kErrorBox = QStringLiteral("box [] An error occured during firmware update\n");
+const QString kEntryErrorBox = kErrorBox + "USB communication error during bootloader entry";
+const QString kStartErrorBox = kErrorBox + "USB communication error during bootloader start";
 const QString kNoProfile = QStringLiteral("0/0/0");
 
 bool isPanel(UpdateTarget target)
@@ -441,6 +446,8 @@ private slots:
     void failuresAfterTheWait();
     void successfulUpdate_data();
     void successfulUpdate();
+    void nothingInterruptsAnUpdate_data();
+    void nothingInterruptsAnUpdate();
 
 private:
     QString writeHex(const QString &name, const QByteArray &text);
@@ -473,6 +480,8 @@ QString UpdateSequenceTest::writeHex(const QString &name, const QByteArray &text
 {
     const QString path = home + QLatin1Char('/') + name;
     QDir().mkpath(QFileInfo(path).path());
+    // An earlier case may have left a pipe there, which an open for writing would wait on.
+    QFile::remove(path);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
         return {};
@@ -576,24 +585,29 @@ void UpdateSequenceTest::earlyEnds_data()
                                           << Choice::Removed << QStringList{kFileDialog, noFile}
                                           << 1 << unused << 1 << 0 << 0 << true << true << chooser;
     }
+    // A pipe would block the program for as long as no one writes to it: it is refused at once.
+    for (UpdateTarget target : {panel, board}) {
+        QTest::newRow(isPanel(target) ? "panel: pipe chosen" : "board: pipe chosen")
+            << target << 1 << QByteArray() << FaultKind::NoReply << Choice::Fifo
+            << QStringList{kFileDialog, noFile} << 1 << openedAndClosed << 1 << 0 << 0 << true
+            << true << chooser;
+    }
+    // The user is told when the target may have been left in its bootloader.
+    const QStringList entryFailed{kFileDialog, kEntryErrorBox};
     QTest::newRow("panel: entry not echoed")
-        << panel << 1 << QByteArray("Bb") << FaultKind::WrongEcho << Choice::Good
-        << QStringList{kFileDialog} << 2 << openedAndClosed << 1 << 1 << 1 << false << true
-        << chooser;
+        << panel << 1 << QByteArray("Bb") << FaultKind::WrongEcho << Choice::Good << entryFailed
+        << 2 << openedAndClosed << 1 << 1 << 1 << false << true << chooser;
     QTest::newRow("panel: entry write fails")
-        << panel << 1 << QByteArray("Bb") << FaultKind::FailedWrite << Choice::Good
-        << QStringList{kFileDialog} << 2 << openedAndClosed << 1 << 1 << 1 << false << true
-        << chooser;
+        << panel << 1 << QByteArray("Bb") << FaultKind::FailedWrite << Choice::Good << entryFailed
+        << 2 << openedAndClosed << 1 << 1 << 1 << false << true << chooser;
     // The ControlPanel took the entry command and relays to the board from then on, whose
     // bootloader refuses the next connection check.
     QTest::newRow("board: entry not echoed")
-        << board << 1 << QByteArray("Kk") << FaultKind::WrongEcho << Choice::Good
-        << QStringList{kFileDialog} << 2 << openedAndClosed << 1 << 1 << 1 << false << true
-        << QStringList{noConnection};
+        << board << 1 << QByteArray("Kk") << FaultKind::WrongEcho << Choice::Good << entryFailed
+        << 2 << openedAndClosed << 1 << 1 << 1 << false << true << QStringList{noConnection};
     QTest::newRow("board: entry write fails")
-        << board << 1 << QByteArray("Kk") << FaultKind::FailedWrite << Choice::Good
-        << QStringList{kFileDialog} << 2 << openedAndClosed << 1 << 1 << 1 << false << true
-        << chooser;
+        << board << 1 << QByteArray("Kk") << FaultKind::FailedWrite << Choice::Good << entryFailed
+        << 2 << openedAndClosed << 1 << 1 << 1 << false << true << chooser;
 }
 
 // Every way a click ends before the wait, then a second click, cancelled at the file dialog if it
@@ -615,8 +629,12 @@ void UpdateSequenceTest::earlyEnds()
     QFETCH(bool, profileSet);
     QFETCH(QStringList, again);
 
-    const QString path = writeHex(QStringLiteral("early.hex"), hexFile(blocksFor(target)));
+    QString path = writeHex(QStringLiteral("early.hex"), hexFile(blocksFor(target)));
     QVERIFY(!path.isEmpty());
+    if (choice == Choice::Fifo) {
+        QVERIFY(QFile::remove(path));
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    }
     FileUse use(path);
     QVERIFY(use.isValid());
     devices().setDeviceCount(panels);
@@ -649,7 +667,7 @@ void UpdateSequenceTest::earlyEnds()
     QCOMPARE(bench.descriptors, expectedDescriptors(bench.timeline.size(), false));
     QCOMPARE(bench.descriptorsNow(), 0);
     QCOMPARE(use.events(), fileUse);
-    QCOMPARE(QFile::exists(path), choice != Choice::Removed);
+    QCOMPARE(QFileInfo::exists(path), choice != Choice::Removed);
     QCOMPARE(flashDifference(UpdateTarget::ControlBoard, 0), QString());
     if (panels > 0)
         QCOMPARE(flashDifference(UpdateTarget::ControlPanel, 0), QString());
@@ -714,10 +732,10 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
         << -1 << true << 4 << 2 << 2 << 2;
     QTest::newRow("board: bootloader not started")
         << board << Choice::Good << QByteArray() << 0 << FaultKind::NoReply << 0 << 0 << 10000
-        << QStringList{kFileDialog, kBoardWait} << 3 << false << 0 << 1 << 1 << 1;
+        << QStringList{kFileDialog, kBoardWait, kStartErrorBox} << 3 << false << 0 << 1 << 1 << 1;
     QTest::newRow("board: start not echoed")
         << board << Choice::Good << QByteArray("Cc") << 0 << FaultKind::WrongEcho << 0 << 0 << 500
-        << QStringList{kFileDialog, kBoardWait} << 3 << false << 0 << 1 << 1 << 1;
+        << QStringList{kFileDialog, kBoardWait, kStartErrorBox} << 3 << false << 0 << 1 << 1 << 1;
     QTest::newRow("board: file refused")
         << board << Choice::Refused << QByteArray() << 0 << FaultKind::NoReply << 0 << 0 << 500
         << QStringList{kFileDialog, kBoardWait, kErrorBox + refusal(board)} << 3 << false << 0 << 1
@@ -786,7 +804,11 @@ void UpdateSequenceTest::failuresAfterTheWait()
     QVERIFY(!bench.window.channel.isOpen());
     QCOMPARE(devices().openHandles(), 0);
     QCOMPARE(profileText(bench.window.profile), profileOf(target));
-    QCOMPARE(bench.descriptors, expectedDescriptors(bench.timeline.size(), true));
+    QVector<int> descriptors = expectedDescriptors(bench.timeline.size(), true);
+    // When the bootloader never started, the file is let go before the box says so.
+    if (shown.last() == kStartErrorBox)
+        descriptors.last() = 0;
+    QCOMPARE(bench.descriptors, descriptors);
     QCOMPARE(bench.descriptorsNow(), 0);
     QCOMPARE(use.events(), QStringList({"open", "close"}));
     QCOMPARE(flashDifference(target, pagesWritten), QString());
@@ -863,6 +885,83 @@ void UpdateSequenceTest::successfulUpdate()
     QCOMPARE(devices().panelState(), sim::PanelState::Application);
     QCOMPARE(devices().boardState(), sim::BoardState::Application);
     bench.window.close();
+}
+
+void UpdateSequenceTest::nothingInterruptsAnUpdate_data()
+{
+    QTest::addColumn<UpdateTarget>("target");
+    QTest::addColumn<QString>("during"); // the dialog the user turns on
+
+    QTest::newRow("panel, Esc on Writing...")
+        << UpdateTarget::ControlPanel << QStringLiteral("Writing...");
+    QTest::newRow("board, Esc on the wait")
+        << UpdateTarget::ControlBoard << QStringLiteral("Wait for zel02 bootloader...");
+}
+
+// A user who, in the middle of an update, presses Esc on its dialog, closes that dialog, clicks
+// the other update button and closes the main window: the update goes on to its end under its
+// dialog, nothing else starts, and its result is shown.
+void UpdateSequenceTest::nothingInterruptsAnUpdate()
+{
+    QFETCH(UpdateTarget, target);
+    QFETCH(QString, during);
+
+    const QString path = writeHex(QStringLiteral("hostile.hex"), hexFile(blocksFor(target)));
+    QVERIFY(!path.isEmpty());
+    devices().setRestartTime(milliseconds(1500));
+    devices().setBoardEntryTime(milliseconds(500));
+
+    Bench bench;
+    QVERIFY(bench.show());
+    const UpdateTarget other =
+        isPanel(target) ? UpdateTarget::ControlBoard : UpdateTarget::ControlPanel;
+    QPushButton *otherButton = nullptr;
+    const auto buttons = bench.window.findChildren<QPushButton *>();
+    for (QPushButton *button : buttons) {
+        if (button->text() == buttonText(other))
+            otherButton = button;
+    }
+    QVERIFY(otherButton);
+
+    bool tried = false;
+    bool dialogStayed = false;
+    bool windowStayed = false;
+    int reportsBefore = -1;
+    int answeredBefore = -1;
+    // At the dialog's first step, as a user's input would arrive while its bar moves.
+    bench.watcher.onShow = [&](QProgressDialog *dialog) {
+        bench.timeline << QStringLiteral("progress: ") + dialog->labelText();
+        if (dialog->labelText() != during || tried)
+            return;
+        auto *bar = dialog->findChild<QProgressBar *>();
+        QObject::connect(bar, &QProgressBar::valueChanged, dialog, [&, dialog](int value) {
+            if (value < 1 || tried)
+                return;
+            tried = true;
+            reportsBefore = devices().reportCount();
+            answeredBefore = bench.answerer.count();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            dialog->close();
+            QTest::mouseClick(otherButton, Qt::LeftButton);
+            bench.window.close();
+            dialogStayed = dialog->isVisible();
+            windowStayed = bench.window.isVisible();
+            // Neither a file dialog nor a report came from the other button.
+            QCOMPARE(devices().reportCount(), reportsBefore);
+            QCOMPARE(bench.answerer.count(), answeredBefore);
+        });
+    };
+    QVERIFY(bench.click(target, path));
+
+    QVERIFY(tried);
+    QVERIFY(dialogStayed);
+    QVERIFY(windowStayed);
+    QCOMPARE(lines(bench.timeline), lines(successTimeline(target)));
+    QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, -1, isPanel(target))));
+    QCOMPARE(flashDifference(target, int(pagesFor(target).size())), QString());
+    QVERIFY(bench.window.isVisible());
+    bench.window.close();
+    QVERIFY(!bench.window.isVisible());
 }
 
 int main(int argc, char **argv)

@@ -25,12 +25,6 @@ SimulatedDevices &devices()
     return SimulatedDevices::instance();
 }
 
-void setCommand(CommandChannel &channel, char first, char second)
-{
-    channel.command[0] = static_cast<std::uint8_t>(first);
-    channel.command[1] = static_cast<std::uint8_t>(second);
-}
-
 QByteArray replyOf(const CommandChannel &channel)
 {
     return QByteArray(reinterpret_cast<const char *>(channel.reply), kReplySize);
@@ -51,7 +45,8 @@ private slots:
     void failedReadKeepsReply();
     void failedWriteReadsNothing_data();
     void failedWriteReadsNothing();
-    void lateReplyAnswersNextExchange();
+    void strayReportsNeverAnswerTheNext_data();
+    void strayReportsNeverAnswerTheNext();
     void readReplyTakesSecondReport();
     void payloadStartsZeroAndKeepsLeftovers();
     void closeCallsExitWithOrWithoutHandle();
@@ -99,7 +94,7 @@ void CommandChannelTest::echoRules()
         devices().injectFault(FaultTrigger::atReport(0), Fault{*fault});
     CommandChannel channel;
     QVERIFY(!channel.openChannel());
-    setCommand(channel, first, second);
+    channel.putCommand(first, second);
     QCOMPARE(channel.exchange(checkEcho), failed);
     QCOMPARE(devices().lastReadTimeoutMs(), kReplyTimeoutMs);
 
@@ -131,13 +126,13 @@ void CommandChannelTest::failedReadKeepsReply()
     devices().injectFault(FaultTrigger::onCommand('E', 'e'), Fault{fault});
     CommandChannel channel;
     QVERIFY(!channel.openChannel());
-    setCommand(channel, 'R', 'r');
+    channel.putCommand('R', 'r');
     std::memcpy(channel.command + 2, "\x00\x00\x00\x40", 4);
     QVERIFY(!channel.exchange(false));
     const QByteArray before = replyOf(channel);
     QCOMPARE(before.at(0), char(0x5A));
 
-    setCommand(channel, 'E', 'e');
+    channel.putCommand('E', 'e');
     QVERIFY(channel.exchange(checkEcho));
     QCOMPARE(replyOf(channel), before);
     QVERIFY(channel.readReply());
@@ -158,7 +153,7 @@ void CommandChannelTest::failedWriteReadsNothing()
     devices().injectFault(FaultTrigger::atReport(1), Fault{fault});
     CommandChannel channel;
     QVERIFY(!channel.openChannel());
-    setCommand(channel, 'E', 'e');
+    channel.putCommand('E', 'e');
     QVERIFY(!channel.exchange(true));
     const int readsBefore = devices().readCount();
     const QByteArray before = replyOf(channel);
@@ -169,24 +164,40 @@ void CommandChannelTest::failedWriteReadsNothing()
     QVERIFY(channel.isOpen());
 }
 
-void CommandChannelTest::lateReplyAnswersNextExchange()
+void CommandChannelTest::strayReportsNeverAnswerTheNext_data()
 {
+    QTest::addColumn<FaultKind>("fault");
+    QTest::addColumn<bool>("firstFails");
+    QTest::newRow("late reply") << FaultKind::LateReply << true;
+    QTest::newRow("duplicated reply") << FaultKind::DuplicatedReply << false;
+    QTest::newRow("unsolicited report") << FaultKind::Unsolicited << false;
+}
+
+// Whatever the device leaves waiting after an exchange is discarded before the next report goes
+// out, so a read-back without echo gets its own data and not the echo before it.
+void CommandChannelTest::strayReportsNeverAnswerTheNext()
+{
+    QFETCH(FaultKind, fault);
+    QFETCH(bool, firstFails);
+
     devices().setPanelState(sim::PanelState::Bootloader);
-    devices().injectFault(FaultTrigger::onCommand('E', 'e'), Fault{FaultKind::LateReply});
+    devices().panelFlash()[0x40] = 0x5A;
+    devices().panelFlash()[0x41] = 0xC3;
+    devices().injectFault(FaultTrigger::onCommand('E', 'e'), Fault{fault});
     CommandChannel channel;
     QVERIFY(!channel.openChannel());
-    setCommand(channel, 'E', 'e');
-    QVERIFY(channel.exchange(true));
+    channel.putCommand('E', 'e');
+    QCOMPARE(channel.exchange(true), firstFails);
 
-    // The late echo of 'E','e' is what the read-back command gets: no flush happens.
-    setCommand(channel, 'R', 'r');
+    channel.putCommand('R', 'r');
+    std::memcpy(channel.command + 2, "\x00\x00\x00\x40", 4);
     QVERIFY(!channel.exchange(false));
-    QCOMPARE(channel.reply[0], std::uint8_t('e'));
-    QCOMPARE(channel.reply[1], std::uint8_t('E'));
-    // ...and the read-back data comes one exchange late.
-    setCommand(channel, 'C', 'c');
-    QVERIFY(channel.exchange(true));
-    QCOMPARE(channel.reply[0], std::uint8_t(0xFF));
+    QCOMPARE(channel.reply[0], std::uint8_t(0x5A));
+    QCOMPARE(channel.reply[1], std::uint8_t(0xC3));
+    QCOMPARE(devices().readCount(), 2);
+    // Nothing more is on its way.
+    QVERIFY(channel.readReply());
+    QCOMPARE(channel.reply[0], std::uint8_t(0x5A));
 }
 
 void CommandChannelTest::readReplyTakesSecondReport()
@@ -196,11 +207,11 @@ void CommandChannelTest::readReplyTakesSecondReport()
         devices().boardFlash()[0x80 + i] = static_cast<std::uint8_t>(i);
     CommandChannel channel;
     QVERIFY(!channel.openChannel());
-    setCommand(channel, 'L', 'l');
+    channel.putCommand('L', 'l');
     channel.command[2] = 0x00;
     channel.command[3] = 0x80;
     QVERIFY(!channel.exchange(true));
-    setCommand(channel, 'N', 'n');
+    channel.putCommand('N', 'n');
     QVERIFY(!channel.exchange(false));
     QCOMPARE(channel.reply[0], std::uint8_t(0));
     QCOMPARE(channel.reply[63], std::uint8_t(63));
@@ -217,15 +228,15 @@ void CommandChannelTest::payloadStartsZeroAndKeepsLeftovers()
     devices().setPanelState(sim::PanelState::Bootloader);
     CommandChannel channel;
     QVERIFY(!channel.openChannel());
-    setCommand(channel, 'C', 'c');
+    channel.putCommand('C', 'c');
     QVERIFY(!channel.exchange(true));
-    setCommand(channel, 'Y', 'y');
+    channel.putCommand('Y', 'y');
     std::memset(channel.command + 2, 0, 4);
     QVERIFY(!channel.exchange(true));
     for (int i = 0; i < kPayloadSize; ++i)
         channel.command[i] = static_cast<std::uint8_t>(0xA0 + i / 2);
     QVERIFY(!channel.exchange(true));
-    setCommand(channel, 'R', 'r');
+    channel.putCommand('R', 'r');
     std::memset(channel.command + 2, 0, 4);
     QVERIFY(!channel.exchange(false));
 
@@ -261,7 +272,7 @@ void CommandChannelTest::closeCallsExitWithOrWithoutHandle()
 
     // The library comes back by itself on the next open.
     QVERIFY(!channel.openChannel());
-    setCommand(channel, 'E', 'e');
+    channel.putCommand('E', 'e');
     QVERIFY(!channel.exchange(true));
 }
 
@@ -285,7 +296,7 @@ void CommandChannelTest::openTakesFirstOfTwoDevices()
     devices().setDeviceCount(2);
     CommandChannel channel;
     QVERIFY(!channel.openChannel());
-    setCommand(channel, 'E', 'e');
+    channel.putCommand('E', 'e');
     QVERIFY(!channel.exchange(true));
     for (const TrafficRecord &record : devices().traffic())
         QCOMPARE(record.device, 0);

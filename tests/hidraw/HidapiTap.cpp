@@ -53,6 +53,10 @@ int hid_read_timeout(hid_device *device, unsigned char *data, size_t length, int
 {
     static const auto next = real(&hid_read_timeout, "hid_read_timeout");
     const int result = next(device, data, length, milliseconds);
+    if (milliseconds == 0 && result <= 0) {
+        ++tap::log().emptyPolls;
+        return result;
+    }
     tap::log().reads.push_back({milliseconds, result});
     tap::log().traffic.push_back(
         {sim::TrafficRecord::Direction::In, 0, {data, data + (result > 0 ? result : 0)}});

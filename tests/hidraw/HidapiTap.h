@@ -22,10 +22,12 @@ struct ReadCall
 struct Log
 {
     // Out: the bytes handed to hid_write; In: what one hid_read_timeout delivered, empty when
-    // it returned 0 or -1.
+    // it returned 0 or -1. A poll (time-out 0) that finds nothing is counted in `emptyPolls`
+    // only, as the simulated devices do.
     std::vector<sim::TrafficRecord> traffic;
     std::vector<int> writeResults;
     std::vector<ReadCall> reads;
+    int emptyPolls = 0;
     // "hid_open", "hid_close" and "hid_exit" in the order they were called.
     std::vector<std::string> calls;
 };

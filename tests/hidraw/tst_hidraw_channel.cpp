@@ -64,12 +64,6 @@ void prepare(CommandChannel &channel, const QByteArray &payload)
     std::memcpy(channel.command, payload.constData(), static_cast<std::size_t>(payload.size()));
 }
 
-void setCommand(CommandChannel &channel, char first, char second)
-{
-    channel.command[0] = static_cast<std::uint8_t>(first);
-    channel.command[1] = static_cast<std::uint8_t>(second);
-}
-
 QByteArray bytesOf(const std::vector<std::uint8_t> &bytes)
 {
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
@@ -201,6 +195,7 @@ private slots:
     void exchange();
     void noReply();
     void lateReply();
+    void staleReplyDiscarded();
     void readReplyTakesSecondReply();
     void openExchangeCloseReopen();
     void openWithoutPanel();
@@ -335,7 +330,7 @@ void HidrawChannelTest::lateReply()
     QVERIFY2(timer.elapsed() >= kTimeoutLowerBoundMs, "the read gave up before its time-out");
     QCOMPARE(replyOf(channel), marker());
 
-    setCommand(channel, 'C', 'c');
+    channel.putCommand('C', 'c');
     QVERIFY(channel.exchange(true));
     QCOMPARE(replyOf(channel), echo('E', 'e'));
 
@@ -349,6 +344,27 @@ void HidrawChannelTest::lateReply()
         QCOMPARE(reads[i].timeoutMs, kReplyTimeoutMs);
         QCOMPARE(reads[i].result, results[i]);
     }
+    channel.closeChannel();
+}
+
+// A reply that comes after its read gave up, but before the next report, is discarded: the next
+// exchange gets its own reply.
+void HidrawChannelTest::staleReplyDiscarded()
+{
+    CommandChannel channel;
+    QVERIFY(!channel.openChannel());
+    prepare(channel, "Ee");
+    QVERIFY(channel.exchange(true));
+    // The script sends the echo 4.5 s after the report.
+    QTest::qWait(1500);
+
+    channel.putCommand('C', 'c');
+    QVERIFY(!channel.exchange(true));
+    QCOMPARE(replyOf(channel), echo('C', 'c'));
+    const std::vector<tap::ReadCall> &reads = tap::log().reads;
+    QCOMPARE(reads.size(), std::size_t(3));
+    QCOMPARE(reads[1].timeoutMs, 0);
+    QCOMPARE(reads[1].result, kReplySize);
     channel.closeChannel();
 }
 

@@ -1,8 +1,8 @@
 // Every fault the simulated devices can inject, at every report of a programming call of each
 // target. Each time the call must name the phase where the fault struck, send nothing past the
 // failure, and send the control board's boot exit only after a faultless read-back. A call
-// reports success only where the fault strikes a reply the protocol ignores, and then the image
-// must be on the device.
+// reports success only where the fault strikes a reply the protocol ignores or a stray report
+// the channel discards, and then the image must be on the device.
 #include "ControlBoardProgrammer.h"
 #include "ControlPanelProgrammer.h"
 #include "PageWalk.h"
@@ -165,12 +165,30 @@ Outcome expectedOutcome(const std::vector<Report> &reports, int index, const Fau
             return {mismatch(report.offset, second, first), index + 1};
         }
         return {phaseError(report.role), index + 1};
-    case FaultKind::LateReply:
-        // A late echo of the row command answers the page command after it.
-        if (report.role == Role::Row)
-            return {kProgrammingError, index + 2};
+    case FaultKind::WrongSecondByte: {
+        if (report.role == Role::Row || report.role == Role::FirstHalf)
+            return {QString(), all};
+        const std::uint32_t address = report.offset + 1;
+        if (report.role == Role::Read || report.role == Role::ReadPage)
+            return {mismatch(address, image[address] ^ 0x01, image[address]), index + 1};
         return {phaseError(report.role), index + 1};
+    }
+    case FaultKind::DuplicatedReply:
+        // The copy of a page's first half takes the place of its second half; every other
+        // extra reply is discarded before the next report.
+        if (report.role == Role::ReadPage) {
+            for (std::uint32_t k = 0; k < 64; ++k) {
+                const std::uint8_t first = image[report.offset + k];
+                const std::uint8_t second = image[report.offset + 64 + k];
+                if (first != second)
+                    return {mismatch(report.offset + 64 + k, first, second), index + 1};
+            }
+        }
+        return {QString(), all};
+    case FaultKind::Unsolicited:
+        return {QString(), all};
     default:
+        // A late reply, too, is discarded before the next report: it cannot answer it.
         if (report.role == Role::Row)
             return {QString(), all};
         return {phaseError(report.role), index + 1};
@@ -196,6 +214,12 @@ QString tagOf(FaultKind kind)
         return "corrupt flash";
     case FaultKind::CorruptReadBack:
         return "corrupt read-back";
+    case FaultKind::DuplicatedReply:
+        return "duplicated reply";
+    case FaultKind::Unsolicited:
+        return "unsolicited report";
+    case FaultKind::WrongSecondByte:
+        return "wrong second byte";
     }
     return {};
 }
@@ -223,9 +247,10 @@ void FaultSweepTest::sweep_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<Fault>("fault");
 
-    const FaultKind ioFaults[] = {FaultKind::NoReply,     FaultKind::LateReply,
-                                  FaultKind::ShortReply,  FaultKind::WrongEcho,
-                                  FaultKind::FailedWrite, FaultKind::ShortWrite};
+    const FaultKind ioFaults[] = {
+        FaultKind::NoReply,     FaultKind::LateReply,       FaultKind::ShortReply,
+        FaultKind::WrongEcho,   FaultKind::FailedWrite,     FaultKind::ShortWrite,
+        FaultKind::Unsolicited, FaultKind::DuplicatedReply, FaultKind::WrongSecondByte};
     for (Target target : {Target::ControlPanel, Target::ControlBoard}) {
         const bool panel = target == Target::ControlPanel;
         const std::vector<Report> reports = panel ? panelReports() : boardReports();

@@ -1,0 +1,41 @@
+#pragma once
+
+// Every text the update engine gives the user, in one place. The front ends show them as they
+// stand; the window's own Swedish labels and its file dialog's texts live with the window.
+
+// What a programmer returns when the device stops answering as it must.
+constexpr const char *kUsbError = "USB communication error";
+constexpr const char *kProgrammingError = "USB communication error during programming";
+constexpr const char *kVerificationError = "USB communication error during verification";
+constexpr const char *kBootExitError = "USB communication error during boot exit";
+// ...and what the sequence adds when the target never reached its bootloader.
+constexpr const char *kBootloaderEntryError = "USB communication error during bootloader entry";
+constexpr const char *kBootloaderStartError = "USB communication error during bootloader start";
+// Formatted with the image offset, the byte read back and the image's byte.
+constexpr const char *kMismatchFormat = "\nError: Address 0x%05x  Actual 0x%02x  Expected 0x%02x\n";
+
+// The progress of a page walk.
+constexpr const char *kWritingLabel = "Writing...";
+constexpr const char *kVerifyingLabel = "Verifying...";
+
+// The sequence's waits while a target restarts.
+constexpr const char *kPanelWaitLabel = "Wait...";
+constexpr const char *kBoardWaitLabel = "Wait for zel02 bootloader...";
+
+// Connection problems: a text and advice beneath it.
+constexpr const char *kNoPanelText = "Can't open USB connection to ControlPanel";
+constexpr const char *kNoPanelAdvice = "Connect a ControlPanel to this computer with a USB cable "
+                                       "and then power up the ControlPanel";
+constexpr const char *kSeveralPanelsText = "More than one ControlPanel is connected";
+constexpr const char *kSeveralPanelsAdvice = "Connect only the ControlPanel to update";
+
+// Critical errors, titled kErrorTitle.
+constexpr const char *kErrorTitle = "Error";
+constexpr const char *kNoConnectionError = "Error: Can't connect to ControlPanel";
+constexpr const char *kHexFileError = "Error: Can't open hex file";
+
+// The result of a sequence.
+constexpr const char *kErrorPrefix = "An error occured during firmware update\n";
+constexpr const char *kPanelNotBackText = "Could not update ControlPanel firmware.";
+constexpr const char *kPanelUpdatedText = "The ControlPanel firmware has been updated";
+constexpr const char *kBoardUpdatedText = "The ZEL02 firmware has been updated";
