@@ -67,6 +67,7 @@ HexLoadResult loadHexImage(std::FILE *file, const TargetProfile &profile, HexVar
             return result;
         }
         ++lineNumber;
+        result.lines = lineNumber;
         if (status == HexLineStatus::TooLong) {
             fail(result, "Error line %lu. Line too long", lineNumber);
             return result;
@@ -110,6 +111,7 @@ HexLoadResult loadHexImage(std::FILE *file, const TargetProfile &profile, HexVar
             }
             checksum = hexdigits::decodeByte(digits);
         } else if (type == kTypeEndOfFile) {
+            result.endOfFileRecord = true;
             break;
         } else if (extendedAddresses &&
                    (type == kTypeExtendedSegment || type == kTypeExtendedLinear)) {

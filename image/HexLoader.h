@@ -18,6 +18,10 @@ struct HexLoadResult
 {
     char message[80] = {};
     bool ok() const { return message[0] == '\0'; }
+    // Lines read, and whether they ended with an end-of-file record: a file without one may
+    // have been cut short.
+    unsigned long lines = 0;
+    bool endOfFileRecord = false;
 };
 
 // Reads the Intel HEX text from the stream's current position and fills image, pageMap and
