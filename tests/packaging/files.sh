@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The package holds exactly what a Debian desktop needs (no simulator, no test program, no
 # second copy of the udev rule), and depends on the libraries its executables link.
+# shellcheck source=tests/packaging/lib.sh
 source "$(dirname "$0")/lib.sh"
 zel_unpack
 

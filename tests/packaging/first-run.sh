@@ -4,16 +4,18 @@
 # StartupWMClass names (so desktops tie the window to the entry and its icon), and the icon it
 # names is in the package. With the CLI: the unpacked zelupdate-cli prints the version and
 # accepts the ControlPanel's example file.
+# shellcheck source=tests/packaging/lib.sh
 source "$(dirname "$0")/lib.sh"
 zel_unpack
 
-for program in "$root"/usr/bin/*; do
+programs=("$root"/usr/bin/*)
+for program in "${programs[@]}"; do
     report=$(ldd -r "$program" 2>&1) || fail "ldd -r $program: $report"
     if grep -E "not found|undefined symbol" <<<"$report"; then
         fail "$program lacks a library or a symbol"
     fi
 done
-echo "ldd -r: every library and symbol of $(ls "$root/usr/bin" | xargs) found"
+echo "ldd -r: every library and symbol of ${programs[*]##*/} found"
 
 entry=$root/usr/share/applications/se.zel.zelupdate.desktop
 key() { sed -n "s/^$1=//p" "$entry"; }

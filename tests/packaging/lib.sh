@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the package tests, sourced with the environment that tests/packaging/CMakeLists.txt
 # sets: ZEL_BUILD_DIR (where CPack wrote the package), ZEL_VERSION, ZEL_SOURCE_DIR and ZEL_CLI
 # (1 when the build has zelupdate-cli); its arguments are the built executables that the package

@@ -3,7 +3,8 @@
 # and fails: where udev runs (its control socket is there) they must reload its rules, postinst
 # also re-run them on the hidraw devices, and neither may fail with udevadm; where udev does not
 # run (a container, a chroot) they must leave udevadm alone.
-private_mounts=1
+private_mounts=1 # read by lib.sh
+# shellcheck source=tests/packaging/lib.sh
 source "$(dirname "$0")/lib.sh"
 zel_unpack
 mount -t tmpfs tmpfs /run

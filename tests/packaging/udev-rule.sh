@@ -3,7 +3,8 @@
 # device of tests/hidraw): its hidraw node must get the uaccess tag, which systemd's
 # 73-seat-late.rules turns into an ACL for the user at the seat. Without the rule, and for a
 # device that differs in one match key, it must not.
-private_mounts=1
+private_mounts=1 # read by lib.sh
+# shellcheck source=tests/packaging/lib.sh
 source "$(dirname "$0")/lib.sh"
 zel_unpack
 zel_private_dev

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The reviewers every desktop package meets: desktop-file-validate on the menu entry (not even
-# a hint), and appstreamcli on the installed tree (the metainfo and the desktop entry it
-# launches), without the network.
+# a hint), and appstreamcli, without the network, on the metainfo and on the installed tree
+# (which also looks for the desktop entry that the metainfo launches).
+# shellcheck source=tests/packaging/lib.sh
 source "$(dirname "$0")/lib.sh"
 zel_unpack
 
@@ -10,4 +11,6 @@ complaints=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate
 [ -z "$complaints" ] || fail "desktop-file-validate: $complaints"
 echo "desktop-file-validate: no complaints"
 
+appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/se.zel.zelupdate.metainfo.xml ||
+    fail "appstreamcli validate: $?"
 appstreamcli validate-tree --no-net --pedantic "$root" || fail "appstreamcli validate-tree: $?"
