@@ -11,6 +11,6 @@ complaints=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate
 [ -z "$complaints" ] || fail "desktop-file-validate: $complaints"
 echo "desktop-file-validate: no complaints"
 
-appstreamcli validate --no-net --pedantic "$root"/usr/share/metainfo/se.zel.zelupdate.metainfo.xml ||
-    fail "appstreamcli validate: $?"
+metainfo=$root/usr/share/metainfo/se.zel.zelupdate.metainfo.xml
+appstreamcli validate --no-net --pedantic "$metainfo" || fail "appstreamcli validate: $?"
 appstreamcli validate-tree --no-net --pedantic "$root" || fail "appstreamcli validate-tree: $?"
