@@ -1,8 +1,5 @@
 #include "MainWin.h"
 
-#include "ControlBoardProgrammer.h"
-#include "ControlPanelProgrammer.h"
-#include "ProgressDialogReporter.h"
 #include "UpdateSequence.h"
 #include "WindowSequenceHost.h"
 
@@ -63,15 +60,15 @@ void MainWin::closeEvent(QCloseEvent *event)
 
 void MainWin::programVak00()
 {
-    runUpdate(UpdateTarget::ControlPanel);
+    runUpdate(kControlPanelTarget);
 }
 
 void MainWin::programZel02()
 {
-    runUpdate(UpdateTarget::ControlBoard);
+    runUpdate(kControlBoardTarget);
 }
 
-void MainWin::runUpdate(UpdateTarget target)
+void MainWin::runUpdate(const UpdateTarget &target)
 {
     if (updating)
         return;
@@ -79,16 +76,4 @@ void MainWin::runUpdate(UpdateTarget target)
     WindowSequenceHost host(*this);
     runUpdateSequence(target, channel, profile, host);
     updating = false;
-}
-
-UpdateResult MainWin::programControlPanel(std::FILE *file)
-{
-    ProgressDialogReporter progress(this);
-    return writeControlPanel(channel, profile, file, progress);
-}
-
-UpdateResult MainWin::programControlBoard(std::FILE *file)
-{
-    ProgressDialogReporter progress(this);
-    return writeControlBoard(channel, profile, file, progress);
 }

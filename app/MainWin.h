@@ -1,18 +1,10 @@
 #pragma once
 
 #include "CommandChannel.h"
-#include "SequenceHost.h"
 #include "TargetProfile.h"
-#include "UpdateResult.h"
+#include "UpdateTarget.h"
 
 #include <QMainWindow>
-
-#include <cstdio>
-
-class MainWinTest;
-class ProgressDialogTest;
-class UpdateSequenceTest;
-class WindowSequenceHost;
 
 // The one window: an instruction and three buttons. It owns the connection to the ControlPanel
 // for the program's whole run and keeps its own place on the screen between runs.
@@ -34,19 +26,9 @@ private slots:
     void programZel02(); // updates the control board
 
 private:
-    friend class MainWinTest;
-    friend class ProgressDialogTest;
-    friend class UpdateSequenceTest;
-    friend class WindowSequenceHost;
-
-    // Write and verify the open HEX file on a target whose bootloader runs, under a progress
-    // dialog. Empty on success, otherwise the first error met.
-    UpdateResult programControlPanel(std::FILE *file);
-    UpdateResult programControlBoard(std::FILE *file);
-
     // Runs one update sequence unless one is running already: the slots are reached again only
     // if something lets user input through while a sequence runs.
-    void runUpdate(UpdateTarget target);
+    void runUpdate(const UpdateTarget &target);
 
     CommandChannel channel;
     TargetProfile profile{};

@@ -7,12 +7,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QThread>
 
-void WindowSequenceHost::showConnectionError(const QString &text, const QString &advice)
+void WindowSequenceHost::showConnectionError(const ConnectionProblem &problem)
 {
     QMessageBox box(&window);
-    box.setText(text);
-    box.setInformativeText(advice);
+    box.setText(problem.text);
+    box.setInformativeText(problem.advice);
+    box.setDetailedText(problem.detail);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }
@@ -37,10 +39,10 @@ QString WindowSequenceHost::chooseHexFile()
                                         MainWin::tr("Hex files (*.hex)"));
 }
 
-void WindowSequenceHost::startWait(const QString &label)
+void WindowSequenceHost::startWait(const QString &label, int steps)
 {
     window.raise();
-    waitDialog = std::make_unique<SteadyProgressDialog>(label, 10, &window);
+    waitDialog = std::make_unique<SteadyProgressDialog>(label, steps, &window);
     waitDialog->setWindowModality(Qt::ApplicationModal);
     // The device restarts whatever the user does; there is nothing to cancel.
     waitDialog->setCancelButton(nullptr);
@@ -69,8 +71,13 @@ void WindowSequenceHost::finishWait()
     waitDialog.reset();
 }
 
-UpdateResult WindowSequenceHost::program(UpdateTarget target, std::FILE *file)
+void WindowSequenceHost::pause(int milliseconds)
 {
-    return target == UpdateTarget::ControlPanel ? window.programControlPanel(file)
-                                                : window.programControlBoard(file);
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+void WindowSequenceHost::historyNotWritten(const QString &why)
+{
+    // The window has no place for it that would not interrupt the user; the update goes on.
+    qWarning("zelUpdate: update history not written: %s", qPrintable(why));
 }

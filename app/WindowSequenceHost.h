@@ -1,29 +1,35 @@
 #pragma once
 
+#include "ProgressDialogReporter.h"
 #include "SequenceHost.h"
 #include "SteadyProgressDialog.h"
 
 #include <memory>
 
-class MainWin;
+class QWidget;
 
-// The update sequence's side of the window: its dialogs, its message boxes and its programmers.
+// The update sequence's user side in the window: its dialogs and message boxes, all parented to
+// the window.
 class WindowSequenceHost : public SequenceHost
 {
 public:
-    explicit WindowSequenceHost(MainWin &window) : window(window) {}
+    explicit WindowSequenceHost(QWidget &window) : window(window), walkProgress(&window) {}
 
-    void showConnectionError(const QString &text, const QString &advice) override;
+    void showConnectionError(const ConnectionProblem &problem) override;
     void showError(const QString &text) override;
     void showMessage(const QString &text) override;
     QString chooseHexFile() override;
-    void startWait(const QString &label) override;
+    void startWait(const QString &label, int steps) override;
     void waitStep(int value) override;
     void restartWait() override;
     void finishWait() override;
-    UpdateResult program(UpdateTarget target, std::FILE *file) override;
+    void pause(int milliseconds) override;
+    ProgressReporter &progress() override { return walkProgress; }
+    QString frontEnd() const override { return QStringLiteral("window"); }
+    void historyNotWritten(const QString &why) override;
 
 private:
-    MainWin &window;
+    QWidget &window;
+    ProgressDialogReporter walkProgress;
     std::unique_ptr<SteadyProgressDialog> waitDialog;
 };

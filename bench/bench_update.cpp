@@ -20,6 +20,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -28,22 +29,35 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kWaitSteps = 10;
 
+// Times a page walk from its start to its finish.
+class WalkTimer : public ProgressReporter
+{
+public:
+    void start(int) override { begin = Clock::now(); }
+    void step(int) override {}
+    void startVerifying(int) override {}
+    void finish() override { walking += Clock::now() - begin; }
+
+    Clock::time_point begin;
+    Clock::duration walking{};
+};
+
 // Answers like a user who picks the example file and reads nothing; times the waits and the walk.
 class TimingHost : public SequenceHost
 {
 public:
-    TimingHost(CommandChannel &channel, const TargetProfile &profile, QString file)
-        : channel(channel), profile(profile), file(std::move(file))
-    {
-    }
+    explicit TimingHost(QString file) : file(std::move(file)) {}
 
-    void showConnectionError(const QString &text, const QString &) override { lastMessage = text; }
+    void showConnectionError(const ConnectionProblem &problem) override
+    {
+        lastMessage = problem.text;
+    }
     void showError(const QString &text) override { lastMessage = text; }
     void showMessage(const QString &text) override { lastMessage = text; }
     QString chooseHexFile() override { return file; }
 
-    // A wait is ten sleeps, each followed by a step: it ends with the tenth step.
-    void startWait(const QString &) override { waitBegin = Clock::now(); }
+    // A wait is ten pauses, each followed by a step: it ends with the tenth step.
+    void startWait(const QString &, int) override { waitBegin = Clock::now(); }
     void waitStep(int value) override
     {
         if (value == kWaitSteps)
@@ -51,35 +65,24 @@ public:
     }
     void restartWait() override { waitBegin = Clock::now(); }
     void finishWait() override {}
-
-    UpdateResult program(UpdateTarget target, std::FILE *hex) override
+    void pause(int milliseconds) override
     {
-        SilentProgress silent;
-        const Clock::time_point begin = Clock::now();
-        UpdateResult result = target == UpdateTarget::ControlPanel
-                                  ? writeControlPanel(channel, profile, hex, silent)
-                                  : writeControlBoard(channel, profile, hex, silent);
-        walking += Clock::now() - begin;
-        return result;
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
+    ProgressReporter &progress() override { return walk; }
+    QString frontEnd() const override { return QStringLiteral("benchmark"); }
+    void historyNotWritten(const QString &) override {}
 
     QString lastMessage;
     Clock::duration waiting{};
-    Clock::duration walking{};
+    WalkTimer walk;
 
 private:
-    CommandChannel &channel;
-    const TargetProfile &profile;
     QString file;
     Clock::time_point waitBegin;
 };
 
-double seconds(Clock::duration duration)
-{
-    return std::chrono::duration<double>(duration).count();
-}
-
-void update(benchmark::State &state, UpdateTarget target, const char *exampleName,
+void update(benchmark::State &state, const UpdateTarget &target, const char *exampleName,
             const char *success)
 {
     sim::SimulatedDevices &devices = sim::SimulatedDevices::instance();
@@ -95,7 +98,7 @@ void update(benchmark::State &state, UpdateTarget target, const char *exampleNam
         devices.setRealTimeouts(true);
         CommandChannel channel;
         TargetProfile profile{};
-        TimingHost host(channel, profile, example);
+        TimingHost host(example);
         state.ResumeTiming();
 
         const Clock::time_point begin = Clock::now();
@@ -115,7 +118,7 @@ void update(benchmark::State &state, UpdateTarget target, const char *exampleNam
         const double exchanges = seconds(total - host.waiting);
         state.counters["waits_s"] = seconds(host.waiting);
         state.counters["exchanges_s"] = exchanges;
-        state.counters["walk_s"] = seconds(host.walking);
+        state.counters["walk_s"] = seconds(host.walk.walking);
         state.counters["reports"] = reports;
         state.counters["replies"] = replies;
         state.counters["bound_s"] = reports / 1000.0;
@@ -126,14 +129,14 @@ void update(benchmark::State &state, UpdateTarget target, const char *exampleNam
 
 void BM_UpdateControlPanel(benchmark::State &state)
 {
-    update(state, UpdateTarget::ControlPanel, "controlpanel-example.hex",
+    update(state, kControlPanelTarget, "controlpanel-example.hex",
            "The ControlPanel firmware has been updated");
 }
 BENCHMARK(BM_UpdateControlPanel)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 void BM_UpdateControlBoard(benchmark::State &state)
 {
-    update(state, UpdateTarget::ControlBoard, "controlboard-example.hex",
+    update(state, kControlBoardTarget, "controlboard-example.hex",
            "The ZEL02 firmware has been updated");
 }
 BENCHMARK(BM_UpdateControlBoard)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);

@@ -28,11 +28,12 @@ bool pageAcknowledged(const CommandChannel &channel)
 } // namespace
 
 UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &profile,
-                               std::FILE *file, ProgressReporter &progress)
+                               std::FILE *file, ProgressReporter &progress,
+                               ImageSummary *loadedFile)
 {
     UpdateResult error;
     const std::unique_ptr<LoadedImage> loaded =
-        loadImage(file, profile, HexVariant::ControlBoard, error);
+        loadImage(file, profile, HexVariant::ControlBoard, error, loadedFile);
     if (!loaded)
         return error;
     const FirmwareImage &image = loaded->image;

@@ -21,11 +21,12 @@ void putOffsetCommand(CommandChannel &channel, char first, char second, std::uin
 } // namespace
 
 UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &profile,
-                               std::FILE *file, ProgressReporter &progress)
+                               std::FILE *file, ProgressReporter &progress,
+                               ImageSummary *loadedFile)
 {
     UpdateResult error;
     const std::unique_ptr<LoadedImage> loaded =
-        loadImage(file, profile, HexVariant::ControlPanel, error);
+        loadImage(file, profile, HexVariant::ControlPanel, error, loadedFile);
     if (!loaded)
         return error;
     const FirmwareImage &image = loaded->image;

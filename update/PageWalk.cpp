@@ -3,13 +3,18 @@
 #include <cstdio>
 
 std::unique_ptr<LoadedImage> loadImage(std::FILE *file, const TargetProfile &profile,
-                                       HexVariant variant, UpdateResult &error)
+                                       HexVariant variant, UpdateResult &error,
+                                       ImageSummary *summary)
 {
     auto loaded = std::make_unique<LoadedImage>();
     const HexLoadResult result =
         loadHexImage(file, profile, variant, loaded->image, loaded->pageMap, loaded->usedPages);
-    if (result.ok())
+    if (result.ok()) {
+        if (summary)
+            *summary =
+                summarizeImage(loaded->image, loaded->pageMap, loaded->usedPages, profile, result);
         return loaded;
+    }
     error = QString::fromLatin1(result.message);
     return nullptr;
 }

@@ -6,6 +6,7 @@
 #include "CommandChannel.h"
 #include "FirmwareImage.h"
 #include "HexLoader.h"
+#include "ImageSummary.h"
 #include "ProgressReporter.h"
 #include "UpdateResult.h"
 
@@ -20,10 +21,11 @@ struct LoadedImage
     std::uint32_t usedPages = 0;
 };
 
-// Loads the file for one programming run. On failure returns null and sets `error` to the
-// loader's message.
+// Loads the file for one programming run and, when asked, sums it up. On failure returns null and
+// sets `error` to the loader's message.
 std::unique_ptr<LoadedImage> loadImage(std::FILE *file, const TargetProfile &profile,
-                                       HexVariant variant, UpdateResult &error);
+                                       HexVariant variant, UpdateResult &error,
+                                       ImageSummary *summary);
 
 // Compares the reply with the image from `offset` on. Returns the mismatch message for the first
 // byte that differs, or an empty text when all 64 match.

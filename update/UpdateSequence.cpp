@@ -1,21 +1,26 @@
 #include "UpdateSequence.h"
 
+#include "ConnectionAdvice.h"
+#include "ControlPanelSurvey.h"
 #include "HexFile.h"
+#include "UpdateHistory.h"
 #include "UpdateTexts.h"
 
-#include <QThread>
+#include <QElapsedTimer>
+
+#include <memory>
 
 namespace {
 
 // The restarts take up to this long: the ControlPanel's into and out of its bootloader, and the
 // control board's into its own.
 constexpr int kWaitSteps = 10;
-constexpr unsigned long kWaitStepMs = 300;
+constexpr int kWaitStepMs = 300;
 
 void wait(SequenceHost &host)
 {
     for (int step = 1; step <= kWaitSteps; ++step) {
-        QThread::msleep(kWaitStepMs);
+        host.pause(kWaitStepMs);
         host.waitStep(step);
     }
 }
@@ -24,13 +29,38 @@ void wait(SequenceHost &host)
 class WaitSession
 {
 public:
-    WaitSession(SequenceHost &host, const QString &label) : host(host) { host.startWait(label); }
+    WaitSession(SequenceHost &host, const char *label) : host(host)
+    {
+        host.phaseChanged(UpdatePhase::Waiting);
+        host.startWait(QString::fromLatin1(label), kWaitSteps);
+    }
     ~WaitSession() { host.finishWait(); }
     WaitSession(const WaitSession &) = delete;
     WaitSession &operator=(const WaitSession &) = delete;
 
 private:
     SequenceHost &host;
+};
+
+// Notes whether a page walk began, passing everything on.
+class WalkWatch : public ProgressReporter
+{
+public:
+    explicit WalkWatch(ProgressReporter &next) : next(next) {}
+
+    void start(int maximum) override
+    {
+        began = true;
+        next.start(maximum);
+    }
+    void step(int value) override { next.step(value); }
+    void startVerifying(int value) override { next.startVerifying(value); }
+    void finish() override { next.finish(); }
+
+    bool began = false;
+
+private:
+    ProgressReporter &next;
 };
 
 enum class Opening
@@ -49,65 +79,104 @@ Opening openOnlyPanel(CommandChannel &channel)
     return channel.openChannel() ? Opening::NoPanel : Opening::Opened;
 }
 
-} // namespace
-
-void runUpdateSequence(UpdateTarget target, CommandChannel &channel, TargetProfile &profile,
-                       SequenceHost &host)
+class Sequence
 {
-    const bool panel = target == UpdateTarget::ControlPanel;
+public:
+    Sequence(const UpdateTarget &target, CommandChannel &channel, TargetProfile &profile,
+             SequenceHost &host)
+        : target(target), channel(channel), profile(profile), host(host)
+    {
+        clock.start();
+    }
+
+    SequenceOutcome run()
+    {
+        runSteps();
+        record();
+        return outcome;
+    }
+
+private:
+    SequenceOutcome &runSteps();
+    SequenceOutcome &end(SequenceEnd how, const QString &text)
+    {
+        outcome.end = how;
+        outcome.text = text;
+        outcome.seconds = double(clock.elapsed()) / 1000;
+        return outcome;
+    }
+    // A message box that ends the sequence.
+    SequenceOutcome &endWithMessage(SequenceEnd how, const QString &text)
+    {
+        host.showMessage(text);
+        return end(how, text);
+    }
+    SequenceEnd programmerEnd(bool writingBegan) const;
+    void record();
+
+    const UpdateTarget &target;
+    CommandChannel &channel;
+    TargetProfile &profile;
+    SequenceHost &host;
+    QElapsedTimer clock;
+    SequenceOutcome outcome;
+};
+
+SequenceOutcome &Sequence::runSteps()
+{
+    const bool panel = target.restartsIntoBootloader;
 
     switch (openOnlyPanel(channel)) {
     case Opening::Opened:
         break;
-    case Opening::NoPanel:
-        host.showConnectionError(kNoPanelText, kNoPanelAdvice);
+    case Opening::NoPanel: {
+        // What is attached but will not open says more than the box alone.
+        const QString detail = unusablePanelsDetail(surveyControlPanels());
+        host.showConnectionError({kNoPanelText, kNoPanelAdvice, detail});
         channel.closeChannel();
-        return;
+        return end(SequenceEnd::NoControlPanel, kNoPanelText);
+    }
     case Opening::SeveralPanels:
-        host.showConnectionError(kSeveralPanelsText, kSeveralPanelsAdvice);
+        host.showConnectionError({kSeveralPanelsText, kSeveralPanelsAdvice, QString()});
         channel.closeChannel();
-        return;
+        return end(SequenceEnd::NoControlPanel, kSeveralPanelsText);
     }
     channel.putCommand('E', 'e');
     if (channel.exchange(true)) {
         host.showError(kNoConnectionError);
-        return;
+        return end(SequenceEnd::DeviceNotAnswering, kNoConnectionError);
     }
-    profile = panel ? kControlPanelProfile : kControlBoardProfile;
+    profile = target.profile;
 
-    const QString name = host.chooseHexFile();
-    if (name.isEmpty())
-        return;
-    HexFile file = openHexFile(name);
+    outcome.file = host.chooseHexFile();
+    if (outcome.file.isEmpty())
+        return end(SequenceEnd::NoFileChosen, QString());
+    HexFile file = openHexFile(outcome.file);
     if (!file) {
         host.showError(kHexFileError);
-        return;
+        return end(SequenceEnd::FileRefused, kHexFileError);
     }
 
-    if (panel)
-        channel.putCommand('B', 'b');
-    else
-        channel.putCommand('K', 'k');
+    host.phaseChanged(UpdatePhase::EnteringBootloader);
+    channel.putCommand(target.entryCommand[0], target.entryCommand[1]);
     if (channel.exchange(true)) {
         // The target may or may not have started its bootloader; the user must know either way.
         file.reset();
         channel.closeChannel();
-        host.showMessage(kErrorPrefix + QString::fromLatin1(kBootloaderEntryError));
-        return;
+        return endWithMessage(SequenceEnd::DeviceNotAnswering,
+                              kErrorPrefix + QString::fromLatin1(kBootloaderEntryError));
     }
     // The ControlPanel leaves the bus to restart into its bootloader.
     if (panel)
         channel.closeChannel();
 
-    auto waitSession =
-        std::make_unique<WaitSession>(host, panel ? kPanelWaitLabel : kBoardWaitLabel);
+    auto waitSession = std::make_unique<WaitSession>(host, target.waitLabel);
     wait(host);
 
     if (panel) {
         if (openOnlyPanel(channel) != Opening::Opened) {
             channel.closeChannel();
-            host.showMessage(kPanelNotBackText);
-            return;
+            return endWithMessage(SequenceEnd::DeviceNotAnswering, kPanelNotBackText);
         }
     } else {
         channel.putCommand('C', 'c');
@@ -115,16 +184,18 @@ void runUpdateSequence(UpdateTarget target, CommandChannel &channel, TargetProfi
             file.reset();
             waitSession.reset();
             channel.closeChannel();
-            host.showMessage(kErrorPrefix + QString::fromLatin1(kBootloaderStartError));
-            return;
+            return endWithMessage(SequenceEnd::DeviceNotAnswering,
+                                  kErrorPrefix + QString::fromLatin1(kBootloaderStartError));
         }
     }
 
-    const UpdateResult result = host.program(target, file.get());
+    WalkWatch walk(host.progress());
+    const UpdateResult result = target.program(channel, profile, file.get(), walk, &outcome.loaded);
 
     if (panel) {
         // Back to the application whatever the result: a half-written firmware is better
         // reported from a running ControlPanel than left in its bootloader.
+        host.phaseChanged(UpdatePhase::LeavingBootloader);
         channel.putCommand('b', 'B');
         if (!channel.exchange(true)) {
             channel.closeChannel();
@@ -133,11 +204,43 @@ void runUpdateSequence(UpdateTarget target, CommandChannel &channel, TargetProfi
         }
     }
 
-    if (result.isEmpty())
-        host.showMessage(panel ? kPanelUpdatedText : kBoardUpdatedText);
-    else
-        host.showMessage(kErrorPrefix + result);
-
+    SequenceOutcome &ended = result.isEmpty()
+                                 ? endWithMessage(SequenceEnd::Updated, target.successText)
+                                 : endWithMessage(programmerEnd(walk.began), kErrorPrefix + result);
     if (channel.isOpen())
         channel.closeChannel();
+    return ended;
+}
+
+SequenceEnd Sequence::programmerEnd(bool writingBegan) const
+{
+    if (!outcome.loaded.loaded)
+        return SequenceEnd::FileRefused;
+    return writingBegan ? SequenceEnd::FailedWhileWriting : SequenceEnd::DeviceNotAnswering;
+}
+
+void Sequence::record()
+{
+    if (outcome.file.isEmpty())
+        return;
+    HistoryEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.frontEnd = host.frontEnd();
+    entry.target = QString::fromLatin1(target.name);
+    entry.file = outcome.file;
+    entry.sha256 = QString::fromLatin1(outcome.loaded.sha256);
+    entry.usedPages = outcome.loaded.usedPages;
+    entry.seconds = outcome.seconds;
+    entry.result = outcome.text;
+    QString why;
+    if (appendHistory(entry, why))
+        host.historyNotWritten(why);
+}
+
+} // namespace
+
+SequenceOutcome runUpdateSequence(const UpdateTarget &target, CommandChannel &channel,
+                                  TargetProfile &profile, SequenceHost &host)
+{
+    return Sequence(target, channel, profile, host).run();
 }

@@ -39,3 +39,26 @@ constexpr const char *kErrorPrefix = "An error occured during firmware update\n"
 constexpr const char *kPanelNotBackText = "Could not update ControlPanel firmware.";
 constexpr const char *kPanelUpdatedText = "The ControlPanel firmware has been updated";
 constexpr const char *kBoardUpdatedText = "The ZEL02 firmware has been updated";
+
+// Why an attached ControlPanel cannot be used, and what to do about it.
+constexpr const char *kUdevRuleName = "70-zelupdate-controlpanel.rules";
+constexpr const char *kNoPermissionText = "this user may not open it";
+constexpr const char *kNoPermissionAdvice =
+    "The udev rule 70-zelupdate-controlpanel.rules is not installed or not loaded. Install the "
+    "zelupdate package, or copy the rule into /etc/udev/rules.d, then run:\n"
+    "  sudo udevadm control --reload\n"
+    "  sudo udevadm trigger --subsystem-match=hidraw\n"
+    "and plug the ControlPanel in again.";
+constexpr const char *kBusyText = "another program holds it";
+constexpr const char *kBusyAdvice =
+    "Close the other program that uses the ControlPanel (another zelUpdate, for example) and try "
+    "again.";
+
+// What `check` warns about: a file that may be cut short, or holds nothing to write, or reaches
+// into the page the ControlPanel's bootloader shares.
+constexpr const char *kNoEndRecordWarning =
+    "no end-of-file record: the file may have been cut short";
+constexpr const char *kNoDataWarning = "the file holds no data: nothing would be written";
+constexpr const char *kLimitPageWarning =
+    "data in the page that holds the ControlPanel's image limit (0x3fc00-0x3fc3f), which its "
+    "bootloader shares";

@@ -25,6 +25,11 @@ void hid_free_enumeration(struct hid_device_info *devices)
     sim::SimulatedDevices::instance().freeEnumeration(devices);
 }
 
+const wchar_t *hid_error(hid_device *device)
+{
+    return sim::SimulatedDevices::instance().error(device);
+}
+
 int hid_write(hid_device *device, const unsigned char *data, size_t length)
 {
     return sim::SimulatedDevices::instance().write(device, data, length);

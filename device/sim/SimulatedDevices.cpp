@@ -3,6 +3,7 @@
 #include <hidapi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -149,6 +150,7 @@ struct SimulatedDevices::State
     int closes = 0;
     int exits = 0;
     int lastTimeout = -1;
+    std::wstring lastError;
     void (*violation)(const char *) = abortOnViolation;
     void (*exitHook)(void *) = nullptr;
     void *exitHookContext = nullptr;
@@ -174,12 +176,18 @@ struct SimulatedDevices::State
         panel.relaying = false;
     }
 
-    // A panel on the bus, opened for a new handle when this user may.
+    // A panel on the bus, opened for a new handle when this user may. A refusal is worded as
+    // hidapi's hidraw backend words it, with the system's text for the error.
     hid_device_ *openPanel(int index)
     {
         Panel &panel = panels[static_cast<std::size_t>(index)];
-        if (panel.access != PanelAccess::Open)
+        if (panel.access != PanelAccess::Open) {
+            const char *why = std::strerror(panel.access == PanelAccess::Busy ? EBUSY : EACCES);
+            const std::string message = "Failed to open a device with path '" +
+                                        SimulatedDevices::panelPath(index) + "': " + why;
+            lastError.assign(message.begin(), message.end());
             return nullptr;
+        }
         // A restarted device has forgotten what it was about to send.
         const unsigned current = panel.generation;
         panel.replies.erase(
@@ -617,6 +625,13 @@ hid_device_info *SimulatedDevices::enumerate(unsigned short vendorId, unsigned s
         next = &info->next;
     }
     return first;
+}
+
+const wchar_t *SimulatedDevices::error(hid_device_ *device)
+{
+    if (device)
+        return nullptr;
+    return state->lastError.empty() ? L"Success" : state->lastError.c_str();
 }
 
 void SimulatedDevices::freeEnumeration(hid_device_info *devices)

@@ -174,6 +174,8 @@ public:
     hid_device_ *openPath(const char *path);
     struct hid_device_info *enumerate(unsigned short vendorId, unsigned short productId);
     void freeEnumeration(struct hid_device_info *devices);
+    // Only the library's own error (device null): why the last open failed.
+    const wchar_t *error(hid_device_ *device);
     int write(hid_device_ *device, const unsigned char *data, std::size_t length);
     int readTimeout(hid_device_ *device, unsigned char *data, std::size_t length, int milliseconds);
     void close(hid_device_ *device);

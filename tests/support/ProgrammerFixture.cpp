@@ -74,7 +74,7 @@ std::unique_ptr<ProgrammerRun> runProgrammer(Programmer programmer, const Target
         return run;
     }
     File file = textFile(hex);
-    run->result = programmer(channel, profile, file.get(), run->progress);
+    run->result = programmer(channel, profile, file.get(), run->progress, &run->loaded);
     return run;
 }
 

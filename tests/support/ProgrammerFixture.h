@@ -5,9 +5,11 @@
 
 #include "CommandChannel.h"
 #include "FirmwareImage.h"
+#include "HexFile.h"
 #include "ProgressReporter.h"
 #include "TargetProfile.h"
 #include "UpdateResult.h"
+#include "UpdateTarget.h"
 
 #include <QByteArray>
 #include <QString>
@@ -35,11 +37,7 @@ QByteArray hexFile(const std::vector<Block> &blocks);
 // The image the blocks describe: 0xFF wherever no block sets a byte.
 std::unique_ptr<FirmwareImage> imageOf(const std::vector<Block> &blocks);
 
-struct FileCloser
-{
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = HexFile;
 
 // A temporary C stream holding the text, at its start.
 File textFile(const QByteArray &text);
@@ -60,10 +58,8 @@ struct ProgrammerRun
 {
     UpdateResult result;
     RecordingProgress progress;
+    ImageSummary loaded;
 };
-
-using Programmer = UpdateResult (*)(CommandChannel &, const TargetProfile &, std::FILE *,
-                                    ProgressReporter &);
 
 // Opens a channel and runs the programmer on the HEX text, recording its progress.
 std::unique_ptr<ProgrammerRun> runProgrammer(Programmer programmer, const TargetProfile &profile,

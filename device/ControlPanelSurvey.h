@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Whether this user can open an attached ControlPanel, and if not, why.
+enum class PanelAccess
+{
+    Usable,
+    NoPermission, // its hidraw node is not readable and writable by this user
+    Busy,         // another program holds it
+    Failed,       // it would not open for another reason, given in `reason`
+};
+
+struct AttachedPanel
+{
+    std::string path;
+    std::wstring manufacturer;
+    std::wstring product;
+    std::wstring serialNumber;
+    unsigned short release = 0;
+    PanelAccess access = PanelAccess::Failed;
+    std::wstring reason; // hidapi's own words when the open failed
+};
+
+// Every attached device with the ControlPanel's ids (hid_enumerate), each tried with
+// hid_open_path and closed again at once; nothing is written to any of them. Calls hid_exit at the
+// end, so it must not run while a channel holds a handle.
+std::vector<AttachedPanel> surveyControlPanels();

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "ImageSummary.h"
+#include "UpdateTarget.h"
+
+#include <QString>
+#include <QStringList>
+
+// A HEX file as an update of the target would take it, judged before anything is sent.
+struct HexFileCheck
+{
+    enum class Verdict
+    {
+        Good,
+        NotOpened, // not a regular file that can be read
+        Refused,   // the loader refused it; `error` says where and why
+    };
+    Verdict verdict = Verdict::NotOpened;
+    QString error;
+    ImageSummary summary;
+    QStringList warnings; // the file loads, but may not be what was meant
+};
+
+HexFileCheck checkHexFile(const UpdateTarget &target, const QString &path);

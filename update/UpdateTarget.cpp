@@ -1,0 +1,23 @@
+#include "UpdateTarget.h"
+
+#include "ControlBoardProgrammer.h"
+#include "ControlPanelProgrammer.h"
+
+const UpdateTarget kControlPanelTarget{
+    "panel", "ControlPanel",  kControlPanelProfile, HexVariant::ControlPanel, {'B', 'b'},
+    true,    kPanelWaitLabel, kPanelUpdatedText,    writeControlPanel,
+};
+
+const UpdateTarget kControlBoardTarget{
+    "board", "ZEL02 control board", kControlBoardProfile, HexVariant::ControlBoard, {'K', 'k'},
+    false,   kBoardWaitLabel,       kBoardUpdatedText,    writeControlBoard,
+};
+
+const UpdateTarget *targetNamed(const QString &name)
+{
+    for (const UpdateTarget *target : {&kControlPanelTarget, &kControlBoardTarget}) {
+        if (name == QLatin1String(target->name))
+            return target;
+    }
+    return nullptr;
+}

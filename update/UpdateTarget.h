@@ -1,0 +1,42 @@
+#pragma once
+
+#include "CommandChannel.h"
+#include "HexLoader.h"
+#include "ImageSummary.h"
+#include "ProgressReporter.h"
+#include "TargetProfile.h"
+#include "UpdateResult.h"
+
+#include <QString>
+
+#include <cstdio>
+
+// Writes and verifies the open HEX file on a target whose bootloader runs. Fills `loaded`, when
+// given, once the file has been loaded.
+using Programmer = UpdateResult (*)(CommandChannel &channel, const TargetProfile &profile,
+                                    std::FILE *file, ProgressReporter &progress,
+                                    ImageSummary *loaded);
+
+// Everything that sets the two targets' updates apart.
+struct UpdateTarget
+{
+    const char *name;  // as the command line names it
+    const char *title; // as messages name it
+    TargetProfile profile;
+    HexVariant variant;
+    char entryCommand[2];
+    // The ControlPanel restarts into its bootloader: it leaves the bus during the wait, is opened
+    // again after it, starts programming itself, and is sent back to its application afterwards,
+    // with a second wait. The control board's bootloader starts behind a ControlPanel that stays
+    // open; the sequence starts it after the wait and its programmer ends it.
+    bool restartsIntoBootloader;
+    const char *waitLabel;
+    const char *successText;
+    Programmer program;
+};
+
+extern const UpdateTarget kControlPanelTarget;
+extern const UpdateTarget kControlBoardTarget;
+
+// "panel" or "board"; null for any other name.
+const UpdateTarget *targetNamed(const QString &name);
