@@ -13,6 +13,9 @@ enum class HexLineStatus
     ReadError, // the stream failed while reading
 };
 
-// Reads the next line into buffer, zero-terminated. LF and CR LF both end a line, as does the end
-// of the stream; neither end counts towards the line's length. Reads no further than the line.
+// Reads the next line into buffer, zero-terminated. LF, CR LF and a lone CR each end a line, as
+// does the end of the stream; no line end counts towards the line's length. Consumes the line and
+// its line end and nothing more: after a CR, the character that follows is pushed back into the
+// stream unless it is the LF of a CR LF. A stream whose error indicator is already set gives
+// ReadError at once. Locks the stream once for the whole line; allocates nothing.
 HexLineStatus readHexLine(std::FILE *file, char (&buffer)[kHexLineBufferSize]);

@@ -67,9 +67,11 @@ std::unique_ptr<Outcome> loadText(const QByteArray &text, HexVariant variant)
 }
 
 // A stream that delivers text and then fails, as a disk or network file system may.
+// Given resume, it fails once and then goes on with that text, as a read that timed out may.
 struct FailingSource
 {
     QByteArray text;
+    QByteArray resume;
     qint64 position = 0;
 };
 
@@ -78,6 +80,9 @@ ssize_t readOrFail(void *cookie, char *buffer, size_t size)
     auto *source = static_cast<FailingSource *>(cookie);
     const qint64 left = source->text.size() - source->position;
     if (left == 0) {
+        source->text = source->resume;
+        source->resume.clear();
+        source->position = 0;
         errno = EIO;
         return -1;
     }
@@ -114,6 +119,16 @@ void verifyImage(const Outcome &outcome, HexVariant variant, const Spans &spans,
     QCOMPARE(outcome.usedPages, usedPages);
 }
 
+// The lines, each followed by the next of ends in turn.
+QByteArray joined(const QVector<QByteArray> &lines, const QVector<QByteArray> &ends)
+{
+    QByteArray text;
+    for (int i = 0; i < lines.size(); ++i) {
+        text += lines[i] + ends[i % ends.size()];
+    }
+    return text;
+}
+
 const QByteArray kEnd = ":00000001FF\n";
 const QByteArray kData34 = QByteArray(34, '\x5A');
 
@@ -139,6 +154,7 @@ private slots:
     void countsLineLengthWithoutLineEnd();
     void refusesReadErrors_data();
     void refusesReadErrors();
+    void readsFromCurrentPositionToEndRecordOnly_data();
     void readsFromCurrentPositionToEndRecordOnly();
     void leavesPageMapEntriesBeyondPageCount();
     void startsEveryLoadAfresh();
@@ -163,6 +179,19 @@ void TestHexLoader::loads_data()
     QTest::newRow("no final line end") << d0102 << panel << Spans{{0x10, "\x01\x02"}} << 1u;
     QTest::newRow("lower case") << QByteArray(":03abcd00abcdef1e\n") << panel
                                 << Spans{{0xABCD, "\xAB\xCD\xEF"}} << 1u;
+    // Two address records and three data records: a reader that misses a line end drops some.
+    const QVector<QByteArray> records{rec(4, 0, "0001"),        d0102,
+                                      rec(0, 0x1000, "A1A2A3"), rec(4, 0, "0000"),
+                                      rec(0, 0x40, "55"),       ":00000001FF"};
+    const Spans recordSpans{{0x10010, "\x01\x02"}, {0x11000, "\xA1\xA2\xA3"}, {0x40, "\x55"}};
+    QTest::newRow("LF line ends") << joined(records, {"\n"}) << panel << recordSpans << 3u;
+    QTest::newRow("CR LF line ends") << joined(records, {"\r\n"}) << panel << recordSpans << 3u;
+    QTest::newRow("lone CR line ends") << joined(records, {"\r"}) << panel << recordSpans << 3u;
+    QTest::newRow("mixed line ends")
+        << joined(records, {"\r", "\n", "\r\n", "\r", "\r\n"}) << panel << recordSpans << 3u;
+    QTest::newRow("lone CR, nothing after end record")
+        << d0102 + "\r:00000001FF\r" + rec(0, 0x30, "99") + "\r" << board
+        << Spans{{0x10, "\x01\x02"}} << 1u;
     QTest::newRow("CR LF and trailing text")
         << d0102 + "\r\n" + rec(0, 0x20, "03") + "   \n" + rec(0, 0x21, "04") + "xyz\n" + kEnd
         << board << Spans{{0x10, "\x01\x02"}, {0x20, "\x03\x04"}} << 1u;
@@ -240,6 +269,16 @@ void TestHexLoader::fails_data()
         << QByteArray(":01000000F50B") << board << "Checksum Error line 1. Sum: A Check: B";
     QTest::newRow("checksum on line 3") << good + good + ":0100100001FF\n"
                                         << board << "Checksum Error line 3. Sum:EE Check:FF";
+    QTest::newRow("checksum on line 3 after lone CRs")
+        << joined({rec(0, 0x10, "0102"), rec(0, 0x10, "0102"), ":0100100001FF"}, {"\r"}) << board
+        << "Checksum Error line 3. Sum:EE Check:FF";
+    QTest::newRow("checksum on line 5, mixed line ends")
+        << joined({rec(0, 0x10, "0102"), rec(0, 0x12, "03"), rec(0, 0x13, "04"), rec(0, 0x14, "05"),
+                   ":0100100001FF"},
+                  {"\r", "\r\n", "\n", "\r"})
+        << board << "Checksum Error line 5. Sum:EE Check:FF";
+    QTest::newRow("blank line between lone CRs")
+        << rec(0, 0x10, "0102") + "\r\r" + kEnd << board << colon.arg(2);
     QTest::newRow("linear record checksum")
         << QByteArray(":020000040001F8\n") << panel << "Checksum Error line 1. Sum:F9 Check:F8";
     QTest::newRow("segment record checksum")
@@ -339,17 +378,27 @@ void TestHexLoader::countsLineLengthWithoutLineEnd_data()
     const QByteArray rec34 = rec(0, 0x200, kData34.toHex());
     const QByteArray next = rec(0, 0x300, "77") + "\n";
     const QString tooLong = "Error line 2. Line too long";
+    const QString colon = "Error line %1. Expected a leading ':'";
     QTest::newRow("79 LF") << rec34 + "\n" + next << QString();
     QTest::newRow("79 CR LF") << rec34 + "\r\n" + next << QString();
     QTest::newRow("80 LF") << rec34 + ".\n" + next << QString();
     QTest::newRow("80 CR LF") << rec34 + ".\r\n" + next << QString();
-    QTest::newRow("80 ending in CR, CR LF") << rec34 + "\r\r\n" + next << QString();
+    QTest::newRow("79 CR") << rec34 + "\r" + next << QString();
+    QTest::newRow("80 CR") << rec34 + ".\r" + next << QString();
+    QTest::newRow("80, CR, 80, CR")
+        << rec34 + ".\r" + rec(0, 0x300, "77") + QByteArray(67, '.') + "\r" << QString();
+    QTest::newRow("CR, 80, CR, end of file") << next.chopped(1) + "\r" + rec34 + ".\r" << QString();
+    // The CR ends the 79 characters; the CR LF after it ends an empty line.
+    QTest::newRow("79, CR, CR LF") << rec34 + "\r\r\n" + next << colon.arg(2);
     QTest::newRow("80 at end of file") << next + rec34 + "." << QString();
     QTest::newRow("80 and CR at end of file") << next + rec34 + ".\r" << QString();
     QTest::newRow("81 LF") << next + rec34 + "..\n" + next << tooLong;
     QTest::newRow("81 CR LF") << next + rec34 + "..\r\n" + next << tooLong;
     QTest::newRow("81 at end of file") << next + rec34 + ".." << tooLong;
-    QTest::newRow("80 then CR and text") << next + rec34 + ".\rx\n" << tooLong;
+    QTest::newRow("81 CR") << next + rec34 + "..\r" + next << tooLong;
+    QTest::newRow("81 at end of file, CR before")
+        << next.chopped(1) + "\r" + rec34 + ".." << tooLong;
+    QTest::newRow("80 then CR and text") << next + rec34 + ".\rx\n" << colon.arg(3);
     QTest::newRow("end record padded to 81")
         << next + ":00000001FF" + QByteArray(70, ' ') << tooLong;
     QTest::newRow("long line is not two records")
@@ -373,26 +422,39 @@ void TestHexLoader::countsLineLengthWithoutLineEnd()
 void TestHexLoader::refusesReadErrors_data()
 {
     QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("resume");
     QTest::addColumn<QString>("message");
 
     const QByteArray good = rec(0, 0x10, "0102") + "\n";
-    QTest::newRow("at once") << QByteArray() << "Error reading hex file after line 0";
-    QTest::newRow("after two lines") << good + good << "Error reading hex file after line 2";
-    QTest::newRow("inside a line") << good + ":0100"
-                                   << "Error reading hex file after line 1";
-    QTest::newRow("after 80 characters") << good + rec(0, 0, kData34.toHex()) + "."
-                                         << "Error reading hex file after line 1";
-    QTest::newRow("after 80 characters and CR") << good + rec(0, 0, kData34.toHex()) + ".\r"
-                                                << "Error reading hex file after line 1";
-    QTest::newRow("after end record") << good + kEnd << QString();
+    const QByteArray none;
+    QTest::newRow("at once") << QByteArray() << none << "Error reading hex file after line 0";
+    QTest::newRow("after two lines")
+        << good + good << none << "Error reading hex file after line 2";
+    QTest::newRow("inside a line")
+        << good + ":0100" << none << "Error reading hex file after line 1";
+    QTest::newRow("after 80 characters")
+        << good + rec(0, 0, kData34.toHex()) + "." << none << "Error reading hex file after line 1";
+    // The CR ends the line as an LF would: the line is read, the failure comes after it.
+    QTest::newRow("after 80 characters and CR") << good + rec(0, 0, kData34.toHex()) + ".\r" << none
+                                                << "Error reading hex file after line 2";
+    QTest::newRow("after 80 characters and LF") << good + rec(0, 0, kData34.toHex()) + ".\n"
+                                                << none << "Error reading hex file after line 2";
+    QTest::newRow("after lone CRs") << joined({good.chopped(1), good.chopped(1)}, {"\r"}) << none
+                                    << "Error reading hex file after line 2";
+    // The failure hit the look for an LF after the CR; the lines after it must not load.
+    QTest::newRow("once, after a lone CR")
+        << good.chopped(1) + "\r" << good + kEnd << "Error reading hex file after line 1";
+    QTest::newRow("once, after LF") << good << good + kEnd << "Error reading hex file after line 1";
+    QTest::newRow("after end record") << good + kEnd << none << QString();
 }
 
 void TestHexLoader::refusesReadErrors()
 {
     QFETCH(QByteArray, text);
+    QFETCH(QByteArray, resume);
     QFETCH(QString, message);
 
-    FailingSource source{text};
+    FailingSource source{text, resume};
     std::FILE *file = fopencookie(&source, "r", {readOrFail, nullptr, nullptr, nullptr});
     QVERIFY(file);
     const auto outcome = loadFile(file, HexVariant::ControlBoard);
@@ -400,13 +462,25 @@ void TestHexLoader::refusesReadErrors()
     QCOMPARE(QString(outcome->result.message), message);
 }
 
+void TestHexLoader::readsFromCurrentPositionToEndRecordOnly_data()
+{
+    QTest::addColumn<QByteArray>("endLine");
+
+    QTest::newRow("LF") << QByteArray("\n");
+    QTest::newRow("CR LF") << QByteArray("\r\n");
+    // The character read to tell a lone CR from CR LF goes back into the stream.
+    QTest::newRow("lone CR") << QByteArray("\r");
+}
+
 void TestHexLoader::readsFromCurrentPositionToEndRecordOnly()
 {
+    QFETCH(QByteArray, endLine);
+
     const QByteArray prefix = "not a record\n";
     const QByteArray after = "after the end record\n";
     std::FILE *file = std::tmpfile();
     QVERIFY(file);
-    const QByteArray text = prefix + rec(0, 0x20, "55") + "\r\n" + kEnd + after;
+    const QByteArray text = prefix + rec(0, 0x20, "55") + "\r\n" + ":00000001FF" + endLine + after;
     std::fwrite(text.constData(), 1, size_t(text.size()), file);
     std::fseek(file, prefix.size(), SEEK_SET);
 
