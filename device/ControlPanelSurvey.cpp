@@ -60,6 +60,5 @@ std::vector<AttachedPanel> surveyControlPanels()
         panels.push_back(panel);
     }
     hid_free_enumeration(found);
-    hid_exit();
     return panels;
 }

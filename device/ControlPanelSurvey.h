@@ -24,6 +24,6 @@ struct AttachedPanel
 };
 
 // Every attached device with the ControlPanel's ids (hid_enumerate), each tried with
-// hid_open_path and closed again at once; nothing is written to any of them. Calls hid_exit at the
-// end, so it must not run while a channel holds a handle.
+// hid_open_path and closed again at once; nothing is written to any of them. Leaves hidapi
+// initialised: the caller shuts it down with hid_exit (CommandChannel::closeChannel) when done.
 std::vector<AttachedPanel> surveyControlPanels();
