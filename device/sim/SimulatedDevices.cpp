@@ -529,49 +529,6 @@ void SimulatedDevices::setExitHook(void (*hook)(void *), void *context)
     state->exitHookContext = context;
 }
 
-namespace {
-
-template <std::size_t N> void loadFile(const std::string &path, std::array<std::uint8_t, N> &flash)
-{
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return;
-    std::array<std::uint8_t, N> loaded;
-    const bool whole = std::fread(loaded.data(), 1, N, file) == N && std::fgetc(file) == EOF;
-    std::fclose(file);
-    if (whole)
-        flash = loaded;
-}
-
-template <std::size_t N>
-bool saveFile(const std::string &path, const std::array<std::uint8_t, N> &flash)
-{
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return true;
-    const bool written = std::fwrite(flash.data(), 1, N, file) == N;
-    return (std::fclose(file) != 0) || !written;
-}
-
-} // namespace
-
-bool SimulatedDevices::loadFlash(const std::string &folder)
-{
-    if (!state->panels.empty())
-        loadFile(folder + "/controlpanel.bin", state->panels[0].flash);
-    loadFile(folder + "/controlboard.bin", state->board.flash);
-    return false;
-}
-
-bool SimulatedDevices::saveFlash(const std::string &folder) const
-{
-    bool failed = false;
-    if (!state->panels.empty())
-        failed |= saveFile(folder + "/controlpanel.bin", state->panels[0].flash);
-    failed |= saveFile(folder + "/controlboard.bin", state->board.flash);
-    return failed;
-}
-
 hid_device_ *SimulatedDevices::open(unsigned short vendorId, unsigned short productId,
                                     const wchar_t *serial)
 {

@@ -162,12 +162,6 @@ public:
     // of the ControlPanel after each update; nullptr removes it, and so does reset().
     void setExitHook(void (*hook)(void *context), void *context);
 
-    // Flat images: controlpanel.bin (262,144 bytes) and controlboard.bin (32,768 bytes).
-    // Loading keeps a device's flash erased when its file is missing or has the wrong size.
-    // Both return true on failure.
-    bool loadFlash(const std::string &folder);
-    bool saveFlash(const std::string &folder) const;
-
     // What hidapi's functions do here (HidApiStandIn.cpp forwards them). Enumeration lists the
     // ControlPanels that are on the bus, not those restarting.
     hid_device_ *open(unsigned short vendorId, unsigned short productId, const wchar_t *serial);
