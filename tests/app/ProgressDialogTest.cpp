@@ -1,14 +1,16 @@
 // The window's programming progress dialog watched from outside while a programmer runs against
-// the simulated device in its bootloader: when it appears, what it says, how its bar moves, and
-// that it is gone once the call returns, however the walk ended.
+// the simulated device in its bootloader, reporting to the dialog parented to a shown window: when
+// it appears, what it says, how its bar moves, and that it is gone once the call returns, however
+// the walk ended.
 
+#include "CommandChannel.h"
 #include "MainWin.h"
 #include "OpenWindows.h"
 #include "ProgrammerFixture.h"
+#include "ProgressDialogReporter.h"
 #include "ProgressWatcher.h"
-#include "SequenceHost.h"
 #include "SimulatedDevices.h"
-#include "TargetProfile.h"
+#include "UpdateTarget.h"
 
 #include <QApplication>
 #include <QProgressDialog>
@@ -21,7 +23,8 @@ using sim::FaultKind;
 using sim::FaultTrigger;
 using sim::SimulatedDevices;
 
-Q_DECLARE_METATYPE(UpdateTarget)
+using Target = const UpdateTarget *;
+Q_DECLARE_METATYPE(Target)
 Q_DECLARE_METATYPE(sim::FaultKind)
 
 namespace {
@@ -31,9 +34,9 @@ SimulatedDevices &devices()
     return SimulatedDevices::instance();
 }
 
-bool isPanel(UpdateTarget target)
+bool isPanel(Target target)
 {
-    return target == UpdateTarget::ControlPanel;
+    return target == &kControlPanelTarget;
 }
 
 // Five ControlPanel pages: 0 to 2, 9 and 1024.
@@ -80,8 +83,9 @@ private slots:
     void refusedFileShowsNothing();
 
 private:
-    // Runs the target's programmer on the text through the window, as the update sequence does.
-    UpdateResult program(MainWin &window, UpdateTarget target, const QByteArray &text);
+    // Runs the target's programmer on the text with the window's progress dialog, as the update
+    // sequence does once the bootloader runs.
+    UpdateResult program(MainWin &window, Target target, const QByteArray &text);
 
     QTemporaryDir settingsDir;
 };
@@ -104,26 +108,25 @@ void ProgressDialogTest::cleanup()
     QVERIFY(!QApplication::activeModalWidget());
 }
 
-UpdateResult ProgressDialogTest::program(MainWin &window, UpdateTarget target,
-                                         const QByteArray &text)
+UpdateResult ProgressDialogTest::program(MainWin &window, Target target, const QByteArray &text)
 {
     if (isPanel(target))
         devices().setPanelState(sim::PanelState::Bootloader);
     else
         devices().enterBoardBootloader();
-    if (window.channel.openChannel())
+    CommandChannel channel;
+    if (channel.openChannel())
         return QStringLiteral("no channel");
-    window.profile = isPanel(target) ? kControlPanelProfile : kControlBoardProfile;
-    const File file = textFile(text);
+    const HexFile file = textFile(text);
     if (!file)
         return QStringLiteral("no file");
-    return isPanel(target) ? window.programControlPanel(file.get())
-                           : window.programControlBoard(file.get());
+    ProgressDialogReporter progress(&window);
+    return target->program(channel, target->profile, file.get(), progress, nullptr);
 }
 
 void ProgressDialogTest::followsTheWalk_data()
 {
-    QTest::addColumn<UpdateTarget>("target");
+    QTest::addColumn<Target>("target");
     QTest::addColumn<QByteArray>("fault"); // the command it strikes; empty for none
     QTest::addColumn<int>("occurrence");
     QTest::addColumn<FaultKind>("kind");
@@ -131,8 +134,8 @@ void ProgressDialogTest::followsTheWalk_data()
     QTest::addColumn<int>("written"); // pages the bar counts while writing
     QTest::addColumn<int>("verified");
 
-    const UpdateTarget panel = UpdateTarget::ControlPanel;
-    const UpdateTarget board = UpdateTarget::ControlBoard;
+    const Target panel = &kControlPanelTarget;
+    const Target board = &kControlBoardTarget;
     const QString programming = QStringLiteral("USB communication error during programming");
     const QString verification = QStringLiteral("USB communication error during verification");
 
@@ -153,7 +156,7 @@ void ProgressDialogTest::followsTheWalk_data()
 
 void ProgressDialogTest::followsTheWalk()
 {
-    QFETCH(UpdateTarget, target);
+    QFETCH(Target, target);
     QFETCH(QByteArray, fault);
     QFETCH(int, occurrence);
     QFETCH(FaultKind, kind);
@@ -201,21 +204,21 @@ void ProgressDialogTest::followsTheWalk()
 
 void ProgressDialogTest::refusedFileShowsNothing_data()
 {
-    QTest::addColumn<UpdateTarget>("target");
+    QTest::addColumn<Target>("target");
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("result");
 
     QTest::newRow("panel, beyond the image limit")
-        << UpdateTarget::ControlPanel << hexFile({{0x3FC10, pattern(16, 0x01, 11)}})
+        << &kControlPanelTarget << hexFile({{0x3FC10, pattern(16, 0x01, 11)}})
         << QStringLiteral("Memory address limit of 261144 bytes exceeded");
     QTest::newRow("board, wrong checksum")
-        << UpdateTarget::ControlBoard << QByteArray(":0100000001FD\n")
+        << &kControlBoardTarget << QByteArray(":0100000001FD\n")
         << QStringLiteral("Checksum Error line 1. Sum:FE Check:FD");
 }
 
 void ProgressDialogTest::refusedFileShowsNothing()
 {
-    QFETCH(UpdateTarget, target);
+    QFETCH(Target, target);
     QFETCH(QByteArray, text);
     QFETCH(QString, result);
 
