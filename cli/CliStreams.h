@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+#include <functional>
+
+#include <unistd.h>
+
+// Where a command writes, and the parts of its surroundings a test replaces.
+struct CliStreams
+{
+    CliStreams(QTextStream &out, QTextStream &err, bool errIsTerminal)
+        : out(out), err(err), errIsTerminal(errIsTerminal)
+    {
+    }
+
+    QTextStream &out; // results, and JSON Lines with --json
+    QTextStream &err; // messages and progress
+    // Progress redraws one line only on a terminal; elsewhere it writes a plain line a phase.
+    bool errIsTerminal;
+
+    // Blocks for the sequence's wait steps and between the polls of --wait. Empty: sleeps.
+    std::function<void(int milliseconds)> pause;
+    // Where udev reads rules from, the folders `list` looks for the ControlPanel's rule in.
+    QStringList udevRuleFolders{QStringLiteral("/usr/lib/udev/rules.d"),
+                                QStringLiteral("/lib/udev/rules.d"),
+                                QStringLiteral("/etc/udev/rules.d")};
+    // Root opens any hidraw node, so then an open says nothing about the udev rule.
+    bool runningAsRoot = ::geteuid() == 0;
+};

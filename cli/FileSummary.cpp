@@ -1,0 +1,61 @@
+#include "FileSummary.h"
+
+#include <QJsonArray>
+#include <QStringList>
+
+namespace {
+
+QString hexAddress(std::uint32_t address, int digits)
+{
+    return QStringLiteral("0x%1").arg(address, digits, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString rangesText(const ImageSummary &summary)
+{
+    const std::uint32_t top = summary.pageCount * summary.pageSize - 1;
+    const int digits = QString::number(top, 16).size();
+    QStringList ranges;
+    for (const AddressRange &range : summary.ranges)
+        ranges << hexAddress(range.begin, digits) + QLatin1Char('-') +
+                      hexAddress(range.end - 1, digits);
+    return ranges.join(QStringLiteral(", "));
+}
+
+void printSummary(QTextStream &out, const UpdateTarget &target, const QString &file,
+                  const ImageSummary &summary)
+{
+    out << "file: " << file << '\n'
+        << "target: " << target.name << " (" << target.title << ")\n"
+        << "used pages: " << summary.usedPages << " of " << summary.pageCount << " ("
+        << summary.pageSize << " bytes each)\n"
+        << "data bytes: " << summary.dataBytes << '\n'
+        << "ranges: " << (summary.ranges.empty() ? QStringLiteral("none") : rangesText(summary))
+        << '\n'
+        << "sha256: " << summary.sha256 << '\n'
+        << "end-of-file record: " << (summary.endOfFileRecord ? "yes" : "no") << '\n';
+    out.flush();
+}
+
+QJsonObject summaryJson(const UpdateTarget &target, const QString &file,
+                        const ImageSummary &summary)
+{
+    QJsonArray ranges;
+    for (const AddressRange &range : summary.ranges)
+        ranges.append(QJsonObject{{QStringLiteral("begin"), qint64(range.begin)},
+                                  {QStringLiteral("end"), qint64(range.end)}});
+    return {{QStringLiteral("target"), QLatin1String(target.name)},
+            {QStringLiteral("file"), file},
+            {QStringLiteral("usedPages"), qint64(summary.usedPages)},
+            {QStringLiteral("pageCount"), qint64(summary.pageCount)},
+            {QStringLiteral("dataBytes"), qint64(summary.dataBytes)},
+            {QStringLiteral("ranges"), ranges},
+            {QStringLiteral("sha256"), QString::fromLatin1(summary.sha256)},
+            {QStringLiteral("endOfFileRecord"), summary.endOfFileRecord}};
+}
+
+QString refusalText(const QString &file, const HexFileCheck &check)
+{
+    return file + QStringLiteral(": ") + check.error;
+}

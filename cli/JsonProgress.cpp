@@ -1,0 +1,34 @@
+#include "JsonProgress.h"
+
+#include <QJsonDocument>
+
+void writeJsonLine(QTextStream &out, const QJsonObject &object)
+{
+    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    out.flush();
+}
+
+void JsonProgress::begin(CliPhase next, int units)
+{
+    phase = next;
+    total = units;
+    percent = 0;
+    writeJsonLine(out, {{QStringLiteral("event"), QStringLiteral("phase")},
+                        {QStringLiteral("phase"), QLatin1String(phaseName(phase))},
+                        {QStringLiteral("total"), total}});
+}
+
+void JsonProgress::advance(int done)
+{
+    if (total <= 0)
+        return;
+    const int now = int(qint64(done) * 100 / total);
+    if (now <= percent)
+        return;
+    percent = now;
+    writeJsonLine(out, {{QStringLiteral("event"), QStringLiteral("progress")},
+                        {QStringLiteral("phase"), QLatin1String(phaseName(phase))},
+                        {QStringLiteral("done"), done},
+                        {QStringLiteral("total"), total},
+                        {QStringLiteral("percent"), percent}});
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "PhaseView.h"
+
+#include <QJsonObject>
+#include <QTextStream>
+
+// Writes the object as one line of compact JSON and flushes it, so that a script reading the
+// stream sees each line as it comes.
+void writeJsonLine(QTextStream &out, const QJsonObject &object);
+
+// Progress as JSON Lines on standard output: {"event":"phase",...} as each phase begins, and
+// {"event":"progress",...} each time the phase's whole percentage grows.
+class JsonProgress : public PhaseView
+{
+public:
+    explicit JsonProgress(QTextStream &out) : out(out) {}
+
+    void begin(CliPhase phase, int total) override;
+    void advance(int done) override;
+    void settle() override {}
+
+private:
+    QTextStream &out;
+    CliPhase phase = CliPhase::Entering;
+    int total = 0;
+    int percent = 0;
+};

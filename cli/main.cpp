@@ -1,0 +1,9 @@
+#include "Console.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    return runOnConsole(QCoreApplication::arguments());
+}
