@@ -101,8 +101,12 @@ int runList(CliStreams &io, bool json)
                << "  manufacturer: " << QString::fromStdWString(panel.manufacturer) << '\n'
                << "  product: " << QString::fromStdWString(panel.product) << '\n'
                << "  serial number: " << QString::fromStdWString(panel.serialNumber) << '\n'
-               << "  access: " << accessName(panel.access)
-               << (reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason)) << '\n';
+               << "  access: "
+               << accessName(panel.access)
+               // The other kinds say it all; hidapi's words only add the path again.
+               << (panel.access == PanelAccess::Failed ? QStringLiteral(" (%1)").arg(reason)
+                                                       : QString())
+               << '\n';
     }
     const QString ruleText =
         rule.isEmpty()

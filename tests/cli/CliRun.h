@@ -1,0 +1,39 @@
+#pragma once
+
+// Runs zelupdate-cli's command lines in this process, on the simulated devices, and keeps what
+// they wrote.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+struct CliRun
+{
+    int code = -1;
+    QString out;
+    QString err;
+    QList<int> pauses; // each pause asked for, in milliseconds, in order
+};
+
+struct CliSetup
+{
+    bool errIsTerminal = false;
+    // Called for each pause, which never sleeps; every pause is recorded in CliRun::pauses.
+    std::function<void(int milliseconds)> pause;
+    QStringList udevRuleFolders;
+    bool runningAsRoot = false;
+};
+
+// `arguments` come after the program's name.
+CliRun runCli(const QStringList &arguments, const CliSetup &setup = CliSetup());
+
+// One Intel HEX record line, with its checksum and a line feed.
+QByteArray hexRecord(quint16 address, quint8 type, const QByteArray &data);
+
+// The file as GNU objcopy makes it a flat image (-O binary --gap-fill 0xff), padded with 0xFF to
+// `size` bytes. Empty when objcopy is missing or fails. The image starts at the file's lowest
+// address, so the files given here start at 0.
+QByteArray objcopyImage(const QString &hexFile, int size);

@@ -1,0 +1,871 @@
+// zelupdate-cli's commands run in this process against the simulated devices, with instant
+// restarts and no latency; the waits are recorded, not slept. Every case checks the exit status
+// and the exact texts a script or a technician would read.
+
+#include "CliRun.h"
+#include "ExitCodes.h"
+#include "SimulatedDevices.h"
+#include "UpdateHistory.h"
+#include "UpdateTexts.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+
+using sim::FaultKind;
+using sim::FaultTrigger;
+using sim::PanelAccess;
+using sim::SimulatedDevices;
+
+namespace {
+
+const QString kExamples = QStringLiteral(ZELUPDATE_EXAMPLES_DIR);
+
+QByteArray panelFlash()
+{
+    return QByteArray(
+        reinterpret_cast<const char *>(SimulatedDevices::instance().panelFlash().data()),
+        int(sim::kPanelFlashSize));
+}
+
+QByteArray boardFlash()
+{
+    return QByteArray(
+        reinterpret_cast<const char *>(SimulatedDevices::instance().boardFlash().data()),
+        int(sim::kBoardFlashSize));
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(content) == content.size() && file.flush();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The lines of a JSON Lines stream, each parsed; a line that is not an object fails the test.
+QList<QJsonObject> jsonLines(const QString &stream, bool &allParse)
+{
+    QList<QJsonObject> objects;
+    allParse = stream.endsWith(QLatin1Char('\n'));
+    for (const QString &line : stream.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        allParse = allParse && error.error == QJsonParseError::NoError && document.isObject();
+        objects << document.object();
+    }
+    return objects;
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void exitCodes_data();
+    void exitCodes();
+    void usageErrors_data();
+    void usageErrors();
+    void helpAndVersion();
+    void progressLog_data();
+    void progressLog();
+    void jsonStream_data();
+    void jsonStream();
+    void list_data();
+    void list();
+    void checkExamples_data();
+    void checkExamples();
+    void checkVerdicts_data();
+    void checkVerdicts();
+    void waitForPanel_data();
+    void waitForPanel();
+    void history();
+    void historyNotWritten();
+
+private:
+    QString file(const QString &key) const;
+
+    QTemporaryDir folder;
+    QByteArray panelImage;
+    QByteArray boardImage;
+};
+
+void CliTest::initTestCase()
+{
+    QVERIFY(folder.isValid());
+    // The sequence adds to the history; never to the user's own.
+    qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+
+    panelImage = objcopyImage(file(QStringLiteral("panel")), int(sim::kPanelFlashSize));
+    boardImage = objcopyImage(file(QStringLiteral("board")), int(sim::kBoardFlashSize));
+    QVERIFY2(!panelImage.isEmpty() && !boardImage.isEmpty(),
+             "objcopy (binutils) makes the images the flash is compared with");
+
+    // The example's lines end in CR LF; the copies made here in LF, which the loader takes too.
+    QList<QByteArray> lines =
+        readFile(file(QStringLiteral("board"))).replace("\r\n", "\n").split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray()); // the file ends with a line feed
+    QCOMPARE(lines.size(), 769);
+    QCOMPARE(lines.last(), QByteArray(":00000001FF"));
+    // A checksum off by one in line 100.
+    QList<QByteArray> damaged = lines;
+    QByteArray &line = damaged[99];
+    line.chop(2);
+    line += QByteArray::number((lines[99].right(2).toInt(nullptr, 16) + 1) & 0xFF, 16)
+                .rightJustified(2, '0')
+                .toUpper();
+    QVERIFY(writeFile(file(QStringLiteral("damaged")), damaged.join('\n') + '\n'));
+    lines.removeLast();
+    QVERIFY(writeFile(file(QStringLiteral("noeof")), lines.join('\n') + '\n'));
+}
+
+void CliTest::init()
+{
+    SimulatedDevices::instance().reset();
+}
+
+QString CliTest::file(const QString &key) const
+{
+    if (key == QLatin1String("panel"))
+        return kExamples + QStringLiteral("/controlpanel-example.hex");
+    if (key == QLatin1String("board"))
+        return kExamples + QStringLiteral("/controlboard-example.hex");
+    return folder.filePath(key + QStringLiteral(".hex"));
+}
+
+void CliTest::exitCodes_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("fileKey");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("access");
+    QTest::addColumn<QByteArray>("faultCommand");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("restartMs");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message"); // in standard error; %1 is the file
+    QTest::addColumn<bool>("sends");      // whether any report reaches a device
+    QTest::addColumn<QString>("image");   // the flash then equals this file's objcopy image
+
+    const QStringList none;
+    const int open = int(PanelAccess::Open);
+    const int noReply = int(FaultKind::NoReply);
+    const QString error = QString::fromLatin1(kErrorPrefix);
+    const QString noPanel = QStringLiteral("%1\n%2\n").arg(kNoPanelText, kNoPanelAdvice);
+
+    QTest::newRow("panel updated") << "panel"
+                                   << "panel" << none << 1 << open << QByteArray() << 0 << 0 << 0
+                                   << 0 << QString(kPanelUpdatedText) + '\n'
+                                   << true << "panel";
+    QTest::newRow("board updated") << "board"
+                                   << "board" << none << 1 << open << QByteArray() << 0 << 0 << 0
+                                   << 0 << QString(kBoardUpdatedText) + '\n'
+                                   << true << "board";
+    QTest::newRow("no device") << "board"
+                               << "board" << none << 0 << open << QByteArray() << 0 << 0 << 0 << 4
+                               << noPanel << false << "";
+    QTest::newRow("two devices")
+        << "panel"
+        << "panel" << none << 2 << open << QByteArray() << 0 << 0 << 0 << 4
+        << QStringLiteral("%1\n%2\n").arg(kSeveralPanelsText, kSeveralPanelsAdvice) << false << "";
+    QTest::newRow("no permission")
+        << "board"
+        << "board" << none << 1 << int(PanelAccess::NoPermission) << QByteArray() << 0 << 0 << 0
+        << 4
+        << noPanel + QStringLiteral("\n%1 (ZEL ControlPanel), serial number CP1000: %2.\n%3\n")
+                         .arg(QString::fromStdString(SimulatedDevices::panelPath(0)),
+                              kNoPermissionText, kNoPermissionAdvice)
+        << false << "";
+    QTest::newRow("busy") << "panel"
+                          << "panel" << none << 1 << int(PanelAccess::Busy) << QByteArray() << 0
+                          << 0 << 0 << 4
+                          << QStringLiteral(": %1.\n%2\n").arg(kBusyText, kBusyAdvice) << false
+                          << "";
+    QTest::newRow("check not echoed")
+        << "board"
+        << "board" << none << 1 << open << QByteArray("Ee") << 0 << int(FaultKind::WrongEcho) << 0
+        << 5 << QString(kNoConnectionError) + '\n'
+        << true << "";
+    QTest::newRow("panel entry not echoed")
+        << "panel"
+        << "panel" << none << 1 << open << QByteArray("Bb") << 0 << noReply << 0 << 5
+        << error + kBootloaderEntryError + '\n'
+        << true << "";
+    QTest::newRow("board entry not echoed")
+        << "board"
+        << "board" << none << 1 << open << QByteArray("Kk") << 0 << int(FaultKind::WrongEcho) << 0
+        << 5 << error + kBootloaderEntryError + '\n'
+        << true << "";
+    QTest::newRow("panel not back") << "panel"
+                                    << "panel" << none << 1 << open << QByteArray() << 0 << 0
+                                    << 60000 << 5 << QString(kPanelNotBackText) + '\n'
+                                    << true << "";
+    QTest::newRow("board start not echoed")
+        << "board"
+        << "board" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
+        << error + kBootloaderStartError + '\n'
+        << true << "";
+    QTest::newRow("panel programming not started")
+        << "panel"
+        << "panel" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
+        << error + kUsbError + '\n'
+        << true << "";
+    QTest::newRow("board write fails mid-walk")
+        << "board"
+        << "board" << none << 1 << open << QByteArray("Mm") << 40 << noReply << 0 << 1
+        << error + kProgrammingError + '\n'
+        << true << "";
+    QTest::newRow("panel write fails mid-walk")
+        << "panel"
+        << "panel" << none << 1 << open << QByteArray("Yy") << 500 << int(FaultKind::FailedWrite)
+        << 0 << 1 << error + kProgrammingError + '\n'
+        << true << "";
+    QTest::newRow("panel read-back fails")
+        << "panel"
+        << "panel" << none << 1 << open << QByteArray("Rr") << 100 << noReply << 0 << 1
+        << error + kVerificationError + '\n'
+        << true << "";
+    // The eleventh page of the board's example, 0x500, comes back with byte 5 flipped.
+    QTest::newRow("board read-back differs")
+        << "board"
+        << "board" << none << 1 << open << QByteArray("Nn") << 10 << int(FaultKind::CorruptReadBack)
+        << 0 << 1 << error + "\nError: Address 0x00505" << true << "";
+    QTest::newRow("board boot exit fails") << "board"
+                                           << "board" << none << 1 << open << QByteArray("Oo") << 0
+                                           << noReply << 0 << 1 << error + kBootExitError + '\n'
+                                           << true << "";
+    QTest::newRow("refused file") << "board"
+                                  << "damaged" << none << 1 << open << QByteArray() << 0 << 0 << 0
+                                  << 3 << "%1: Checksum Error line 100. " << false << "";
+    QTest::newRow("missing file") << "panel"
+                                  << "missing" << none << 1 << open << QByteArray() << 0 << 0 << 0
+                                  << 3 << "%1: Error: Can't open hex file\n"
+                                  << false << "";
+    QTest::newRow("no end-of-file record")
+        << "board"
+        << "noeof" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 3
+        << "%1: no end-of-file record after 768 lines; the file may have been cut short "
+           "(--allow-no-eof to write it anyway)\n"
+        << false << "";
+    QTest::newRow("no end-of-file record allowed")
+        << "board"
+        << "noeof" << QStringList{QStringLiteral("--allow-no-eof")} << 1 << open << QByteArray()
+        << 0 << 0 << 0 << 0 << QStringLiteral("warning: %1\n").arg(kNoEndRecordWarning) << true
+        << "board";
+}
+
+void CliTest::exitCodes()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, fileKey);
+    QFETCH(QStringList, options);
+    QFETCH(int, devices);
+    QFETCH(int, access);
+    QFETCH(QByteArray, faultCommand);
+    QFETCH(int, occurrence);
+    QFETCH(int, fault);
+    QFETCH(int, restartMs);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    QFETCH(bool, sends);
+    QFETCH(QString, image);
+
+    SimulatedDevices &simulated = SimulatedDevices::instance();
+    simulated.setDeviceCount(devices);
+    if (devices > 0)
+        simulated.setPanelAccess(PanelAccess(access));
+    simulated.setRestartTime(std::chrono::milliseconds(restartMs));
+    if (!faultCommand.isEmpty())
+        simulated.injectFault(FaultTrigger::onCommand(faultCommand[0], faultCommand[1], occurrence),
+                              {FaultKind(fault), 5, 0x01});
+
+    const QString path = file(fileKey);
+    const CliRun run = runCli(
+        QStringList{QStringLiteral("update"), QStringLiteral("--target"), target, path} + options);
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.err.contains(QString(message).replace(QStringLiteral("%1"), path)),
+             qPrintable(run.err));
+    QCOMPARE(simulated.reportCount() > 0, sends);
+    if (sends)
+        QVERIFY2(run.out.endsWith(QStringLiteral("exit code: %1\n").arg(code)),
+                 qPrintable(run.out));
+    if (image == QLatin1String("panel"))
+        QVERIFY(panelFlash() == panelImage);
+    if (image == QLatin1String("board"))
+        QVERIFY(boardFlash() == boardImage);
+    // Every wait runs its whole course, but only through the host's pauses.
+    if (code == 0)
+        QCOMPARE(run.pauses,
+                 QVector<int>(target == QLatin1String("panel") ? 20 : 10, 300).toList());
+}
+
+void CliTest::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    const QString hex = kExamples + QStringLiteral("/controlboard-example.hex");
+    QTest::newRow("no command") << QStringList() << "no command given";
+    QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command 'flash'";
+    QTest::newRow("unknown option") << QStringList{"list", "--force"} << "Unknown option 'force'";
+    QTest::newRow("no target") << QStringList{"update", hex} << "update needs --target";
+    QTest::newRow("unknown target")
+        << QStringList{"check", "--target", "pump", hex} << "unknown target 'pump'";
+    QTest::newRow("no file") << QStringList{"update", "--target", "board"}
+                             << "update needs exactly one HEX file";
+    QTest::newRow("two files") << QStringList{"check", "--target", "board", hex, hex}
+                               << "check needs exactly one HEX file";
+    QTest::newRow("wait for check")
+        << QStringList{"check", "--target", "board", "--wait", "3", hex} << "check takes no --wait";
+    QTest::newRow("wait not a number")
+        << QStringList{"update", "--target", "board", "--wait", "soon", hex}
+        << "--wait needs a number of seconds, not 'soon'";
+    QTest::newRow("target for list")
+        << QStringList{"list", "--target", "panel"} << "list takes no --target";
+    QTest::newRow("file for history") << QStringList{"history", hex} << "history takes no file";
+}
+
+void CliTest::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const CliRun run = runCli(arguments);
+    QCOMPARE(run.code, 2);
+    QVERIFY2(run.err.startsWith(QStringLiteral("zelupdate-cli: ") + message), qPrintable(run.err));
+    QVERIFY(run.err.endsWith(QStringLiteral("\nTry 'zelupdate-cli --help'.\n")));
+    QCOMPARE(run.out, QString());
+    QCOMPARE(SimulatedDevices::instance().openCount(), 0);
+}
+
+void CliTest::helpAndVersion()
+{
+    const CliRun help = runCli({QStringLiteral("--help")});
+    QCOMPARE(help.code, 0);
+    QVERIFY(help.out.startsWith(QStringLiteral("Usage: zelupdate-cli list")));
+    // The exit codes close the help, each with its number.
+    const QString codes = help.out.mid(help.out.indexOf(QStringLiteral("\nExit codes:\n")));
+    QVERIFY(!codes.isEmpty());
+    for (int code = 0; code <= 5; ++code)
+        QVERIFY2(codes.contains(QStringLiteral("\n  %1  ").arg(code)), qPrintable(codes));
+
+    const CliRun version = runCli({QStringLiteral("--version")});
+    QCOMPARE(version.code, 0);
+    QVERIFY(QRegularExpression(QStringLiteral("^zelupdate-cli \\d+\\.\\d+\\.\\d+\n$"))
+                .match(version.out)
+                .hasMatch());
+}
+
+void CliTest::progressLog_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<QString>("expected"); // %1 is the file
+
+    QTest::newRow("board log") << "board" << false
+                               << "Updating the ZEL02 control board with %1\n"
+                                  "Entering the bootloader\n"
+                                  "Waiting for the bootloader\n"
+                                  "Writing: 96 pages\n"
+                                  "Verifying: 96 pages\n"
+                                  "Leaving the bootloader\n"
+                                  "The ZEL02 firmware has been updated\n";
+    QTest::newRow("panel log") << "panel" << false
+                               << "Updating the ControlPanel with %1\n"
+                                  "Entering the bootloader\n"
+                                  "Waiting for the bootloader\n"
+                                  "Writing: 1604 pages\n"
+                                  "Verifying: 1604 pages\n"
+                                  "Leaving the bootloader\n"
+                                  "The ControlPanel firmware has been updated\n";
+    // Each line redrawn after "\r\x1b[K"; the time left only appears once a unit is done and
+    // depends on the clock, so the lines are compared as they stand at their end.
+    QTest::newRow("board terminal") << "board" << true
+                                    << "Entering the bootloader\n"
+                                       "Waiting for the bootloader: 100%\n"
+                                       "Writing: 96/96 pages, 100%\n"
+                                       "Verifying: 96/96 pages, 100%\n"
+                                       "Leaving the bootloader\n"
+                                       "The ZEL02 firmware has been updated\n";
+    QTest::newRow("panel terminal") << "panel" << true
+                                    << "Entering the bootloader\n"
+                                       "Waiting for the bootloader: 100%\n"
+                                       "Writing: 1604/1604 pages, 100%\n"
+                                       "Verifying: 1604/1604 pages, 100%\n"
+                                       "Leaving the bootloader: 100%\n"
+                                       "The ControlPanel firmware has been updated\n";
+}
+
+void CliTest::progressLog()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, terminal);
+    QFETCH(QString, expected);
+
+    CliSetup setup;
+    setup.errIsTerminal = terminal;
+    const QString path = file(target);
+    const CliRun run =
+        runCli({QStringLiteral("update"), QStringLiteral("--target"), target, path}, setup);
+    QCOMPARE(run.code, 0);
+    if (!terminal) {
+        QVERIFY(!run.err.contains(QLatin1Char('\r')));
+        QCOMPARE(run.err, expected.arg(path));
+        return;
+    }
+    // What the terminal shows: each line as its last redraw left it.
+    QStringList shown;
+    for (const QString &line : run.err.split(QLatin1Char('\n'))) {
+        const int redraw = line.lastIndexOf(QStringLiteral("\r\x1b[K"));
+        shown << (redraw < 0 ? line : line.mid(redraw + 4));
+    }
+    QVERIFY2(shown.join(QLatin1Char('\n')).endsWith(expected), qPrintable(shown.join('\n')));
+    // Pages were counted up on the way, with the time left.
+    QVERIFY(run.err.contains(QStringLiteral("\r\x1b[KWriting: 1/")));
+    QVERIFY(run.err.contains(QStringLiteral(" s left")));
+}
+
+void CliTest::jsonStream_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QByteArray>("faultCommand");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<QStringList>("phases");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result");
+
+    const QStringList all{"entering", "waiting", "writing", "verifying", "leaving"};
+    QTest::newRow("panel") << "panel" << QByteArray() << 0 << all << 0
+                           << QString(kPanelUpdatedText);
+    QTest::newRow("board") << "board" << QByteArray() << 0 << all << 0
+                           << QString(kBoardUpdatedText);
+    QTest::newRow("board write fails")
+        << "board" << QByteArray("Mm") << 40 << QStringList{"entering", "waiting", "writing"} << 1
+        << QString(kErrorPrefix) + kProgrammingError;
+    // The ControlPanel leaves its bootloader after a failed walk too.
+    QTest::newRow("panel verify fails") << "panel" << QByteArray("Rr") << 100 << all << 1
+                                        << QString(kErrorPrefix) + kVerificationError;
+}
+
+void CliTest::jsonStream()
+{
+    QFETCH(QString, target);
+    QFETCH(QByteArray, faultCommand);
+    QFETCH(int, occurrence);
+    QFETCH(QStringList, phases);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+
+    if (!faultCommand.isEmpty())
+        SimulatedDevices::instance().injectFault(
+            FaultTrigger::onCommand(faultCommand[0], faultCommand[1], occurrence),
+            {FaultKind::NoReply});
+    const QString path = file(target);
+    const CliRun run = runCli({QStringLiteral("update"), QStringLiteral("--target"), target, path,
+                               QStringLiteral("--json")});
+    QCOMPARE(run.code, exitCode);
+    bool allParse = false;
+    const QList<QJsonObject> lines = jsonLines(run.out, allParse);
+    QVERIFY2(allParse, qPrintable(run.out));
+    QVERIFY(lines.size() > 2);
+    // The progress is in the JSON, not on standard error.
+    QVERIFY(!run.err.contains(QStringLiteral("Writing")));
+
+    QStringList seen;
+    QString phase;
+    int total = 0;
+    int lastPercent = 0;
+    int lastDone = 0;
+    for (const QJsonObject &line : lines.mid(0, lines.size() - 1)) {
+        const QString event = line.value(QStringLiteral("event")).toString();
+        if (event == QLatin1String("phase")) {
+            phase = line.value(QStringLiteral("phase")).toString();
+            total = line.value(QStringLiteral("total")).toInt(-1);
+            QVERIFY(total >= 0);
+            seen << phase;
+            lastPercent = 0;
+            lastDone = 0;
+            continue;
+        }
+        QCOMPARE(event, QStringLiteral("progress"));
+        QCOMPARE(line.value(QStringLiteral("phase")).toString(), phase);
+        QCOMPARE(line.value(QStringLiteral("total")).toInt(), total);
+        const int done = line.value(QStringLiteral("done")).toInt();
+        const int percent = line.value(QStringLiteral("percent")).toInt();
+        QVERIFY(done > lastDone && done <= total);
+        QVERIFY(percent > lastPercent && percent <= 100);
+        QCOMPARE(percent, done * 100 / total);
+        lastDone = done;
+        lastPercent = percent;
+    }
+    QCOMPARE(seen, phases);
+
+    const QJsonObject end = lines.last();
+    QCOMPARE(end.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
+    QCOMPARE(end.value(QStringLiteral("target")).toString(), target);
+    QCOMPARE(end.value(QStringLiteral("file")).toString(), path);
+    QCOMPARE(end.value(QStringLiteral("result")).toString(), result);
+    QCOMPARE(end.value(QStringLiteral("exitCode")).toInt(-1), exitCode);
+    QVERIFY(end.value(QStringLiteral("seconds")).toDouble(-1) >= 0);
+    const QByteArray image = target == QLatin1String("panel") ? panelImage : boardImage;
+    const int covered = target == QLatin1String("panel") ? 262144 : 32256;
+    QCOMPARE(
+        end.value(QStringLiteral("sha256")).toString(),
+        QString::fromLatin1(
+            QCryptographicHash::hash(image.left(covered), QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(end.value(QStringLiteral("usedPages")).toInt(),
+             target == QLatin1String("panel") ? 1604 : 96);
+}
+
+void CliTest::list_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("access");
+    QTest::addColumn<bool>("ruleInstalled");
+    QTest::addColumn<bool>("root");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("inForce");
+    QTest::addColumn<QStringList>("errLines"); // standard error holds each, in order
+
+    const int open = int(PanelAccess::Open);
+    const int denied = int(PanelAccess::NoPermission);
+    const QStringList noPermission{
+        QStringLiteral("%1 (ZEL ControlPanel), serial number CP1000: this user may not open it.")
+            .arg(QString::fromStdString(SimulatedDevices::panelPath(0))),
+        "The udev rule 70-zelupdate-controlpanel.rules is not installed or not loaded. Install the "
+        "zelupdate package, or copy the rule into /etc/udev/rules.d, then run:",
+        "  sudo udevadm control --reload", "  sudo udevadm trigger --subsystem-match=hidraw",
+        "and plug the ControlPanel in again."};
+
+    QTest::newRow("usable, rule installed")
+        << 1 << open << true << false << 0 << "yes: the ControlPanel opens for this user"
+        << QStringList();
+    QTest::newRow("usable without the rule")
+        << 1 << open << false << false << 0
+        << "yes: the ControlPanel opens for this user, though not through the rule"
+        << QStringList();
+    QTest::newRow("usable as root") << 1 << open << true << true << 0
+                                    << "unknown: running as root, which opens the ControlPanel "
+                                       "with or without the rule"
+                                    << QStringList();
+    QTest::newRow("no permission, no rule")
+        << 1 << denied << false << false << 4 << "no: the rule is not installed" << noPermission;
+    QTest::newRow("no permission, rule not applied")
+        << 1 << denied << true << false << 4
+        << "no: the rule is installed but not applied to the attached ControlPanel" << noPermission;
+    QTest::newRow("busy") << 1 << int(PanelAccess::Busy) << true << false << 4
+                          << "unknown: the ControlPanel would not open for another reason"
+                          << QStringList{
+                                 QStringLiteral("%1 (ZEL ControlPanel), serial number CP1000: "
+                                                "another program holds it.")
+                                     .arg(QString::fromStdString(SimulatedDevices::panelPath(0))),
+                                 kBusyAdvice};
+    QTest::newRow("none") << 0 << open << true << false << 4
+                          << "unknown: no ControlPanel is attached to try"
+                          << QStringList{kNoPanelText, kNoPanelAdvice};
+    QTest::newRow("two usable") << 2 << open << true << false << 0
+                                << "yes: the ControlPanel opens for this user"
+                                << QStringList{QStringLiteral(
+                                                   "warning: %1: an update takes none of them. %2")
+                                                   .arg(kSeveralPanelsText, kSeveralPanelsAdvice)};
+}
+
+void CliTest::list()
+{
+    QFETCH(int, devices);
+    QFETCH(int, access);
+    QFETCH(bool, ruleInstalled);
+    QFETCH(bool, root);
+    QFETCH(int, code);
+    QFETCH(QString, inForce);
+    QFETCH(QStringList, errLines);
+
+    SimulatedDevices &simulated = SimulatedDevices::instance();
+    simulated.setDeviceCount(devices);
+    if (devices > 0)
+        simulated.setPanelAccess(PanelAccess(access));
+    QTemporaryDir rules;
+    const QString missing = rules.filePath(QStringLiteral("missing"));
+    const QString rule = rules.filePath(QStringLiteral("70-zelupdate-controlpanel.rules"));
+    if (ruleInstalled)
+        QVERIFY(writeFile(rule, "SUBSYSTEM==\"hidraw\"\n"));
+    CliSetup setup;
+    setup.udevRuleFolders = QStringList{missing, rules.path()};
+    setup.runningAsRoot = root;
+
+    const CliRun run = runCli({QStringLiteral("list")}, setup);
+    QCOMPARE(run.code, code);
+    QStringList expected;
+    const char *accessNames[] = {"usable", "no permission", "busy"};
+    for (int device = 0; device < devices; ++device) {
+        expected << QString::fromStdString(SimulatedDevices::panelPath(device))
+                 << "  manufacturer: ZEL"
+                 << "  product: ControlPanel"
+                 << QStringLiteral("  serial number: CP%1").arg(1000 + device)
+                 << QStringLiteral("  access: %1").arg(accessNames[device == 0 ? access : 0]);
+    }
+    if (devices == 0)
+        expected << "no ControlPanel attached";
+    expected << (ruleInstalled ? QStringLiteral("udev rule: ") + rule
+                               : QStringLiteral("udev rule: 70-zelupdate-controlpanel.rules is not "
+                                                "installed in %1, %2")
+                                     .arg(missing, rules.path()))
+             << QStringLiteral("udev rule in force: ") + inForce;
+    QCOMPARE(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+    QCOMPARE(run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts), errLines);
+    // Listing never talks to a device.
+    QCOMPARE(simulated.reportCount(), 0);
+
+    const CliRun json = runCli({QStringLiteral("list"), QStringLiteral("--json")}, setup);
+    QCOMPARE(json.code, code);
+    bool allParse = false;
+    const QList<QJsonObject> objects = jsonLines(json.out, allParse);
+    QVERIFY(allParse);
+    QCOMPARE(objects.size(), devices + 1);
+    QCOMPARE(objects.last().value(QStringLiteral("exitCode")).toInt(-1), code);
+    QCOMPARE(objects.last().value(QStringLiteral("udevRule")).toString(),
+             ruleInstalled ? rule : QString());
+}
+
+void CliTest::checkExamples_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("pageCount");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<QString>("title");
+
+    QTest::newRow("panel") << "panel" << 4096 << 64 << "ControlPanel";
+    QTest::newRow("board") << "board" << 252 << 128 << "ZEL02 control board";
+}
+
+// The summary worked out again from objcopy's image, padded to the target's pages.
+void CliTest::checkExamples()
+{
+    QFETCH(QString, target);
+    QFETCH(int, pageCount);
+    QFETCH(int, pageSize);
+    QFETCH(QString, title);
+
+    const QByteArray image =
+        (target == QLatin1String("panel") ? panelImage : boardImage).left(pageCount * pageSize);
+    int usedPages = 0;
+    int dataBytes = 0;
+    QStringList ranges;
+    int runStart = -1;
+    const int digits = QString::number(pageCount * pageSize - 1, 16).size();
+    const auto hex = [digits](int address) {
+        return QStringLiteral("0x%1").arg(address, digits, 16, QLatin1Char('0'));
+    };
+    for (int page = 0; page <= pageCount; ++page) {
+        const int before = dataBytes;
+        for (int at = page * pageSize; page < pageCount && at < (page + 1) * pageSize; ++at)
+            dataBytes += image[at] != char(0xFF);
+        const bool used = dataBytes > before;
+        usedPages += used;
+        if (used && runStart < 0)
+            runStart = page;
+        if (!used && runStart >= 0) {
+            ranges << hex(runStart * pageSize) + '-' + hex(page * pageSize - 1);
+            runStart = -1;
+        }
+    }
+    const QString path = file(target);
+    const QString expected =
+        QStringLiteral("file: %1\ntarget: %2 (%3)\nused pages: %4 of %5 (%6 bytes each)\n"
+                       "data bytes: %7\nranges: %8\nsha256: %9\nend-of-file record: yes\n")
+            .arg(path, target, title)
+            .arg(usedPages)
+            .arg(pageCount)
+            .arg(pageSize)
+            .arg(dataBytes)
+            .arg(ranges.join(QStringLiteral(", ")),
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+
+    const CliRun run = runCli({QStringLiteral("check"), QStringLiteral("--target"), target, path});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out, expected);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(SimulatedDevices::instance().openCount(), 0);
+}
+
+void CliTest::checkVerdicts_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("err"); // all of standard error; %1 is the file
+
+    const QByteArray data = hexRecord(0, 0, QByteArray(16, '\x11'));
+    const QByteArray end = hexRecord(0, 1, QByteArray());
+    const QString cutShort = QStringLiteral("warning: %1\n").arg(kNoEndRecordWarning);
+
+    QTest::newRow("good") << "board" << data + end << 0 << "";
+    QTest::newRow("no end-of-file record") << "board" << data << 0 << cutShort;
+    QTest::newRow("no data") << "panel" << end << 0
+                             << QStringLiteral("warning: %1\n").arg(kNoDataWarning);
+    QTest::newRow("nothing at all")
+        << "panel" << QByteArray() << 0
+        << cutShort + QStringLiteral("warning: %1\n").arg(kNoDataWarning);
+    // 0x3fc00 is 0xfc00 in the fourth 64 KiB segment.
+    QTest::newRow("image limit page")
+        << "panel"
+        << hexRecord(0, 4, QByteArray::fromHex("0003")) + hexRecord(0xFC00, 0, "ab") + end << 0
+        << QStringLiteral("warning: %1\n").arg(kLimitPageWarning);
+    // Sixteen 0x11 at 0 sum to 0x120: the checksum is 0xE0, not 0.
+    QTest::newRow("bad checksum") << "board" << data + data.left(41) + "00\n" + end << 3
+                                  << "%1: Checksum Error line 2. Sum:E0 Check: 0\n";
+    QTest::newRow("no colon") << "board" << data + data.mid(1) + end << 3
+                              << "%1: Error line 2. Expected a leading ':'\n";
+    QTest::newRow("beyond the board") << "board" << hexRecord(0x7E00, 0, "ab") + end << 3
+                                      << "%1: Memory address limit of 32256 bytes exceeded\n";
+    QTest::newRow("cut in a record") << "board" << data + data.left(20) + '\n' + end << 3
+                                     << "%1: Error line 2. Malformed record\n";
+}
+
+void CliTest::checkVerdicts()
+{
+    QFETCH(QString, target);
+    QFETCH(QByteArray, content);
+    QFETCH(int, code);
+    QFETCH(QString, err);
+
+    const QString path = folder.filePath(QStringLiteral("verdict.hex"));
+    QVERIFY(writeFile(path, content));
+    const CliRun run = runCli({QStringLiteral("check"), QStringLiteral("--target"), target, path});
+    QCOMPARE(run.code, code);
+    QCOMPARE(run.err, QString(err).replace(QStringLiteral("%1"), path));
+    QCOMPARE(run.out.isEmpty(), code != 0);
+
+    const CliRun json =
+        runCli({QStringLiteral("check"), QStringLiteral("--target"), target, path, "--json"});
+    QCOMPARE(json.code, code);
+    bool allParse = false;
+    const QList<QJsonObject> objects = jsonLines(json.out, allParse);
+    QVERIFY(allParse);
+    QCOMPARE(objects.size(), 1);
+    QCOMPARE(objects[0].value(QStringLiteral("exitCode")).toInt(-1), code);
+    QCOMPARE(objects[0].value(QStringLiteral("warnings")).toArray().size(),
+             err.count(QStringLiteral("warning: ")));
+}
+
+void CliTest::waitForPanel_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("access");
+    QTest::addColumn<int>("changeAtPoll"); // after this many polls one usable panel is there
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("polls");
+    QTest::addColumn<QString>("message");
+
+    const int open = int(PanelAccess::Open);
+    QTest::newRow("already attached") << 1 << open << -1 << 0 << 0 << kBoardUpdatedText;
+    QTest::newRow("plugged in") << 0 << open << 3 << 0 << 3 << kBoardUpdatedText;
+    QTest::newRow("opens once udev lets it")
+        << 1 << int(PanelAccess::NoPermission) << 2 << 0 << 2 << kBoardUpdatedText;
+    QTest::newRow("never comes") << 0 << open << -1 << 4 << 8 << kNoPanelText;
+    QTest::newRow("two attached") << 2 << open << -1 << 4 << 0 << kSeveralPanelsText;
+}
+
+void CliTest::waitForPanel()
+{
+    QFETCH(int, devices);
+    QFETCH(int, access);
+    QFETCH(int, changeAtPoll);
+    QFETCH(int, code);
+    QFETCH(int, polls);
+    QFETCH(QString, message);
+
+    SimulatedDevices &simulated = SimulatedDevices::instance();
+    simulated.setDeviceCount(devices);
+    if (devices > 0)
+        simulated.setPanelAccess(PanelAccess(access));
+    int pollsSeen = 0;
+    CliSetup setup;
+    setup.pause = [&](int milliseconds) {
+        if (milliseconds == 250 && ++pollsSeen == changeAtPoll) {
+            simulated.setDeviceCount(1);
+            simulated.setPanelAccess(PanelAccess::Open);
+        }
+    };
+    const CliRun run =
+        runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("board"),
+                QStringLiteral("--wait"), QStringLiteral("2"), file(QStringLiteral("board"))},
+               setup);
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.err.contains(message + '\n'), qPrintable(run.err));
+    QVERIFY(run.err.contains(QStringLiteral("Waiting up to 2 s for one ControlPanel\n")));
+    QCOMPARE(run.pauses.count(250), polls);
+    QCOMPARE(simulated.reportCount() > 0, code == 0);
+}
+
+void CliTest::history()
+{
+    QFile::remove(historyPath());
+    const CliRun empty = runCli({QStringLiteral("history")});
+    QCOMPARE(empty.code, 0);
+    QCOMPARE(empty.out, QString());
+    QCOMPARE(empty.err, QString());
+
+    const QString path = file(QStringLiteral("board"));
+    QCOMPARE(runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("board"),
+                     path})
+                 .code,
+             0);
+    SimulatedDevices::instance().setDeviceCount(0);
+    QCOMPARE(runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("board"),
+                     path})
+                 .code,
+             4);
+
+    const CliRun run = runCli({QStringLiteral("history")});
+    QCOMPARE(run.code, 0);
+    const QStringList lines = run.out.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0],
+             QStringLiteral("time\tfront end\ttarget\tfile\tsha256\tused pages\tseconds\tresult"));
+    const QStringList fields = lines[1].split(QLatin1Char('\t'));
+    QCOMPARE(fields.size(), 8);
+    QCOMPARE(fields.mid(1, 3),
+             (QStringList{"command line", "board", QFileInfo(path).absoluteFilePath()}));
+    QCOMPARE(fields[5], QStringLiteral("96"));
+    QCOMPARE(fields[7], QString(kBoardUpdatedText));
+    // Without a ControlPanel the sequence never took the file: nothing to record.
+    QCOMPARE(lines[2], QString());
+}
+
+void CliTest::historyNotWritten()
+{
+    // The history's folder would have to be made inside a plain file.
+    const QString blocker = folder.filePath(QStringLiteral("blocker"));
+    QVERIFY(writeFile(blocker, "x"));
+    qputenv("XDG_STATE_HOME", blocker.toUtf8());
+    const CliRun run = runCli({QStringLiteral("update"), QStringLiteral("--target"),
+                               QStringLiteral("board"), file(QStringLiteral("board"))});
+    qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.err.contains(QStringLiteral("warning: update history not written: cannot create "
+                                             "the folder of %1/zelUpdate/history.tsv\n")
+                                  .arg(blocker)),
+             qPrintable(run.err));
+    QVERIFY(boardFlash() == boardImage);
+}
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"
