@@ -37,10 +37,11 @@ void report(CliStreams &io, const UpdateRequest &request, const Result &result)
         return;
     }
     io.out << "target: " << request.target->name << " (" << request.target->title << ")\n"
-           << "file: " << request.file << '\n'
-           << "sha256: " << result.sha256 << '\n'
-           << "used pages: " << result.usedPages << '\n'
-           << "seconds: " << QString::number(result.seconds, 'f', 1) << '\n'
+           << "file: " << request.file << '\n';
+    // A file refused, or never reached, has no image to name.
+    if (!result.sha256.isEmpty())
+        io.out << "sha256: " << result.sha256 << '\n' << "used pages: " << result.usedPages << '\n';
+    io.out << "seconds: " << QString::number(result.seconds, 'f', 1) << '\n'
            << "result: " << QString(result.text).replace(QLatin1Char('\n'), QLatin1String(" / "))
            << '\n'
            << "exit code: " << result.exitCode << '\n';
@@ -56,10 +57,12 @@ int refuseFile(CliStreams &io, const UpdateRequest &request, const HexFileCheck 
     result.exitCode = kExitFileRefused;
     if (check.verdict != HexFileCheck::Verdict::Good)
         result.text = refusalText(request.file, check);
-    else if (!check.summary.endOfFileRecord && !request.allowNoEndRecord)
+    else if (!check.summary.endOfFileRecord && !request.allowNoEndRecord) {
         result.text =
             QString::fromLatin1(kNoEndRecordRefusal).arg(request.file).arg(check.summary.lines);
-    else
+        result.sha256 = QString::fromLatin1(check.summary.sha256);
+        result.usedPages = check.summary.usedPages;
+    } else
         return kExitOk;
     io.err << result.text << '\n';
     io.err.flush();
