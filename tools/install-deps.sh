@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config # the build
-    qtbase5-dev libhidapi-dev                    # the program
+    qtbase5-dev libhidapi-dev nettle-dev         # the program
     libbenchmark-dev                             # benchmarks
     clang libclang-rt-14-dev                     # the HEX loader's fuzzer
     binutils srecord                             # the loader's reference converters
