@@ -29,6 +29,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kWaitSteps = 10;
 
+double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
 // Times a page walk from its start to its finish.
 class WalkTimer : public ProgressReporter
 {
