@@ -1,5 +1,7 @@
 #include "RandomHexFile.h"
 
+#include "../support/HexRecord.h"
+
 #include <QBitArray>
 
 #include <random>
@@ -16,12 +18,9 @@ public:
 
     void record(int type, std::uint32_t address, const QByteArray &data)
     {
-        unsigned sum = unsigned(data.size()) + (address >> 8) + (address & 0xFF) + unsigned(type);
-        for (char byte : data) {
-            sum += quint8(byte);
-        }
-        QByteArray line = QByteArray(":") + hex(data.size(), 2) + hex(address, 4) + hex(type, 2) +
-                          data.toHex().toUpper() + hex(-sum & 0xFF, 2);
+        const QByteArray line = QByteArray::fromStdString(hexRecord(
+            type, std::uint16_t(address), reinterpret_cast<const std::uint8_t *>(data.constData()),
+            std::size_t(data.size())));
         file.text += file.lowerCase ? line.toLower() : line;
         // 0: LF throughout, 1: CR LF throughout, 2: a mix.
         const bool crLf = lineEnds == 1 || (lineEnds == 2 && random() % 2 == 0);
@@ -30,16 +29,12 @@ public:
 
     void addressRecord(int type, std::uint32_t value)
     {
-        record(type, 0, QByteArray::fromHex(hex(value, 4)));
+        const char bigEndian[] = {char(value >> 8), char(value)};
+        record(type, 0, QByteArray(bigEndian, 2));
         ++file.addressRecords;
     }
 
 private:
-    static QByteArray hex(unsigned value, int digits)
-    {
-        return QByteArray::number(value, 16).toUpper().rightJustified(digits, '0');
-    }
-
     RandomHexFile &file;
     std::mt19937 &random;
     int lineEnds;

@@ -1,5 +1,7 @@
 #include "ProgrammerFixture.h"
 
+#include "HexRecord.h"
+
 #include <cstring>
 
 QByteArray pattern(int size, int start, int stride)
@@ -15,17 +17,11 @@ QByteArray hexFile(const std::vector<Block> &blocks)
     QByteArray text;
     std::uint32_t upper = 0;
     auto record = [&text](int type, std::uint32_t address, const QByteArray &data) {
-        std::uint32_t sum = std::uint32_t(data.size()) + (address >> 8) + (address & 0xFF) + type;
-        QByteArray line = QByteArray(":") +
-                          QByteArray::number(data.size(), 16).rightJustified(2, '0') +
-                          QByteArray::number(address, 16).rightJustified(4, '0') +
-                          QByteArray::number(type, 16).rightJustified(2, '0');
-        for (char byte : data) {
-            sum += std::uint8_t(byte);
-            line += QByteArray::number(std::uint8_t(byte), 16).rightJustified(2, '0');
-        }
-        line += QByteArray::number((256 - sum % 256) % 256, 16).rightJustified(2, '0');
-        text += line.toUpper() + "\n";
+        text += QByteArray::fromStdString(
+                    hexRecord(type, std::uint16_t(address),
+                              reinterpret_cast<const std::uint8_t *>(data.constData()),
+                              std::size_t(data.size()))) +
+                "\n";
     };
     for (const Block &block : blocks) {
         for (int i = 0; i < block.bytes.size(); i += 16) {
