@@ -120,9 +120,9 @@ template <typename Programmer>
 void program(Steps &steps, CommandChannel &channel, const TargetProfile &profile,
              const std::vector<Block> &blocks, Programmer writeTarget)
 {
-    File file = textFile(hexFile(blocks));
+    HexFile file = textFile(hexFile(blocks));
     SilentProgress progress;
-    const UpdateResult result = writeTarget(channel, profile, file.get(), progress);
+    const UpdateResult result = writeTarget(channel, profile, file.get(), progress, nullptr);
     steps.outcome +=
         result.isEmpty() ? "program: ok\n" : "program: failed " + result.toStdString() + "\n";
 }

@@ -50,9 +50,9 @@ std::unique_ptr<FirmwareImage> imageOf(const std::vector<Block> &blocks)
     return image;
 }
 
-File textFile(const QByteArray &text)
+HexFile textFile(const QByteArray &text)
 {
-    File file(std::tmpfile());
+    HexFile file(std::tmpfile());
     if (file) {
         std::fwrite(text.constData(), 1, std::size_t(text.size()), file.get());
         std::rewind(file.get());
@@ -69,7 +69,7 @@ std::unique_ptr<ProgrammerRun> runProgrammer(Programmer programmer, const Target
         run->result = QStringLiteral("no device to program");
         return run;
     }
-    File file = textFile(hex);
+    HexFile file = textFile(hex);
     run->result = programmer(channel, profile, file.get(), run->progress, &run->loaded);
     return run;
 }

@@ -37,10 +37,8 @@ QByteArray hexFile(const std::vector<Block> &blocks);
 // The image the blocks describe: 0xFF wherever no block sets a byte.
 std::unique_ptr<FirmwareImage> imageOf(const std::vector<Block> &blocks);
 
-using File = HexFile;
-
 // A temporary C stream holding the text, at its start.
-File textFile(const QByteArray &text);
+HexFile textFile(const QByteArray &text);
 
 // Records what a walk reports, as readable lines: "start 8", "step 1", "verify 4", "finish".
 class RecordingProgress : public ProgressReporter
