@@ -949,6 +949,7 @@ void UpdateSequenceTest::historyLine_data()
     QTest::addColumn<Target>("target");
     QTest::addColumn<Choice>("choice");
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("field"); // the name as the history writes it
     QTest::addColumn<QString>("sha256");
     QTest::addColumn<int>("usedPages");
     QTest::addColumn<QString>("result"); // as the history writes it
@@ -962,21 +963,21 @@ void UpdateSequenceTest::historyLine_data()
     const QString none = QStringLiteral("-");
 
     QTest::newRow("panel, updated")
-        << panel << Choice::Good << name << imageHash(panel) << 4 << panelDone;
+        << panel << Choice::Good << name << name << imageHash(panel) << 4 << panelDone;
     QTest::newRow("board, updated")
-        << board << Choice::Good << name << imageHash(board) << 3 << boardDone;
+        << board << Choice::Good << name << name << imageHash(board) << 3 << boardDone;
     // A tab in the name would start another field.
     QTest::newRow("board, tab in the name")
-        << board << Choice::Good << QStringLiteral("tab\there.hex") << imageHash(board) << 3
-        << boardDone;
+        << board << Choice::Good << QStringLiteral("tab\there.hex")
+        << QStringLiteral("tab\\there.hex") << imageHash(board) << 3 << boardDone;
     QTest::newRow("board, refused")
-        << board << Choice::Refused << name << none << 0
+        << board << Choice::Refused << name << name << none << 0
         << QStringLiteral("An error occured during firmware update\\nMemory address limit of "
                           "32256 bytes exceeded");
-    QTest::newRow("panel, file gone") << panel << Choice::Removed << name << none << 0
+    QTest::newRow("panel, file gone") << panel << Choice::Removed << name << name << none << 0
                                       << QStringLiteral("Error: Can't open hex file");
     QTest::newRow("panel, none chosen")
-        << panel << Choice::Cancel << name << QString() << 0 << QString();
+        << panel << Choice::Cancel << name << name << QString() << 0 << QString();
 }
 
 // Every sequence that got a file adds one line to the history, tab-separated under a header:
@@ -986,6 +987,7 @@ void UpdateSequenceTest::historyLine()
     QFETCH(Target, target);
     QFETCH(Choice, choice);
     QFETCH(QString, name);
+    QFETCH(QString, field);
     QFETCH(QString, sha256);
     QFETCH(int, usedPages);
     QFETCH(QString, result);
@@ -1018,7 +1020,7 @@ void UpdateSequenceTest::historyLine()
     QVERIFY2(time >= before && time <= after, qPrintable(fields[0]));
     QCOMPARE(fields[1], host.frontEnd());
     QCOMPARE(fields[2], QString::fromLatin1(target->name));
-    QCOMPARE(fields[3], escaped(path));
+    QCOMPARE(fields[3], QFileInfo(path).path() + QLatin1Char('/') + field);
     QCOMPARE(fields[4], sha256);
     QCOMPARE(fields[5], QString::number(usedPages));
     QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d$")).match(fields[6]).hasMatch(),
