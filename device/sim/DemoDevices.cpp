@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -20,6 +21,14 @@ const char *programName = "";
 void report(const std::string &message)
 {
     std::fprintf(stderr, "%s: %s\n", programName, message.c_str());
+}
+
+std::vector<unsigned char> bothFlashes()
+{
+    SimulatedDevices &devices = SimulatedDevices::instance();
+    std::vector<unsigned char> flashes(devices.panelFlash().begin(), devices.panelFlash().end());
+    flashes.insert(flashes.end(), devices.boardFlash().begin(), devices.boardFlash().end());
+    return flashes;
 }
 
 } // namespace
@@ -52,16 +61,32 @@ DemoDevices::DemoDevices(const char *program)
     std::fprintf(stderr,
                  "%s: flash of the simulated devices in %s (controlpanel.bin, controlboard.bin)\n",
                  program, demoFlashFolder().c_str());
+    saved = bothFlashes();
     // Saved after every update too, so a run that ends abruptly keeps what it wrote.
-    flash.saveAfterEachUpdate(report);
+    devices.setExitHook(saveAtExit, this);
+}
+
+DemoDevices::~DemoDevices()
+{
+    SimulatedDevices::instance().setExitHook(nullptr, nullptr);
+}
+
+void DemoDevices::saveAtExit(void *context)
+{
+    static_cast<DemoDevices *>(context)->save();
 }
 
 bool DemoDevices::save()
 {
+    std::vector<unsigned char> now = bothFlashes();
+    if (now == saved)
+        return false;
     std::vector<std::string> messages;
     const bool failed = flash.save(messages);
     for (const std::string &message : messages)
         report(message);
+    if (!failed)
+        saved = std::move(now);
     return failed;
 }
 

@@ -7,6 +7,7 @@
 #include "FlashFiles.h"
 
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -23,17 +24,25 @@ class DemoDevices
 {
 public:
     // Times the devices like hardware and loads their flash from demoFlashFolder(), saving it
-    // again after every update. Messages go to standard error, after `program` and a colon; the
-    // name must outlive the object.
+    // again after every update that changed it (at the hid_exit that ends it). Messages go to
+    // standard error, after `program` and a colon; the name must outlive the object.
     explicit DemoDevices(const char *program);
+    // Removes the exit hook, which points at this object.
+    ~DemoDevices();
     DemoDevices(const DemoDevices &) = delete;
     DemoDevices &operator=(const DemoDevices &) = delete;
 
-    // Saves the flash once more at the end. True when a flash could not be saved.
+    // Saves the flash at the end, if it changed since it was last saved or loaded. True when a
+    // flash could not be saved.
     bool save();
 
 private:
+    static void saveAtExit(void *context);
+
     FlashFiles flash;
+    // Both flashes as last loaded or saved: a save costs a few disk flushes, and most hid_exit
+    // calls (a listing, the ControlPanel's restart) follow no write at all.
+    std::vector<unsigned char> saved;
 };
 
 } // namespace sim
