@@ -377,8 +377,10 @@ void MainWinTest::connectionError_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("devices");
+    QTest::addColumn<bool>("permitted");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("advice");
+    QTest::addColumn<QStringList>("details"); // what the details must say, in this order
 
     const QString panel = QStringLiteral("Uppdatera Kontrollpanelens Program");
     const QString board = QStringLiteral("Uppdatera Styrkortets Program");
@@ -388,11 +390,20 @@ void MainWinTest::connectionError_data()
         "ControlPanel");
     const QString several = QStringLiteral("More than one ControlPanel is connected");
     const QString severalAdvice = QStringLiteral("Connect only the ControlPanel to update");
-    QTest::newRow("panel, none attached") << panel << 0 << none << noneAdvice;
-    QTest::newRow("board, none attached") << board << 0 << none << noneAdvice;
+    const QStringList nothing;
+    QTest::newRow("panel, none attached") << panel << 0 << true << none << noneAdvice << nothing;
+    QTest::newRow("board, none attached") << board << 0 << true << none << noneAdvice << nothing;
     // hidapi would open whichever enumerates first, which may not be the one meant.
-    QTest::newRow("panel, two attached") << panel << 2 << several << severalAdvice;
-    QTest::newRow("board, three attached") << board << 3 << several << severalAdvice;
+    QTest::newRow("panel, two attached")
+        << panel << 2 << true << several << severalAdvice << nothing;
+    QTest::newRow("board, three attached")
+        << board << 3 << true << several << severalAdvice << nothing;
+    // The box's own texts stay; its details say which device, why, and what to do.
+    QTest::newRow("panel, attached but not permitted")
+        << panel << 1 << false << none << noneAdvice
+        << QStringList{"/dev/hidraw-sim0", "this user may not open it",
+                       "70-zelupdate-controlpanel.rules", "sudo udevadm control --reload",
+                       "sudo udevadm trigger --subsystem-match=hidraw"};
 }
 
 // A ControlPanel that cannot be opened, or cannot be told apart from another, is one box of the
@@ -401,11 +412,15 @@ void MainWinTest::connectionError()
 {
     QFETCH(QString, button);
     QFETCH(int, devices);
+    QFETCH(bool, permitted);
     QFETCH(QString, text);
     QFETCH(QString, advice);
+    QFETCH(QStringList, details);
 
     sim::SimulatedDevices &sim = sim::SimulatedDevices::instance();
     sim.setDeviceCount(devices);
+    if (!permitted)
+        sim.setPanelAccess(sim::PanelAccess::NoPermission);
     MainWin window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -419,8 +434,15 @@ void MainWinTest::connectionError()
     QCOMPARE(box.className, QStringLiteral("QMessageBox"));
     QCOMPARE(box.text, text);
     QCOMPARE(box.informativeText, advice);
+    int from = 0;
+    for (const QString &detail : details) {
+        from = box.detailedText.indexOf(detail, from);
+        QVERIFY2(from >= 0, qPrintable(detail + " not in order in: " + box.detailedText));
+    }
+    QCOMPARE(box.detailedText.isEmpty(), details.isEmpty());
     QCOMPARE(box.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(box.buttonCount, 1);
+    // Details come with Qt's own button that shows them.
+    QCOMPARE(box.buttonCount, details.isEmpty() ? 1 : 2);
     QCOMPARE(box.icon, QMessageBox::NoIcon);
     QCOMPARE(box.title, QString());
     QCOMPARE(box.parent, &window);

@@ -34,6 +34,7 @@ void ModalAnswerer::poll()
     if (box) {
         seen.text = box->text();
         seen.informativeText = box->informativeText();
+        seen.detailedText = box->detailedText();
         seen.standardButtons = box->standardButtons();
         seen.buttonCount = box->buttons().size();
         seen.icon = box->icon();

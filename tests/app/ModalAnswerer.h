@@ -25,6 +25,7 @@ public:
         QString title;
         QString text;
         QString informativeText;
+        QString detailedText;
         QMessageBox::StandardButtons standardButtons;
         int buttonCount = 0;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
