@@ -29,8 +29,8 @@ void CliRecordTest::recordBoardUpdate()
     sim::SimulatedDevices &devices = sim::SimulatedDevices::instance();
     devices.reset();
     const QString example = QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex");
-    const CliRun run = runCli({QStringLiteral("update"), QStringLiteral("--target"),
-                               QStringLiteral("board"), example});
+    const CliRun run = runCli(
+        {QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("board"), example});
     QCOMPARE(run.code, 0);
     const QByteArray image = objcopyImage(example, int(sim::kBoardFlashSize));
     QVERIFY(!image.isEmpty());
