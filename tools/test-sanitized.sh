@@ -28,8 +28,9 @@ export UBSAN_OPTIONS="print_stacktrace=1"
 asan="detect_leaks=1:fast_unwind_on_malloc=0:detect_stack_use_after_return=1"
 
 status=0
-ASAN_OPTIONS=$asan ctest --test-dir "$build" --output-on-failure -j 2 -E '^hidraw_' || status=1
+umockdev='^(hidraw_|cli_umockdev_)'
+ASAN_OPTIONS=$asan ctest --test-dir "$build" --output-on-failure -j 2 -E "$umockdev" || status=1
 # umockdev-run preloads its own library, which puts the sanitizer's runtime second in line.
 ASAN_OPTIONS=$asan:verify_asan_link_order=0 \
-    ctest --test-dir "$build" --output-on-failure -j 2 -R '^hidraw_' || status=1
+    ctest --test-dir "$build" --output-on-failure -j 2 -R "$umockdev" || status=1
 exit $status
