@@ -247,14 +247,7 @@ void UpdateSequenceTest::cleanup()
 
 QString UpdateSequenceTest::writeHex(const QString &name, const QByteArray &text)
 {
-    const QString path = home + QLatin1Char('/') + name;
-    QDir().mkpath(QFileInfo(path).path());
-    // An earlier case may have left a pipe there, which an open for writing would wait on.
-    QFile::remove(path);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
-        return {};
-    return path;
+    return writeHexFile(home, name, text);
 }
 
 // What every dialog of every sequence has in common, whatever it says.

@@ -1,5 +1,9 @@
 #include "SequenceScenario.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <cstring>
 
 bool isPanel(Target target)
@@ -117,4 +121,15 @@ QString flashDifference(const std::uint8_t *flash, std::size_t size, Target targ
                 .arg(expected[address], 2, 16, QChar('0'));
     }
     return {};
+}
+
+QString writeHexFile(const QString &folder, const QString &name, const QByteArray &text)
+{
+    const QString path = folder + QLatin1Char('/') + name;
+    QDir().mkpath(QFileInfo(path).path());
+    QFile::remove(path);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+        return {};
+    return path;
 }

@@ -47,3 +47,8 @@ Reports expectedTraffic(Target target, int count, bool exit);
 // Where the flash departs from the image written on the first `written` used pages and erased
 // everywhere else; empty when it does not.
 QString flashDifference(const std::uint8_t *flash, std::size_t size, Target target, int written);
+
+// Writes the text as `name` inside `folder` (creating folders on the way) and returns its path,
+// or an empty text when it cannot. Whatever stood there before goes first: an earlier case may
+// have left a named pipe, which an open for writing would wait on.
+QString writeHexFile(const QString &folder, const QString &name, const QByteArray &text);

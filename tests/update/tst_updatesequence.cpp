@@ -330,14 +330,7 @@ void UpdateSequenceTest::init()
 
 QString UpdateSequenceTest::writeHex(const QString &name, const QByteArray &text)
 {
-    const QString path = QFileInfo(files.path()).canonicalFilePath() + QLatin1Char('/') + name;
-    QDir().mkpath(QFileInfo(path).path());
-    // An earlier case may have left a pipe there, which an open for writing would wait on.
-    QFile::remove(path);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
-        return {};
-    return path;
+    return writeHexFile(QFileInfo(files.path()).canonicalFilePath(), name, text);
 }
 
 void UpdateSequenceTest::checkCommon(const RecordingHost &host, const SequenceOutcome &outcome)
