@@ -10,11 +10,10 @@
 // 1,513 in all.
 
 #include "CommandChannel.h"
-#include "ControlBoardProgrammer.h"
-#include "ControlPanelProgrammer.h"
 #include "FullHexImage.h"
 #include "ProgressDialogReporter.h"
 #include "SimulatedDevices.h"
+#include "UpdateTarget.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -62,18 +61,12 @@ QWidget &dialogParent()
     return *window;
 }
 
-enum class Target
-{
-    ControlPanel,
-    ControlBoard,
-};
-
 // One walk per iteration on freshly reset devices. The reset, the open and the close run with the
 // clock stopped; the time of the walk itself, the HEX load included, is what is divided by the
 // reports it wrote.
-void walk(benchmark::State &state, Target target, bool realDialog, int expectedReports)
+void walk(benchmark::State &state, const UpdateTarget &target, bool realDialog, int expectedReports)
 {
-    const bool panel = target == Target::ControlPanel;
+    const bool panel = target.restartsIntoBootloader;
     std::FILE *const file = panel ? panelImage() : boardImage();
     if (!file) {
         state.SkipWithError("no temporary file for the HEX text");
@@ -106,8 +99,7 @@ void walk(benchmark::State &state, Target target, bool realDialog, int expectedR
 
         const auto begin = std::chrono::steady_clock::now();
         const UpdateResult result =
-            panel ? writeControlPanel(*channel, kControlPanelProfile, file, progress)
-                  : writeControlBoard(*channel, kControlBoardProfile, file, progress);
+            target.program(*channel, target.profile, file, progress, nullptr);
         walking += std::chrono::steady_clock::now() - begin;
 
         state.PauseTiming();
@@ -129,25 +121,25 @@ void walk(benchmark::State &state, Target target, bool realDialog, int expectedR
 
 void BM_ControlPanelFullImage_Dialog(benchmark::State &state)
 {
-    walk(state, Target::ControlPanel, true, 13265);
+    walk(state, kControlPanelTarget, true, 13265);
 }
 BENCHMARK(BM_ControlPanelFullImage_Dialog)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ControlPanelFullImage_Silent(benchmark::State &state)
 {
-    walk(state, Target::ControlPanel, false, 13265);
+    walk(state, kControlPanelTarget, false, 13265);
 }
 BENCHMARK(BM_ControlPanelFullImage_Silent)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ControlBoardFullImage_Dialog(benchmark::State &state)
 {
-    walk(state, Target::ControlBoard, true, 1513);
+    walk(state, kControlBoardTarget, true, 1513);
 }
 BENCHMARK(BM_ControlBoardFullImage_Dialog)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ControlBoardFullImage_Silent(benchmark::State &state)
 {
-    walk(state, Target::ControlBoard, false, 1513);
+    walk(state, kControlBoardTarget, false, 1513);
 }
 BENCHMARK(BM_ControlBoardFullImage_Silent)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -3,10 +3,9 @@
 // failure, and send the control board's boot exit only after a faultless read-back. A call
 // reports success only where the fault strikes a reply the protocol ignores or a stray report
 // the channel discards, and then the image must be on the device.
-#include "ControlBoardProgrammer.h"
-#include "ControlPanelProgrammer.h"
 #include "PageWalk.h"
 #include "ProgrammerFixture.h"
+#include "UpdateTarget.h"
 #include "SimulatedDevices.h"
 #include "TargetProfile.h"
 
@@ -24,11 +23,12 @@ SimulatedDevices &devices()
     return SimulatedDevices::instance();
 }
 
-enum class Target
+using Target = const UpdateTarget *;
+
+bool isPanel(Target target)
 {
-    ControlPanel,
-    ControlBoard,
-};
+    return target == &kControlPanelTarget;
+}
 
 // What a report is for in the call.
 enum class Role
@@ -251,8 +251,8 @@ void FaultSweepTest::sweep_data()
         FaultKind::NoReply,     FaultKind::LateReply,       FaultKind::ShortReply,
         FaultKind::WrongEcho,   FaultKind::FailedWrite,     FaultKind::ShortWrite,
         FaultKind::Unsolicited, FaultKind::DuplicatedReply, FaultKind::WrongSecondByte};
-    for (Target target : {Target::ControlPanel, Target::ControlBoard}) {
-        const bool panel = target == Target::ControlPanel;
+    for (Target target : {&kControlPanelTarget, &kControlBoardTarget}) {
+        const bool panel = isPanel(target);
         const std::vector<Report> reports = panel ? panelReports() : boardReports();
         for (int index = 0; index < int(reports.size()); ++index) {
             const QString at = QString("%1 report %2").arg(panel ? "panel" : "board").arg(index);
@@ -282,7 +282,7 @@ void FaultSweepTest::sweep()
     QFETCH(Fault, fault);
     ++casesRun;
 
-    const bool panel = target == Target::ControlPanel;
+    const bool panel = isPanel(target);
     const std::vector<Block> &blocks = panel ? panelBlocks : boardBlocks;
     const std::vector<Report> reports = panel ? panelReports() : boardReports();
     const auto image = imageOf(blocks);
@@ -295,8 +295,7 @@ void FaultSweepTest::sweep()
     devices().injectFault(FaultTrigger::atReport(index), fault);
 
     const UpdateResult result =
-        panel ? runProgrammer(writeControlPanel, kControlPanelProfile, hexFile(blocks))->result
-              : runProgrammer(writeControlBoard, kControlBoardProfile, hexFile(blocks))->result;
+        runProgrammer(target->program, target->profile, hexFile(blocks))->result;
 
     const Outcome expected = expectedOutcome(reports, index, fault, *image);
     QCOMPARE(result, expected.result);
