@@ -21,7 +21,7 @@ QString escaped(QString field)
 QString historyPath()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
+    // freedesktop.org's base directory rules ignore a relative path.
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + QLatin1String("/.local/state");
     return state + QLatin1String("/zelUpdate/history.tsv");
