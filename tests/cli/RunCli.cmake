@@ -1,15 +1,7 @@
 # cmake -DCODE=n -DOUT=regex -DERR=regex [-DSTATE=folder] -P RunCli.cmake -- command args...
 # Runs the command (zelupdate-cli, under umockdev-run) and passes when it exits with CODE and its
 # standard output and standard error match OUT and ERR.
-set(command "")
-set(collect OFF)
-foreach(i RANGE ${CMAKE_ARGC})
-    if(collect AND DEFINED CMAKE_ARGV${i})
-        list(APPEND command "${CMAKE_ARGV${i}}")
-    elseif("${CMAKE_ARGV${i}}" STREQUAL "--")
-        set(collect ON)
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/CommandAfterDashes.cmake)
 if(STATE)
     # The update adds to a history of its own, not to the user's.
     file(REMOVE_RECURSE "${STATE}")

@@ -1,14 +1,6 @@
 # cmake -DPATTERN=regex -P ExpectFailure.cmake -- command args...
 # Passes when the command fails and its output matches PATTERN: shows that a check can fail.
-set(command "")
-set(collect OFF)
-foreach(i RANGE ${CMAKE_ARGC})
-    if(collect AND DEFINED CMAKE_ARGV${i})
-        list(APPEND command "${CMAKE_ARGV${i}}")
-    elseif("${CMAKE_ARGV${i}}" STREQUAL "--")
-        set(collect ON)
-    endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/CommandAfterDashes.cmake)
 # umockdev-run, stopped by the failure, leaves its testbed folder behind in the temporary folder:
 # give it one of its own and remove that afterwards. Short, in the system's temporary folder,
 # since umockdev puts Unix sockets there and their paths are limited to 108 bytes.
