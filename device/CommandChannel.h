@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceIds.h"
+#include "ProtocolCommands.h"
 
 #include <cstdint>
 
@@ -30,6 +31,7 @@ public:
     // Writes the command's two letters into payload bytes 0 and 1; the rest of the payload keeps
     // what the last report left there.
     void putCommand(char first, char second);
+    void putCommand(CommandLetters letters) { putCommand(letters.first, letters.second); }
 
     // Discards input reports already waiting, writes the whole report, then reads one reply into
     // `reply`. Discarding first means a reply that came late, twice or unasked can never answer

@@ -8,7 +8,7 @@ namespace {
 
 void putAddress(CommandChannel &channel, std::uint32_t offset)
 {
-    channel.putCommand('L', 'l');
+    channel.putCommand(command::kBoardAddress);
     channel.command[2] = static_cast<std::uint8_t>(offset >> 8);
     channel.command[3] = static_cast<std::uint8_t>(offset);
 }
@@ -22,7 +22,8 @@ void putHalf(CommandChannel &channel, const FirmwareImage &image, std::uint32_t 
 // that acknowledged the write-page command.
 bool pageAcknowledged(const CommandChannel &channel)
 {
-    return channel.reply[0] == 'm' && channel.reply[1] == 'M';
+    return channel.reply[0] == command::kBoardPageWritten.first &&
+           channel.reply[1] == command::kBoardPageWritten.second;
 }
 
 } // namespace
@@ -48,7 +49,7 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         if (channel.exchange(true))
             return kProgrammingError;
         // The write-page command needs no address: bytes 2 and 3 still hold it.
-        channel.putCommand('M', 'm');
+        channel.putCommand(command::kBoardWritePage);
         if (channel.exchange(true))
             return kProgrammingError;
         putHalf(channel, image, offset);
@@ -70,7 +71,7 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
             return kVerificationError;
         // The read-page command is answered by two reports; the second is read even when the
         // first failed, so that it cannot answer a later command.
-        channel.putCommand('N', 'n');
+        channel.putCommand(command::kBoardReadPage);
         const bool firstFailed = channel.exchange(false);
         if (!firstFailed) {
             UpdateResult mismatch = compareReply(channel, image, offset);
@@ -85,7 +86,7 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         session.step();
     }
 
-    channel.putCommand('O', 'o');
+    channel.putCommand(command::kBoardBootloaderExit);
     if (channel.exchange(true))
         return kBootExitError;
     return {};

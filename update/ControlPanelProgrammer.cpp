@@ -9,9 +9,9 @@ namespace {
 // The ControlPanel's bootloader erases flash a row of four pages at a time.
 constexpr std::uint32_t kPagesPerRow = 4;
 
-void putOffsetCommand(CommandChannel &channel, char first, char second, std::uint32_t offset)
+void putOffsetCommand(CommandChannel &channel, CommandLetters letters, std::uint32_t offset)
 {
-    channel.putCommand(first, second);
+    channel.putCommand(letters);
     channel.command[2] = static_cast<std::uint8_t>(offset >> 24);
     channel.command[3] = static_cast<std::uint8_t>(offset >> 16);
     channel.command[4] = static_cast<std::uint8_t>(offset >> 8);
@@ -33,7 +33,7 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
     const PageMap &pageMap = loaded->pageMap;
     const std::uint32_t chunks = profile.pageSize / kPayloadSize;
 
-    channel.putCommand('C', 'c');
+    channel.putCommand(command::kStart);
     if (channel.exchange(true))
         return kUsbError;
 
@@ -43,12 +43,12 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
             continue;
         const std::uint32_t offset = page * profile.pageSize;
         if (page % kPagesPerRow == 0) {
-            putOffsetCommand(channel, 'X', 'x', offset);
+            putOffsetCommand(channel, command::kPanelRow, offset);
             // The bootloader may refuse a row it need not prepare; the page's own write and
             // its read-back decide whether the page is right.
             (void)channel.exchange(true);
         }
-        putOffsetCommand(channel, 'Y', 'y', offset);
+        putOffsetCommand(channel, command::kPanelPage, offset);
         bool failed = channel.exchange(true);
         for (std::uint32_t chunk = 0; chunk < chunks && !failed; ++chunk) {
             std::memcpy(channel.command, image.data() + offset + chunk * kPayloadSize,
@@ -66,7 +66,7 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
             continue;
         for (std::uint32_t chunk = 0; chunk < chunks; ++chunk) {
             const std::uint32_t offset = page * profile.pageSize + chunk * kPayloadSize;
-            putOffsetCommand(channel, 'R', 'r', offset);
+            putOffsetCommand(channel, command::kPanelRead, offset);
             if (channel.exchange(false))
                 return kVerificationError;
             UpdateResult mismatch = compareReply(channel, image, offset);

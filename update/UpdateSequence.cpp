@@ -141,7 +141,7 @@ SequenceOutcome &Sequence::runSteps()
         channel.closeChannel();
         return end(SequenceEnd::NoControlPanel, kSeveralPanelsText);
     }
-    channel.putCommand('E', 'e');
+    channel.putCommand(command::kConnectionCheck);
     if (channel.exchange(true)) {
         host.showError(kNoConnectionError);
         return end(SequenceEnd::DeviceNotAnswering, kNoConnectionError);
@@ -158,7 +158,7 @@ SequenceOutcome &Sequence::runSteps()
     }
 
     host.phaseChanged(UpdatePhase::EnteringBootloader);
-    channel.putCommand(target.entryCommand[0], target.entryCommand[1]);
+    channel.putCommand(target.entryCommand);
     if (channel.exchange(true)) {
         // The target may or may not have started its bootloader; the user must know either way.
         file.reset();
@@ -179,7 +179,7 @@ SequenceOutcome &Sequence::runSteps()
             return endWithMessage(SequenceEnd::DeviceNotAnswering, kPanelNotBackText);
         }
     } else {
-        channel.putCommand('C', 'c');
+        channel.putCommand(command::kStart);
         if (channel.exchange(true)) {
             file.reset();
             waitSession.reset();
@@ -196,7 +196,7 @@ SequenceOutcome &Sequence::runSteps()
         // Back to the application whatever the result: a half-written firmware is better
         // reported from a running ControlPanel than left in its bootloader.
         host.phaseChanged(UpdatePhase::LeavingBootloader);
-        channel.putCommand('b', 'B');
+        channel.putCommand(command::kPanelBootloaderExit);
         if (!channel.exchange(true)) {
             channel.closeChannel();
             host.restartWait();

@@ -4,13 +4,27 @@
 #include "ControlPanelProgrammer.h"
 
 const UpdateTarget kControlPanelTarget{
-    "panel", "ControlPanel",  kControlPanelProfile, HexVariant::ControlPanel, {'B', 'b'},
-    true,    kPanelWaitLabel, kPanelUpdatedText,    writeControlPanel,
+    "panel",
+    "ControlPanel",
+    kControlPanelProfile,
+    HexVariant::ControlPanel,
+    command::kPanelBootloaderEntry,
+    true,
+    kPanelWaitLabel,
+    kPanelUpdatedText,
+    writeControlPanel,
 };
 
 const UpdateTarget kControlBoardTarget{
-    "board", "ZEL02 control board", kControlBoardProfile, HexVariant::ControlBoard, {'K', 'k'},
-    false,   kBoardWaitLabel,       kBoardUpdatedText,    writeControlBoard,
+    "board",
+    "ZEL02 control board",
+    kControlBoardProfile,
+    HexVariant::ControlBoard,
+    command::kBoardBootloaderEntry,
+    false,
+    kBoardWaitLabel,
+    kBoardUpdatedText,
+    writeControlBoard,
 };
 
 const UpdateTarget *targetNamed(const QString &name)

@@ -24,7 +24,7 @@ struct UpdateTarget
     const char *title; // as messages name it
     TargetProfile profile;
     HexVariant variant;
-    char entryCommand[2];
+    CommandLetters entryCommand;
     // The ControlPanel restarts into its bootloader: it leaves the bus during the wait, is opened
     // again after it, starts programming itself, and is sent back to its application afterwards,
     // with a second wait. The control board's bootloader starts behind a ControlPanel that stays
