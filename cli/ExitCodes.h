@@ -19,6 +19,8 @@ inline ExitCode exitCodeFor(SequenceEnd end)
     case SequenceEnd::Updated:
         return kExitOk;
     case SequenceEnd::FailedWhileWriting:
+    // The target entered its bootloader: whatever is written, it must be updated again.
+    case SequenceEnd::FileRefusedInBootloader:
         return kExitFailedWhileWriting;
     case SequenceEnd::FileRefused:
         return kExitFileRefused;

@@ -8,7 +8,7 @@ void writeJsonLine(QTextStream &out, const QJsonObject &object)
     out.flush();
 }
 
-void JsonProgress::begin(CliPhase next, int units)
+void JsonProgress::begin(UpdatePhase next, int units)
 {
     phase = next;
     total = units;

@@ -1,35 +1,28 @@
 #include "PhaseView.h"
 
-const char *phaseName(CliPhase phase)
+const char *phaseTitle(UpdatePhase phase)
 {
     switch (phase) {
-    case CliPhase::Entering:
-        return "entering";
-    case CliPhase::Waiting:
-        return "waiting";
-    case CliPhase::Writing:
-        return "writing";
-    case CliPhase::Verifying:
-        return "verifying";
-    case CliPhase::Leaving:
-        return "leaving";
-    }
-    return "";
-}
-
-const char *phaseTitle(CliPhase phase)
-{
-    switch (phase) {
-    case CliPhase::Entering:
+    case UpdatePhase::Connecting:
+        return "Connecting to the ControlPanel";
+    case UpdatePhase::EnteringBootloader:
         return "Entering the bootloader";
-    case CliPhase::Waiting:
+    case UpdatePhase::WaitingForBootloader:
         return "Waiting for the bootloader";
-    case CliPhase::Writing:
+    case UpdatePhase::AwaitingDeparture:
+        return "Waiting for the ControlPanel to restart";
+    case UpdatePhase::AwaitingReturn:
+        return "Waiting for the ControlPanel to come back";
+    case UpdatePhase::Writing:
         return "Writing";
-    case CliPhase::Verifying:
+    case UpdatePhase::Verifying:
         return "Verifying";
-    case CliPhase::Leaving:
+    case UpdatePhase::LeavingBootloader:
         return "Leaving the bootloader";
+    case UpdatePhase::WaitingForApplication:
+        return "Waiting for the application";
+    case UpdatePhase::ConfirmingApplication:
+        return "Checking the ControlPanel's application";
     }
     return "";
 }

@@ -12,14 +12,14 @@ QString timeLeft(qint64 milliseconds)
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-bool countsPages(CliPhase phase)
+bool countsPages(UpdatePhase phase)
 {
-    return phase == CliPhase::Writing || phase == CliPhase::Verifying;
+    return phase == UpdatePhase::Writing || phase == UpdatePhase::Verifying;
 }
 
 } // namespace
 
-QString TextProgress::line(CliPhase phase, int done, int total, qint64 elapsedMs)
+QString TextProgress::line(UpdatePhase phase, int done, int total, qint64 elapsedMs)
 {
     QString text = QString::fromLatin1(phaseTitle(phase));
     if (total <= 0)
@@ -34,7 +34,7 @@ QString TextProgress::line(CliPhase phase, int done, int total, qint64 elapsedMs
     return text;
 }
 
-void TextProgress::begin(CliPhase next, int units)
+void TextProgress::begin(UpdatePhase next, int units)
 {
     settle();
     phase = next;

@@ -21,7 +21,7 @@ void wait(SequenceHost &host)
 {
     for (int step = 1; step <= kWaitSteps; ++step) {
         host.pause(kWaitStepMs);
-        host.waitStep(step);
+        host.progress().advanced(step);
     }
 }
 
@@ -29,10 +29,9 @@ void wait(SequenceHost &host)
 class WaitSession
 {
 public:
-    WaitSession(SequenceHost &host, const char *label) : host(host)
+    explicit WaitSession(SequenceHost &host) : host(host)
     {
-        host.phaseChanged(UpdatePhase::Waiting);
-        host.startWait(QString::fromLatin1(label), kWaitSteps);
+        host.progress().phaseBegins(UpdatePhase::WaitingForBootloader, kWaitSteps);
     }
     ~WaitSession() { host.finishWait(); }
     WaitSession(const WaitSession &) = delete;
@@ -42,25 +41,25 @@ private:
     SequenceHost &host;
 };
 
-// Notes whether a page walk began, passing everything on.
-class WalkWatch : public ProgressReporter
+// Passes every announcement on to the front end and keeps the last phase begun, so that the
+// sequence knows how far the programmer got when it fails.
+class PhaseTracker : public UpdateProgress
 {
 public:
-    explicit WalkWatch(ProgressReporter &next) : next(next) {}
+    explicit PhaseTracker(UpdateProgress &next) : next(next) {}
 
-    void start(int maximum) override
+    void phaseBegins(UpdatePhase begun, int total) override
     {
-        began = true;
-        next.start(maximum);
+        phase = begun;
+        next.phaseBegins(begun, total);
     }
-    void step(int value) override { next.step(value); }
-    void startVerifying(int value) override { next.startVerifying(value); }
-    void finish() override { next.finish(); }
+    void advanced(int done) override { next.advanced(done); }
+    void walkEnded() override { next.walkEnded(); }
 
-    bool began = false;
+    UpdatePhase phase = UpdatePhase::Connecting;
 
 private:
-    ProgressReporter &next;
+    UpdateProgress &next;
 };
 
 enum class Opening
@@ -111,7 +110,7 @@ private:
         host.showMessage(text);
         return end(how, text);
     }
-    SequenceEnd programmerEnd(bool writingBegan) const;
+    SequenceEnd programmerEnd(UpdatePhase reached) const;
     void record();
 
     const UpdateTarget &target;
@@ -126,6 +125,7 @@ SequenceOutcome &Sequence::runSteps()
 {
     const bool panel = target.restartsIntoBootloader;
 
+    host.progress().phaseBegins(UpdatePhase::Connecting, 0);
     switch (openOnlyPanel(channel)) {
     case Opening::Opened:
         break;
@@ -148,16 +148,21 @@ SequenceOutcome &Sequence::runSteps()
     }
     profile = target.profile;
 
-    outcome.file = host.chooseHexFile();
+    const ChosenFirmware firmware = host.chooseFirmware();
+    outcome.file = firmware.file;
     if (outcome.file.isEmpty())
         return end(SequenceEnd::NoFileChosen, QString());
-    HexFile file = openHexFile(outcome.file);
-    if (!file) {
+    // An image handed over was loaded and checked already; otherwise the programmer loads the
+    // file once the target is in its bootloader.
+    HexFile file;
+    if (firmware.image)
+        outcome.loaded = firmware.summary;
+    else if (!(file = openHexFile(outcome.file))) {
         host.showError(kHexFileError);
         return end(SequenceEnd::FileRefused, kHexFileError);
     }
 
-    host.phaseChanged(UpdatePhase::EnteringBootloader);
+    host.progress().phaseBegins(UpdatePhase::EnteringBootloader, 0);
     channel.putCommand(target.entryCommand);
     if (channel.exchange(true)) {
         // The target may or may not have started its bootloader; the user must know either way.
@@ -170,7 +175,7 @@ SequenceOutcome &Sequence::runSteps()
     if (panel)
         channel.closeChannel();
 
-    auto waitSession = std::make_unique<WaitSession>(host, target.waitLabel);
+    auto waitSession = std::make_unique<WaitSession>(host);
     wait(host);
 
     if (panel) {
@@ -189,34 +194,39 @@ SequenceOutcome &Sequence::runSteps()
         }
     }
 
-    WalkWatch walk(host.progress());
-    const UpdateResult result = target.program(channel, profile, file.get(), walk, &outcome.loaded);
+    PhaseTracker tracker(host.progress());
+    const UpdateResult result =
+        firmware.image
+            ? target.write(channel, profile, *firmware.image, tracker)
+            : programHexFile(target, channel, profile, file.get(), tracker, &outcome.loaded);
 
     if (panel) {
         // Back to the application whatever the result: a half-written firmware is better
         // reported from a running ControlPanel than left in its bootloader.
-        host.phaseChanged(UpdatePhase::LeavingBootloader);
+        host.progress().phaseBegins(UpdatePhase::LeavingBootloader, 0);
         channel.putCommand(command::kPanelBootloaderExit);
         if (!channel.exchange(true)) {
             channel.closeChannel();
-            host.restartWait();
+            host.progress().phaseBegins(UpdatePhase::WaitingForApplication, kWaitSteps);
             wait(host);
         }
     }
 
-    SequenceOutcome &ended = result.isEmpty()
-                                 ? endWithMessage(SequenceEnd::Updated, target.successText)
-                                 : endWithMessage(programmerEnd(walk.began), kErrorPrefix + result);
+    SequenceOutcome &ended =
+        result.isEmpty() ? endWithMessage(SequenceEnd::Updated, target.successText)
+                         : endWithMessage(programmerEnd(tracker.phase), kErrorPrefix + result);
     if (channel.isOpen())
         channel.closeChannel();
     return ended;
 }
 
-SequenceEnd Sequence::programmerEnd(bool writingBegan) const
+SequenceEnd Sequence::programmerEnd(UpdatePhase reached) const
 {
+    // The entry command was sent before the loader refused the file.
     if (!outcome.loaded.loaded)
-        return SequenceEnd::FileRefused;
-    return writingBegan ? SequenceEnd::FailedWhileWriting : SequenceEnd::DeviceNotAnswering;
+        return SequenceEnd::FileRefusedInBootloader;
+    return reached >= UpdatePhase::Writing ? SequenceEnd::FailedWhileWriting
+                                           : SequenceEnd::DeviceNotAnswering;
 }
 
 void Sequence::record()

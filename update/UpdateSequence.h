@@ -11,13 +11,15 @@
 // How a sequence ended, as far as a script needs to know.
 enum class SequenceEnd
 {
-    Updated,            // written and read back unchanged
-    NoFileChosen,       // the user chose no file; nothing was sent after the connection check
-    FileRefused,        // the file could not be opened or loaded; nothing was written
-    NoControlPanel,     // none attached, none this user may open, or more than one
-    DeviceNotAnswering, // the device did not answer, or its bootloader did not start, before
-                        // anything was written
-    FailedWhileWriting, // writing had begun: the firmware may be incomplete
+    Updated,                 // written and read back unchanged
+    NoFileChosen,            // the user chose no file; nothing was sent after the connection check
+    FileRefused,             // the file could not be opened or loaded; nothing was sent
+    FileRefusedInBootloader, // the loader refused the file once the target was in its
+                             // bootloader: nothing was written, but a control board stays there
+    NoControlPanel,          // none attached, none this user may open, or more than one
+    DeviceNotAnswering,      // the device did not answer, or its bootloader did not start, before
+                             // anything was written
+    FailedWhileWriting,      // writing had begun: the firmware may be incomplete
 };
 
 struct SequenceOutcome

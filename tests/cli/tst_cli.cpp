@@ -163,6 +163,8 @@ void CliTest::exitCodes_data()
     QTest::addColumn<QString>("message"); // in standard error; %1 is the file
     QTest::addColumn<bool>("sends");      // whether any report reaches a device
     QTest::addColumn<QString>("image");   // the flash then equals this file's objcopy image
+    // What the file becomes while the target restarts into its bootloader, after it was checked.
+    QTest::addColumn<QString>("changedTo");
 
     const QStringList none;
     const int open = int(PanelAccess::Open);
@@ -173,18 +175,19 @@ void CliTest::exitCodes_data()
     QTest::newRow("panel updated") << "panel"
                                    << "panel" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                    << 0 << QString(kPanelUpdatedText) + '\n'
-                                   << true << "panel";
+                                   << true << "panel" << QString();
     QTest::newRow("board updated") << "board"
                                    << "board" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                    << 0 << QString(kBoardUpdatedText) + '\n'
-                                   << true << "board";
+                                   << true << "board" << QString();
     QTest::newRow("no device") << "board"
                                << "board" << none << 0 << open << QByteArray() << 0 << 0 << 0 << 4
-                               << noPanel << false << "";
+                               << noPanel << false << "" << QString();
     QTest::newRow("two devices")
         << "panel"
         << "panel" << none << 2 << open << QByteArray() << 0 << 0 << 0 << 4
-        << QStringLiteral("%1\n%2\n").arg(kSeveralPanelsText, kSeveralPanelsAdvice) << false << "";
+        << QStringLiteral("%1\n%2\n").arg(kSeveralPanelsText, kSeveralPanelsAdvice) << false << ""
+        << QString();
     QTest::newRow("no permission")
         << "board"
         << "board" << none << 1 << int(PanelAccess::NoPermission) << QByteArray() << 0 << 0 << 0
@@ -192,83 +195,97 @@ void CliTest::exitCodes_data()
         << noPanel + QStringLiteral("\n%1 (ZEL ControlPanel), serial number CP1000: %2.\n%3\n")
                          .arg(QString::fromStdString(SimulatedDevices::panelPath(0)),
                               kNoPermissionText, kNoPermissionAdvice)
-        << false << "";
+        << false << "" << QString();
     QTest::newRow("busy") << "panel"
                           << "panel" << none << 1 << int(PanelAccess::Busy) << QByteArray() << 0
                           << 0 << 0 << 4
                           << QStringLiteral(": %1.\n%2\n").arg(kBusyText, kBusyAdvice) << false
-                          << "";
+                          << "" << QString();
     QTest::newRow("check not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Ee") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << QString(kNoConnectionError) + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel entry not echoed")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Bb") << 0 << noReply << 0 << 5
         << error + kBootloaderEntryError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("board entry not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Kk") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << error + kBootloaderEntryError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel not back") << "panel"
                                     << "panel" << none << 1 << open << QByteArray() << 0 << 0
                                     << 60000 << 5 << QString(kPanelNotBackText) + '\n'
-                                    << true << "";
+                                    << true << "" << QString();
     QTest::newRow("board start not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
         << error + kBootloaderStartError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel programming not started")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
         << error + kUsbError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("board write fails mid-walk")
         << "board"
         << "board" << none << 1 << open << QByteArray("Mm") << 40 << noReply << 0 << 1
         << error + kProgrammingError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel write fails mid-walk")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Yy") << 500 << int(FaultKind::FailedWrite)
         << 0 << 1 << error + kProgrammingError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel read-back fails")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Rr") << 100 << noReply << 0 << 1
         << error + kVerificationError + '\n'
-        << true << "";
+        << true << "" << QString();
     // The eleventh page of the board's example, 0x500, comes back with byte 5 flipped.
     QTest::newRow("board read-back differs")
         << "board"
         << "board" << none << 1 << open << QByteArray("Nn") << 10 << int(FaultKind::CorruptReadBack)
-        << 0 << 1 << error + "\nError: Address 0x00505" << true << "";
+        << 0 << 1 << error + "\nError: Address 0x00505" << true << "" << QString();
     QTest::newRow("board boot exit fails") << "board"
                                            << "board" << none << 1 << open << QByteArray("Oo") << 0
                                            << noReply << 0 << 1 << error + kBootExitError + '\n'
-                                           << true << "";
+                                           << true << "" << QString();
     QTest::newRow("refused file") << "board"
                                   << "damaged" << none << 1 << open << QByteArray() << 0 << 0 << 0
-                                  << 3 << "%1: Checksum Error line 100. " << false << "";
+                                  << 3 << "%1: Checksum Error line 100. " << false << ""
+                                  << QString();
     QTest::newRow("missing file") << "panel"
                                   << "missing" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                   << 3 << "%1: Error: Can't open hex file\n"
-                                  << false << "";
+                                  << false << "" << QString();
     QTest::newRow("no end-of-file record")
         << "board"
         << "noeof" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 3
         << "%1: no end-of-file record after 768 lines; the file may have been cut short "
            "(--allow-no-eof to write it anyway)\n"
-        << false << "";
+        << false << "" << QString();
     QTest::newRow("no end-of-file record allowed")
         << "board"
         << "noeof" << QStringList{QStringLiteral("--allow-no-eof")} << 1 << open << QByteArray()
         << 0 << 0 << 0 << 0 << QStringLiteral("warning: %1\n").arg(kNoEndRecordWarning) << true
-        << "board";
+        << "board" << QString();
+    // What was checked is what is written: the file is read once.
+    QTest::newRow("board file cut short during the wait")
+        << "board"
+        << "changing" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
+        << QString(kBoardUpdatedText) + '\n'
+        << true << "board"
+        << "cut";
+    QTest::newRow("panel file damaged during the wait")
+        << "panel"
+        << "changing" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
+        << QString(kPanelUpdatedText) + '\n'
+        << true << "panel"
+        << "damaged";
 }
 
 void CliTest::exitCodes()
@@ -286,6 +303,7 @@ void CliTest::exitCodes()
     QFETCH(QString, message);
     QFETCH(bool, sends);
     QFETCH(QString, image);
+    QFETCH(QString, changedTo);
 
     SimulatedDevices &simulated = SimulatedDevices::instance();
     simulated.setDeviceCount(devices);
@@ -297,8 +315,20 @@ void CliTest::exitCodes()
                               {FaultKind(fault), 5, 0x01});
 
     const QString path = file(fileKey);
+    CliSetup setup;
+    if (!changedTo.isEmpty()) {
+        QVERIFY(writeFile(path, readFile(file(target))));
+        // Cut to its first 300 lines, or replaced by a file the loader refuses.
+        setup.pause = [&](int) {
+            if (changedTo == QLatin1String("cut"))
+                QFile::resize(path, 300 * 45);
+            else
+                writeFile(path, readFile(file(changedTo)));
+        };
+    }
     const CliRun run = runCli(
-        QStringList{QStringLiteral("update"), QStringLiteral("--target"), target, path} + options);
+        QStringList{QStringLiteral("update"), QStringLiteral("--target"), target, path} + options,
+        setup);
     QCOMPARE(run.code, code);
     QVERIFY2(run.err.contains(QString(message).replace(QStringLiteral("%1"), path)),
              qPrintable(run.err));
@@ -378,6 +408,7 @@ void CliTest::progressLog_data()
 
     QTest::newRow("board log") << "board" << false
                                << "Updating the ZEL02 control board with %1\n"
+                                  "Connecting to the ControlPanel\n"
                                   "Entering the bootloader\n"
                                   "Waiting for the bootloader\n"
                                   "Writing: 96 pages\n"
@@ -386,11 +417,13 @@ void CliTest::progressLog_data()
                                   "The ZEL02 firmware has been updated\n";
     QTest::newRow("panel log") << "panel" << false
                                << "Updating the ControlPanel with %1\n"
+                                  "Connecting to the ControlPanel\n"
                                   "Entering the bootloader\n"
                                   "Waiting for the bootloader\n"
                                   "Writing: 1604 pages\n"
                                   "Verifying: 1604 pages\n"
                                   "Leaving the bootloader\n"
+                                  "Waiting for the application\n"
                                   "The ControlPanel firmware has been updated\n";
     // Each line redrawn after "\r\x1b[K"; the time left only appears once a unit is done and
     // depends on the clock, so the lines are compared as they stand at their end.
@@ -406,7 +439,8 @@ void CliTest::progressLog_data()
                                        "Waiting for the bootloader: 100%\n"
                                        "Writing: 1604/1604 pages, 100%\n"
                                        "Verifying: 1604/1604 pages, 100%\n"
-                                       "Leaving the bootloader: 100%\n"
+                                       "Leaving the bootloader\n"
+                                       "Waiting for the application: 100%\n"
                                        "The ControlPanel firmware has been updated\n";
 }
 
@@ -448,16 +482,17 @@ void CliTest::jsonStream_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("result");
 
-    const QStringList all{"entering", "waiting", "writing", "verifying", "leaving"};
-    QTest::newRow("panel") << "panel" << QByteArray() << 0 << all << 0
+    const QStringList board{"connecting", "entering", "waiting", "writing", "verifying", "leaving"};
+    const QStringList panel = board + QStringList{"restarting"};
+    QTest::newRow("panel") << "panel" << QByteArray() << 0 << panel << 0
                            << QString(kPanelUpdatedText);
-    QTest::newRow("board") << "board" << QByteArray() << 0 << all << 0
+    QTest::newRow("board") << "board" << QByteArray() << 0 << board << 0
                            << QString(kBoardUpdatedText);
     QTest::newRow("board write fails")
-        << "board" << QByteArray("Mm") << 40 << QStringList{"entering", "waiting", "writing"} << 1
+        << "board" << QByteArray("Mm") << 40 << QStringList(board.mid(0, 4)) << 1
         << QString(kErrorPrefix) + kProgrammingError;
     // The ControlPanel leaves its bootloader after a failed walk too.
-    QTest::newRow("panel verify fails") << "panel" << QByteArray("Rr") << 100 << all << 1
+    QTest::newRow("panel verify fails") << "panel" << QByteArray("Rr") << 100 << panel << 1
                                         << QString(kErrorPrefix) + kVerificationError;
 }
 

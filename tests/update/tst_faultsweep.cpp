@@ -5,9 +5,9 @@
 // the channel discards, and then the image must be on the device.
 #include "PageWalk.h"
 #include "ProgrammerFixture.h"
-#include "UpdateTarget.h"
 #include "SimulatedDevices.h"
 #include "TargetProfile.h"
+#include "UpdateTarget.h"
 
 #include <QtTest>
 
@@ -294,8 +294,7 @@ void FaultSweepTest::sweep()
         devices().enterBoardBootloader();
     devices().injectFault(FaultTrigger::atReport(index), fault);
 
-    const UpdateResult result =
-        runProgrammer(target->program, target->profile, hexFile(blocks))->result;
+    const UpdateResult result = runProgrammer(*target, hexFile(blocks))->result;
 
     const Outcome expected = expectedOutcome(reports, index, fault, *image);
     QCOMPARE(result, expected.result);

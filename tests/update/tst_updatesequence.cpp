@@ -96,6 +96,8 @@ QString endName(SequenceEnd end)
         return QStringLiteral("DeviceNotAnswering");
     case SequenceEnd::FailedWhileWriting:
         return QStringLiteral("FailedWhileWriting");
+    case SequenceEnd::FileRefusedInBootloader:
+        return QStringLiteral("FileRefusedInBootloader");
     }
     return QStringLiteral("?");
 }
@@ -121,25 +123,26 @@ QString profileOf(Target target)
     return profileText(isPanel(target) ? kControlPanelProfile : kControlBoardProfile);
 }
 
-// One wait as the host records it: shown over ten steps, each after its pause.
-QStringList waitLines(const QString &label)
+// One wait as the host records it: shown over ten steps, each after its pause. Both targets'
+// waits look alike to the engine; only the window labels them.
+QStringList waitLines()
 {
-    return {label + QStringLiteral(" 10"), QStringLiteral("steps: 1 2 3 4 5 6 7 8 9 10")};
+    return {QStringLiteral("wait: 10"), QStringLiteral("steps: 1 2 3 4 5 6 7 8 9 10")};
 }
 
 QStringList panelWait()
 {
-    return waitLines(QStringLiteral("wait: Wait..."));
+    return waitLines();
 }
 
 QStringList boardWait()
 {
-    return waitLines(QStringLiteral("wait: Wait for zel02 bootloader..."));
+    return waitLines();
 }
 
 QStringList walkLines(Target target)
 {
-    return {QStringLiteral("walk: start %1").arg(2 * pagesFor(target).size()),
+    return {QStringLiteral("walk: writing %1").arg(pagesFor(target).size()),
             QStringLiteral("walk: finish")};
 }
 
@@ -156,15 +159,18 @@ QStringList successTimeline(Target target)
                  << QStringLiteral("box: The ZEL02 firmware has been updated") << kWaitOver;
 }
 
-// Every step of a whole walk over `used` pages, as RecordingProgress writes them.
-QStringList wholeWalk(int used)
+// Every step of a whole walk over `used` pages, as RecordingProgress writes them; the control
+// board's programmer ends its walk with the boot exit.
+QStringList wholeWalk(int used, bool bootExit)
 {
-    QStringList events{QStringLiteral("start %1").arg(2 * used)};
+    QStringList events{QStringLiteral("writing %1").arg(used)};
     for (int value = 1; value <= used; ++value)
         events << QStringLiteral("step %1").arg(value);
-    events << QStringLiteral("verify %1").arg(used);
-    for (int value = used + 1; value <= 2 * used; ++value)
+    events << QStringLiteral("verifying %1").arg(used);
+    for (int value = 1; value <= used; ++value)
         events << QStringLiteral("step %1").arg(value);
+    if (bootExit)
+        events << QStringLiteral("leaving 0");
     return events << QStringLiteral("finish");
 }
 
@@ -423,10 +429,14 @@ void UpdateSequenceTest::successfulUpdate()
     QVERIFY(outcome.loaded.loaded);
     QCOMPARE(outcome.loaded.usedPages, std::uint32_t(pagesFor(target).size()));
     QCOMPARE(QString::fromLatin1(outcome.loaded.sha256), imageHash(target));
-    QCOMPARE(lines(host.walk.events), lines(wholeWalk(int(pagesFor(target).size()))));
-    // The ControlPanel's second wait is its return to the application.
+    QCOMPARE(lines(host.walk.events),
+             lines(wholeWalk(int(pagesFor(target).size()), !isPanel(target))));
+    // The ControlPanel's second wait is its return to the application; the control board's
+    // programmer sends its boot exit itself.
     QCOMPARE(lines(host.phases),
-             isPanel(target) ? "entering | waiting | leaving" : "entering | waiting");
+             isPanel(target) ? "connecting | entering | waiting | writing | verifying | leaving | "
+                               "restarting"
+                             : "connecting | entering | waiting | writing | verifying | leaving");
     QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, -1, isPanel(target))));
     QCOMPARE(bench.opens(), opens);
     QCOMPARE(bench.closes(), closes);
@@ -638,7 +648,7 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
         << panel << Choice::Refused << QByteArray() << 0 << noFault << 0 << 0 << 0
         << QStringList{kFileDialog} + panelWait() + panelBack +
                QStringList{kErrorBox + refusal(panel), kWaitOver}
-        << SequenceEnd::FileRefused << 2 << true << 0 << 2 << 2 << 2;
+        << SequenceEnd::FileRefusedInBootloader << 2 << true << 0 << 2 << 2 << 2;
     // The third read-back is page 65's; byte 5 comes back with bit 6 flipped.
     QTest::newRow("panel: read-back differs")
         << panel << Choice::Good << QByteArray("Rr") << 2 << FaultKind::CorruptReadBack << 5 << 0
@@ -674,7 +684,7 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
     QTest::newRow("board: file refused")
         << board << Choice::Refused << QByteArray() << 0 << noFault << 0 << 0 << 0
         << boardStart + QStringList{kErrorBox + refusal(board), kWaitOver}
-        << SequenceEnd::FileRefused << 3 << false << 0 << 1 << 1 << 1;
+        << SequenceEnd::FileRefusedInBootloader << 3 << false << 0 << 1 << 1 << 1;
     // The second page's write command goes nowhere.
     QTest::newRow("board: write fails")
         << board << Choice::Good << QByteArray("Mm") << 1 << FaultKind::FailedWrite << 0 << 0 << 0
