@@ -22,6 +22,8 @@ struct HistoryEntry
 QString historyPath();
 
 // Appends the entry as one tab-separated line, writing a header line first into a new file.
-// Tabs, line breaks and backslashes in a field are written as \t, \n and \\. True on failure,
-// with the reason in `error`.
-bool appendHistory(const HistoryEntry &entry, QString &error);
+// Backslashes, tabs, line breaks and carriage returns in a field are written as \\, \t, \n and
+// \r, any other control character as \xNN, so a field can neither split the line nor move the
+// cursor of a terminal that shows the file. Returns why it could not be written; empty when it
+// was.
+[[nodiscard]] QString appendHistory(const HistoryEntry &entry);

@@ -242,8 +242,8 @@ void Sequence::record()
     entry.usedPages = outcome.loaded.usedPages;
     entry.seconds = outcome.seconds;
     entry.result = outcome.text;
-    QString why;
-    if (appendHistory(entry, why))
+    const QString why = appendHistory(entry);
+    if (!why.isEmpty())
         host.historyNotWritten(why);
 }
 
