@@ -9,8 +9,14 @@
 HexFile openHexFile(const QString &name)
 {
     // The name goes to the system in the file system's own encoding, so any name the user could
-    // pick can be opened. O_NONBLOCK keeps a named pipe without a writer from blocking the open.
-    const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // pick can be opened.
+    return openHexFile(QFile::encodeName(name));
+}
+
+HexFile openHexFile(const QByteArray &name)
+{
+    // O_NONBLOCK keeps a named pipe without a writer from blocking the open.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
     struct stat status;

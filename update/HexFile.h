@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdio>
@@ -16,3 +17,5 @@ using HexFile = std::unique_ptr<std::FILE, FileCloser>;
 // a named pipe, a device or a folder could block the program or never end, so those are refused
 // before anything is read. Opening never blocks.
 HexFile openHexFile(const QString &name);
+// The same with the name byte for byte as the system has it, which need not be UTF-8.
+HexFile openHexFile(const QByteArray &name);
