@@ -19,6 +19,9 @@ struct CliStreams
     QTextStream &err; // messages and progress
     // Progress redraws one line only on a terminal; elsewhere it writes a plain line a phase.
     bool errIsTerminal;
+    // The width of that terminal in columns, asked at each redraw; 0 when it cannot tell. Empty:
+    // progress lines are never cut.
+    std::function<int()> errColumns;
 
     // Blocks for the sequence's wait steps and between the polls of --wait. Empty: sleeps.
     std::function<void(int milliseconds)> pause;

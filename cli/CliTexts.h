@@ -1,13 +1,19 @@
 #pragma once
 
-// Texts of the command line's own; the update engine's are in UpdateTexts.h.
+// Texts of the command line's own; the update engine's are in UpdateTexts.h, the file check's in
+// HexFileCheck.h.
 
 constexpr const char *kProgramName = "zelupdate-cli";
 constexpr const char *kWarningPrefix = "warning: ";
 
-// Formatted with the file and its line count.
-constexpr const char *kNoEndRecordRefusal =
-    "%1: no end-of-file record after %2 lines; the file may have been cut short "
-    "(--allow-no-eof to write it anyway)";
+// What --help says between the usage and the verbs, and before the exit codes.
+constexpr const char *kProgramPurpose =
+    "Updates the firmware of a ControlPanel (USB 03eb:2402) or of the ZEL02 control board behind "
+    "it from an Intel HEX file, as zelUpdate's buttons do.";
+constexpr const char *kStreamsNote =
+    "Results go to standard output; messages and progress to standard error.";
+
+// Follows the file check's refusal of a file without an end-of-file record.
+constexpr const char *kAllowNoEofHint = " (--allow-no-eof to write it anyway)";
 
 constexpr const char *kUsageHint = "Try 'zelupdate-cli --help'.";

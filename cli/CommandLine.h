@@ -2,12 +2,9 @@
 
 #include "CliStreams.h"
 
-#include <QString>
-#include <QStringList>
+#include <QByteArrayList>
 
-// zelupdate-cli's usage, options and exit codes, as --help prints them.
-QString helpText();
-
-// Runs one command line (arguments[0] is the program's name): parses it, runs its command and
-// returns the exit status (ExitCodes.h). Never exits the process.
-int runCommandLine(const QStringList &arguments, CliStreams &io);
+// Runs one command line, given byte for byte as the program's argv (arguments[0] is the
+// program's name): parses it against the verb table, runs its verb and returns the exit status
+// (ExitCodes.h). Never exits the process.
+int runCommandLine(const QByteArrayList &arguments, CliStreams &io);

@@ -2,14 +2,46 @@
 
 #include "CommandLine.h"
 
+#include <QFile>
+
 #include <cstdio>
 
-int runOnConsole(const QStringList &arguments)
+#include <sys/ioctl.h>
+
+namespace {
+
+// Asked again at each redraw: the terminal may be resized during an update.
+int errColumns()
 {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
+} // namespace
+
+int runOnConsole(int argc, char **argv)
+{
+    QByteArrayList arguments;
+    for (int at = 0; at < argc; ++at)
+        arguments << QByteArray(argv[at]);
     QTextStream out(stdout);
     QTextStream err(stderr);
     out.setCodec("UTF-8");
     err.setCodec("UTF-8");
     CliStreams io(out, err, ::isatty(STDERR_FILENO) != 0);
+    io.errColumns = errColumns;
     return runCommandLine(arguments, io);
+}
+
+int runOnConsole(const QStringList &arguments)
+{
+    QByteArrayList bytes;
+    for (const QString &argument : arguments)
+        bytes << QFile::encodeName(argument);
+    std::vector<char *> argv;
+    for (QByteArray &argument : bytes)
+        argv.push_back(argument.data());
+    return runOnConsole(int(argv.size()), argv.data());
 }

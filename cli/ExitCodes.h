@@ -2,7 +2,9 @@
 
 #include "UpdateSequence.h"
 
-// What zelupdate-cli's exit status tells a script. --help and the README list them.
+#include <iterator>
+
+// What zelupdate-cli's exit status tells a script. --help lists them from kExitCodeMeanings.
 enum ExitCode : int
 {
     kExitOk = 0,                 // updated and verified; the file is good; a device is usable
@@ -11,7 +13,35 @@ enum ExitCode : int
     kExitFileRefused = 3,        // the file was refused; nothing was sent
     kExitNoControlPanel = 4,     // none attached, none this user may open, or more than one
     kExitNotAnswering = 5,       // no answer, no bootloader entry or exit, before any write
+    kExitHistoryUnreadable = 6,  // the update history is there but could not be read
 };
+
+struct ExitCodeMeaning
+{
+    ExitCode code;
+    const char *meaning;
+};
+
+// Every exit code, in order, as --help explains it.
+constexpr ExitCodeMeaning kExitCodeMeanings[] = {
+    {kExitOk, "updated and verified; check: the file is good; list: a ControlPanel is usable"},
+    {kExitFailedWhileWriting,
+     "failed after writing began: the firmware may be incomplete, run the update again"},
+    {kExitUsage, "usage error"},
+    {kExitFileRefused, "the file was refused (check: update would refuse it); nothing was sent"},
+    {kExitNoControlPanel, "no usable ControlPanel: none attached, no permission, or more than one"},
+    {kExitNotAnswering,
+     "the device did not answer, enter or leave its bootloader before anything was written"},
+    {kExitHistoryUnreadable, "history: the update history is there but could not be read"},
+};
+constexpr bool everyExitCodeInOrder()
+{
+    for (std::size_t at = 0; at < std::size(kExitCodeMeanings); ++at)
+        if (kExitCodeMeanings[at].code != int(at))
+            return false;
+    return std::size(kExitCodeMeanings) == kExitHistoryUnreadable + 1;
+}
+static_assert(everyExitCodeInOrder(), "kExitCodeMeanings explains every exit code, in order");
 
 inline ExitCode exitCodeFor(SequenceEnd end)
 {

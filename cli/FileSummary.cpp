@@ -1,9 +1,21 @@
 #include "FileSummary.h"
 
+#include "CliTexts.h"
+#include "EscapedText.h"
+#include "ResultOutput.h"
+
+#include <QFile>
 #include <QJsonArray>
 #include <QStringList>
 
 namespace {
+
+QString refusalWhy(const HexFileCheck &check)
+{
+    if (check.verdict == HexFileCheck::Verdict::NoEndRecord)
+        return check.error + QLatin1String(kAllowNoEofHint);
+    return check.error;
+}
 
 QString hexAddress(std::uint32_t address, int digits)
 {
@@ -23,10 +35,10 @@ QString rangesText(const ImageSummary &summary)
     return ranges.join(QStringLiteral(", "));
 }
 
-void printSummary(QTextStream &out, const UpdateTarget &target, const QString &file,
+void printSummary(QTextStream &out, const UpdateTarget &target, const QByteArray &file,
                   const ImageSummary &summary)
 {
-    out << "file: " << file << '\n'
+    out << "file: " << escapedName(file) << '\n'
         << "target: " << target.name << " (" << target.title << ")\n"
         << "used pages: " << summary.usedPages << " of " << summary.pageCount << " ("
         << summary.pageSize << " bytes each)\n"
@@ -38,7 +50,7 @@ void printSummary(QTextStream &out, const UpdateTarget &target, const QString &f
     out.flush();
 }
 
-QJsonObject summaryJson(const UpdateTarget &target, const QString &file,
+QJsonObject summaryJson(const UpdateTarget &target, const QByteArray &file,
                         const ImageSummary &summary)
 {
     QJsonArray ranges;
@@ -46,7 +58,7 @@ QJsonObject summaryJson(const UpdateTarget &target, const QString &file,
         ranges.append(QJsonObject{{QStringLiteral("begin"), qint64(range.begin)},
                                   {QStringLiteral("end"), qint64(range.end)}});
     return {{QStringLiteral("target"), QLatin1String(target.name)},
-            {QStringLiteral("file"), file},
+            {QStringLiteral("file"), QFile::decodeName(file)},
             {QStringLiteral("usedPages"), qint64(summary.usedPages)},
             {QStringLiteral("pageCount"), qint64(summary.pageCount)},
             {QStringLiteral("dataBytes"), qint64(summary.dataBytes)},
@@ -55,7 +67,17 @@ QJsonObject summaryJson(const UpdateTarget &target, const QString &file,
             {QStringLiteral("endOfFileRecord"), summary.endOfFileRecord}};
 }
 
-QString refusalText(const QString &file, const HexFileCheck &check)
+QString refusalMessage(const QByteArray &file, const HexFileCheck &check)
 {
-    return file + QStringLiteral(": ") + check.error;
+    return escapedName(file) + QStringLiteral(": ") + escapedLines(refusalWhy(check));
+}
+
+QString refusalLine(const QByteArray &file, const HexFileCheck &check)
+{
+    return escapedName(file) + QStringLiteral(": ") + oneLine(refusalWhy(check));
+}
+
+QString refusalJson(const QByteArray &file, const HexFileCheck &check)
+{
+    return QFile::decodeName(file) + QStringLiteral(": ") + refusalWhy(check);
 }

@@ -4,6 +4,7 @@
 #include "ImageSummary.h"
 #include "UpdateTarget.h"
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 #include <QTextStream>
@@ -12,13 +13,19 @@
 // many hex digits as the target's highest address needs.
 QString rangesText(const ImageSummary &summary);
 
+// `file` is the name byte for byte as given: human output shows it escaped, JSON as text.
+
 // What `check` prints of a file that loads: the target, used pages of the page count, data
 // bytes, ranges, SHA-256 and the end-of-file record, one "name: value" line each.
-void printSummary(QTextStream &out, const UpdateTarget &target, const QString &file,
+void printSummary(QTextStream &out, const UpdateTarget &target, const QByteArray &file,
                   const ImageSummary &summary);
-QJsonObject summaryJson(const UpdateTarget &target, const QString &file,
+QJsonObject summaryJson(const UpdateTarget &target, const QByteArray &file,
                         const ImageSummary &summary);
 
-// Why a file that does not load was refused, as standard error gets it: the file, then the
-// loader's message, which names the line.
-QString refusalText(const QString &file, const HexFileCheck &check);
+// Why the check refused the file, as standard error shows it: the file, then the check's
+// message (the loader's names the line), with what to do about a missing end-of-file record.
+QString refusalMessage(const QByteArray &file, const HexFileCheck &check);
+// The same on one line, for a "result:" line.
+QString refusalLine(const QByteArray &file, const HexFileCheck &check);
+// The same as JSON holds it, unescaped.
+QString refusalJson(const QByteArray &file, const HexFileCheck &check);

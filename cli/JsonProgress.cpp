@@ -1,12 +1,6 @@
 #include "JsonProgress.h"
 
-#include <QJsonDocument>
-
-void writeJsonLine(QTextStream &out, const QJsonObject &object)
-{
-    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
-    out.flush();
-}
+#include "ResultOutput.h"
 
 void JsonProgress::begin(UpdatePhase next, int units)
 {

@@ -2,12 +2,7 @@
 
 #include "PhaseView.h"
 
-#include <QJsonObject>
 #include <QTextStream>
-
-// Writes the object as one line of compact JSON and flushes it, so that a script reading the
-// stream sees each line as it comes.
-void writeJsonLine(QTextStream &out, const QJsonObject &object);
 
 // Progress as JSON Lines on standard output: {"event":"phase",...} as each phase begins, and
 // {"event":"progress",...} each time the phase's whole percentage grows.

@@ -3,8 +3,9 @@
 #include "CliTexts.h"
 #include "ConnectionAdvice.h"
 #include "ControlPanelSurvey.h"
+#include "EscapedText.h"
 #include "ExitCodes.h"
-#include "JsonProgress.h"
+#include "ResultOutput.h"
 #include "UpdateTexts.h"
 
 #include <QDir>
@@ -97,15 +98,18 @@ int runList(CliStreams &io, bool json)
                  {QStringLiteral("reason"), reason}});
             continue;
         }
-        io.out << QString::fromStdString(panel.path) << '\n'
-               << "  manufacturer: " << QString::fromStdWString(panel.manufacturer) << '\n'
-               << "  product: " << QString::fromStdWString(panel.product) << '\n'
-               << "  serial number: " << QString::fromStdWString(panel.serialNumber) << '\n'
+        io.out << escapedText(QString::fromStdString(panel.path)) << '\n'
+               << "  manufacturer: " << escapedText(QString::fromStdWString(panel.manufacturer))
+               << '\n'
+               << "  product: " << escapedText(QString::fromStdWString(panel.product)) << '\n'
+               << "  serial number: " << escapedText(QString::fromStdWString(panel.serialNumber))
+               << '\n'
                << "  access: "
                << accessName(panel.access)
                // The other kinds say it all; hidapi's words only add the path again.
-               << (panel.access == PanelAccess::Failed ? QStringLiteral(" (%1)").arg(reason)
-                                                       : QString())
+               << (panel.access == PanelAccess::Failed
+                       ? QStringLiteral(" (%1)").arg(escapedText(reason))
+                       : QString())
                << '\n';
     }
     const QString ruleText =
@@ -122,7 +126,7 @@ int runList(CliStreams &io, bool json)
     } else {
         if (panels.empty())
             io.out << "no ControlPanel attached\n";
-        io.out << "udev rule: " << ruleText << '\n'
+        io.out << "udev rule: " << escapedText(ruleText) << '\n'
                << "udev rule in force: " << verdict.text << '\n';
         io.out.flush();
     }
@@ -132,7 +136,7 @@ int runList(CliStreams &io, bool json)
         io.err << kNoPanelText << '\n' << kNoPanelAdvice << '\n';
     const QString detail = unusablePanelsDetail(panels);
     if (!detail.isEmpty())
-        io.err << detail << '\n';
+        io.err << escapedLines(detail) << '\n';
     if (panels.size() > 1)
         io.err << kWarningPrefix << kSeveralPanelsText << ": an update takes none of them. "
                << kSeveralPanelsAdvice << '\n';

@@ -17,7 +17,7 @@ bool opens()
 
 } // namespace
 
-bool waitForOnePanel(CliStreams &io, int seconds)
+PanelWaitEnd waitForOnePanel(CliStreams &io, int seconds)
 {
     io.err << "Waiting up to " << seconds << " s for one ControlPanel\n";
     io.err.flush();
@@ -27,10 +27,10 @@ bool waitForOnePanel(CliStreams &io, int seconds)
         if (attached > 1) {
             io.err << kSeveralPanelsText << '\n' << kSeveralPanelsAdvice << '\n';
             io.err.flush();
-            return true;
+            return PanelWaitEnd::SeveralAttached;
         }
         if ((attached == 1 && opens()) || poll >= polls)
-            return false;
+            return PanelWaitEnd::UpdateMayGoOn;
         if (io.pause)
             io.pause(kPanelPollMs);
         else

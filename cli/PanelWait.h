@@ -5,8 +5,16 @@
 // How often --wait looks for a ControlPanel (hid_enumerate).
 constexpr int kPanelPollMs = 250;
 
+enum class PanelWaitEnd
+{
+    // One usable ControlPanel came, or the time ran out: the update goes on, and says itself
+    // when no usable ControlPanel is there.
+    UpdateMayGoOn,
+    // More than one is attached: the update would not know which to take (the message is
+    // written).
+    SeveralAttached,
+};
+
 // --wait: polls until exactly one ControlPanel is attached and opens, for at most `seconds`, so
-// that on a production line the update starts as the ControlPanel is plugged in. True when more
-// than one is attached (the message is written); otherwise the update may go on, and, when no
-// usable ControlPanel came in time, says so itself.
-bool waitForOnePanel(CliStreams &io, int seconds);
+// that on a production line the update starts as the ControlPanel is plugged in.
+PanelWaitEnd waitForOnePanel(CliStreams &io, int seconds);

@@ -1,11 +1,14 @@
 #include "TerminalHost.h"
 
+#include "EscapedText.h"
+
 #include <QThread>
 
 void TerminalHost::say(const QString &text)
 {
     view.settle();
-    io.err << text << '\n';
+    // Device strings reach the engine's messages (the detail of a connection problem).
+    io.err << escapedLines(text) << '\n';
     io.err.flush();
 }
 

@@ -69,7 +69,13 @@ void TextProgress::settle()
 
 void TextProgress::redraw(int done)
 {
+    QString text = line(phase, done, total, clock.elapsed());
+    // A line that reaches the last column leaves some terminals' cursor on the next line, and
+    // every redraw after it would scroll.
+    const int width = columns ? columns() : 0;
+    if (width > 0)
+        text.truncate(width - 1);
     // Back to the start of the line, and clear what a longer line left there.
-    err << "\r\x1b[K" << line(phase, done, total, clock.elapsed());
+    err << "\r\x1b[K" << text;
     err.flush();
 }

@@ -5,13 +5,21 @@
 #include <QElapsedTimer>
 #include <QTextStream>
 
+#include <functional>
+#include <utility>
+
 // Progress on standard error. On a terminal, one line a phase, redrawn in place with the pages
 // done of the total, the percentage and the time left, estimated from the time each unit took so
-// far. Anywhere else, a log: one plain line as each phase begins, never a carriage return.
+// far, and cut to the terminal's width so that a redraw never wraps onto a new line. Anywhere else,
+// a log: one plain line as each phase begins, never a carriage return.
 class TextProgress : public PhaseView
 {
 public:
-    TextProgress(QTextStream &err, bool terminal) : err(err), terminal(terminal) {}
+    // `columns` tells the terminal's width at each redraw (0: unknown); empty: never cut.
+    TextProgress(QTextStream &err, bool terminal, std::function<int()> columns = {})
+        : err(err), terminal(terminal), columns(std::move(columns))
+    {
+    }
     ~TextProgress() override { settle(); }
     TextProgress(const TextProgress &) = delete;
     TextProgress &operator=(const TextProgress &) = delete;
@@ -28,6 +36,7 @@ private:
 
     QTextStream &err;
     const bool terminal;
+    const std::function<int()> columns;
     UpdatePhase phase = UpdatePhase::Connecting;
     int total = 0;
     bool lineOpen = false;

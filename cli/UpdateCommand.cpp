@@ -1,15 +1,19 @@
 #include "UpdateCommand.h"
 
 #include "CliTexts.h"
+#include "EscapedText.h"
 #include "ExitCodes.h"
 #include "FileSummary.h"
 #include "HexFileCheck.h"
 #include "JsonProgress.h"
 #include "PanelWait.h"
+#include "ResultOutput.h"
 #include "TerminalHost.h"
 #include "TextProgress.h"
 #include "UpdateSequence.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include <memory>
@@ -21,16 +25,17 @@ struct Result
     QString sha256;
     std::uint32_t usedPages = 0;
     double seconds = 0;
-    QString text;
+    QString text;      // as JSON holds it
+    QString shownText; // as the "result:" line shows it: escaped, on one line
     int exitCode = kExitOk;
 };
 
-void report(CliStreams &io, const UpdateRequest &request, const Result &result)
+void report(CliStreams &io, const VerbRequest &request, const Result &result)
 {
     if (request.json) {
         writeJsonLine(io.out, {{QStringLiteral("event"), QStringLiteral("result")},
                                {QStringLiteral("target"), QLatin1String(request.target->name)},
-                               {QStringLiteral("file"), request.file},
+                               {QStringLiteral("file"), QFile::decodeName(request.file)},
                                {QStringLiteral("sha256"), result.sha256},
                                {QStringLiteral("usedPages"), qint64(result.usedPages)},
                                {QStringLiteral("seconds"), result.seconds},
@@ -39,55 +44,57 @@ void report(CliStreams &io, const UpdateRequest &request, const Result &result)
         return;
     }
     io.out << "target: " << request.target->name << " (" << request.target->title << ")\n"
-           << "file: " << request.file << '\n';
+           << "file: " << escapedName(request.file) << '\n';
     // A file refused, or never reached, has no image to name.
     if (!result.sha256.isEmpty())
         io.out << "sha256: " << result.sha256 << '\n' << "used pages: " << result.usedPages << '\n';
     io.out << "seconds: " << QString::number(result.seconds, 'f', 1) << '\n'
-           << "result: " << QString(result.text).replace(QLatin1Char('\n'), QLatin1String(" / "))
-           << '\n'
+           << "result: " << result.shownText << '\n'
            << "exit code: " << result.exitCode << '\n';
     io.out.flush();
 }
 
-// Refuses before anything is sent: the file as the update would load it, and one that may have
-// been cut short unless the user accepts it. Returns the exit status, kExitOk when the update
-// may go on.
-int refuseFile(CliStreams &io, const UpdateRequest &request, const HexFileCheck &check)
+double secondsSince(const QElapsedTimer &clock)
 {
-    Result result;
-    result.exitCode = kExitFileRefused;
-    if (check.verdict != HexFileCheck::Verdict::Good)
-        result.text = refusalText(request.file, check);
-    else if (!check.summary.endOfFileRecord && !request.allowNoEndRecord) {
-        result.text =
-            QString::fromLatin1(kNoEndRecordRefusal).arg(request.file).arg(check.summary.lines);
-        result.sha256 = QString::fromLatin1(check.summary.sha256);
-        result.usedPages = check.summary.usedPages;
-    } else
-        return kExitOk;
-    io.err << result.text << '\n';
-    io.err.flush();
-    report(io, request, result);
-    return result.exitCode;
+    return double(clock.elapsed()) / 1000;
 }
 
 } // namespace
 
-int runUpdate(CliStreams &io, const UpdateRequest &request)
+int runUpdate(CliStreams &io, const VerbRequest &request)
 {
+    // The whole update counts, the file check and --wait included.
+    QElapsedTimer clock;
+    clock.start();
     const UpdateTarget &target = *request.target;
-    const HexFileCheck check = checkHexFile(target, request.file);
-    if (const int refused = refuseFile(io, request, check))
-        return refused;
+    const HexFileCheck check = checkHexFile(target, request.file, request.allowNoEndRecord);
+    if (check.verdict != HexFileCheck::Verdict::Good) {
+        io.err << refusalMessage(request.file, check) << '\n';
+        io.err.flush();
+        Result result;
+        result.text = refusalJson(request.file, check);
+        result.shownText = refusalLine(request.file, check);
+        // A file that loads but is refused is still named by its image.
+        if (check.summary.loaded) {
+            result.sha256 = QString::fromLatin1(check.summary.sha256);
+            result.usedPages = check.summary.usedPages;
+        }
+        result.seconds = secondsSince(clock);
+        result.exitCode = kExitFileRefused;
+        report(io, request, result);
+        return result.exitCode;
+    }
     for (const QString &warning : check.warnings)
         io.err << kWarningPrefix << warning << '\n';
-    io.err << "Updating the " << target.title << " with " << request.file << '\n';
+    io.err << "Updating the " << target.title << " with " << escapedName(request.file) << '\n';
     io.err.flush();
 
-    if (request.waitSeconds >= 0 && waitForOnePanel(io, request.waitSeconds)) {
+    if (request.waitSeconds >= 0 &&
+        waitForOnePanel(io, request.waitSeconds) == PanelWaitEnd::SeveralAttached) {
         Result result;
         result.text = QString::fromLatin1(kSeveralPanelsText);
+        result.shownText = oneLine(result.text);
+        result.seconds = secondsSince(clock);
         result.exitCode = kExitNoControlPanel;
         report(io, request, result);
         return result.exitCode;
@@ -97,11 +104,12 @@ int runUpdate(CliStreams &io, const UpdateRequest &request)
     if (request.json)
         view = std::make_unique<JsonProgress>(io.out);
     else
-        view = std::make_unique<TextProgress>(io.err, io.errIsTerminal);
+        view = std::make_unique<TextProgress>(io.err, io.errIsTerminal, io.errColumns);
     // The history names the file wherever the update was started from; the engine writes the
     // image checked above, never the file as it may be by then.
-    TerminalHost host({QFileInfo(request.file).absoluteFilePath(), check.image, check.summary}, io,
-                      *view);
+    TerminalHost host(
+        {QFileInfo(QFile::decodeName(request.file)).absoluteFilePath(), check.image, check.summary},
+        io, *view);
     CommandChannel channel;
     TargetProfile profile{};
     const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host);
@@ -110,8 +118,9 @@ int runUpdate(CliStreams &io, const UpdateRequest &request)
     Result result;
     result.sha256 = QString::fromLatin1(outcome.loaded.sha256);
     result.usedPages = outcome.loaded.usedPages;
-    result.seconds = outcome.seconds;
+    result.seconds = secondsSince(clock);
     result.text = outcome.text;
+    result.shownText = oneLine(outcome.text);
     result.exitCode = exitCodeFor(outcome.end);
     report(io, request, result);
     return result.exitCode;

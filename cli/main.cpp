@@ -5,5 +5,5 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    return runOnConsole(QCoreApplication::arguments());
+    return runOnConsole(argc, argv);
 }

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-HexFileCheck checkHexFile(const UpdateTarget &target, const QString &path)
+HexFileCheck checkHexFile(const UpdateTarget &target, const QByteArray &path, bool allowNoEndRecord)
 {
     HexFileCheck check;
     const HexFile file = openHexFile(path);
@@ -22,9 +22,18 @@ HexFileCheck checkHexFile(const UpdateTarget &target, const QString &path)
         check.error = error;
         return check;
     }
+    if (check.summary.lines == 0) {
+        check.verdict = HexFileCheck::Verdict::Empty;
+        check.error = QString::fromLatin1(kEmptyFileRefusal);
+        return check;
+    }
     check.verdict = HexFileCheck::Verdict::Good;
-    if (!check.summary.endOfFileRecord)
+    if (!check.summary.endOfFileRecord && !allowNoEndRecord) {
+        check.verdict = HexFileCheck::Verdict::NoEndRecord;
+        check.error = QString::fromLatin1(kNoEndRecordRefusal).arg(check.summary.lines);
+    } else if (!check.summary.endOfFileRecord) {
         check.warnings << QString::fromLatin1(kNoEndRecordWarning);
+    }
     if (check.summary.usedPages == 0)
         check.warnings << QString::fromLatin1(kNoDataWarning);
     // Only the ControlPanel's limit falls inside a page; the rest of that page is its
@@ -34,6 +43,7 @@ HexFileCheck checkHexFile(const UpdateTarget &target, const QString &path)
     if (profile.imageLimit % profile.pageSize != 0 && limitPage < profile.pageCount &&
         loaded->pageMap[limitPage] != 0)
         check.warnings << QString::fromLatin1(kLimitPageWarning);
-    check.image = std::move(loaded);
+    if (check.verdict == HexFileCheck::Verdict::Good)
+        check.image = std::move(loaded);
     return check;
 }

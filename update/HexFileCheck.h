@@ -4,27 +4,47 @@
 #include "PageWalk.h"
 #include "UpdateTarget.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
-// A HEX file as an update of the target would take it, judged before anything is sent.
+// What the check warns about: a file that may be cut short, or holds nothing to write, or reaches
+// into the page the ControlPanel's bootloader shares.
+constexpr const char *kNoEndRecordWarning =
+    "no end-of-file record: the file may have been cut short";
+constexpr const char *kNoDataWarning = "the file holds no data: nothing would be written";
+constexpr const char *kLimitPageWarning =
+    "data in the page that holds the ControlPanel's image limit (0x3fc00-0x3fc3f), which its "
+    "bootloader shares";
+// Why a file that loads is refused all the same. Formatted with the file's line count.
+constexpr const char *kNoEndRecordRefusal =
+    "no end-of-file record after %1 lines; the file may have been cut short";
+constexpr const char *kEmptyFileRefusal = "the file is empty: there is nothing to write";
+
+// A HEX file as an update of the target would take it, judged before anything is sent: the one
+// verdict both `check` and `update` give.
 struct HexFileCheck
 {
     enum class Verdict
     {
         Good,
-        NotOpened, // not a regular file that can be read
-        Refused,   // the loader refused it; `error` says where and why
+        NotOpened,   // not a regular file that can be read
+        Refused,     // the loader refused it; `error` says where and why
+        Empty,       // not a single line: nothing to write, even without an end-of-file record
+        NoEndRecord, // it loads, but it may have been cut short; taken when allowed
     };
     Verdict verdict = Verdict::NotOpened;
-    QString error;
-    ImageSummary summary;
+    QString error;        // why, unless the verdict is Good
+    ImageSummary summary; // filled once the file loads, even when it is refused
     QStringList warnings; // the file loads, but may not be what was meant
     // The image as loaded, when the verdict is Good: what an update writes, so that the file is
     // read once and a change to it after the check cannot reach the device.
     std::shared_ptr<const LoadedImage> image;
 };
 
-HexFileCheck checkHexFile(const UpdateTarget &target, const QString &path);
+// `path` is the file's name byte for byte as the system has it. A file without an end-of-file
+// record is refused unless `allowNoEndRecord`, and then warned about.
+HexFileCheck checkHexFile(const UpdateTarget &target, const QByteArray &path,
+                          bool allowNoEndRecord);

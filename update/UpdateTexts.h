@@ -1,7 +1,8 @@
 #pragma once
 
 // Every text the update engine gives the user, in one place. The front ends show them as they
-// stand; the window's own Swedish labels and its file dialog's texts live with the window.
+// stand; the window's own Swedish labels and its file dialog's texts live with the window, the
+// file check's with it (HexFileCheck.h).
 
 // What a programmer returns when the device stops answering as it must.
 constexpr const char *kUsbError = "USB communication error";
@@ -53,12 +54,3 @@ constexpr const char *kBusyText = "another program holds it";
 constexpr const char *kBusyAdvice =
     "Close the other program that uses the ControlPanel (another zelUpdate, for example) and try "
     "again.";
-
-// What `check` warns about: a file that may be cut short, or holds nothing to write, or reaches
-// into the page the ControlPanel's bootloader shares.
-constexpr const char *kNoEndRecordWarning =
-    "no end-of-file record: the file may have been cut short";
-constexpr const char *kNoDataWarning = "the file holds no data: nothing would be written";
-constexpr const char *kLimitPageWarning =
-    "data in the page that holds the ControlPanel's image limit (0x3fc00-0x3fc3f), which its "
-    "bootloader shares";

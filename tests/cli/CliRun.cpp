@@ -8,6 +8,14 @@
 
 CliRun runCli(const QStringList &arguments, const CliSetup &setup)
 {
+    QByteArrayList bytes;
+    for (const QString &argument : arguments)
+        bytes << argument.toUtf8();
+    return runCli(bytes, setup);
+}
+
+CliRun runCli(const QByteArrayList &arguments, const CliSetup &setup)
+{
     QString out;
     QString err;
     QTextStream outStream(&out);
@@ -21,7 +29,9 @@ CliRun runCli(const QStringList &arguments, const CliSetup &setup)
     };
     io.udevRuleFolders = setup.udevRuleFolders;
     io.runningAsRoot = setup.runningAsRoot;
-    run.code = runCommandLine(QStringList{QStringLiteral("zelupdate-cli")} + arguments, io);
+    if (setup.errColumns > 0)
+        io.errColumns = [&setup] { return setup.errColumns; };
+    run.code = runCommandLine(QByteArrayList{"zelupdate-cli"} + arguments, io);
     outStream.flush();
     errStream.flush();
     run.out = out;

@@ -4,6 +4,7 @@
 // they wrote.
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,10 +26,13 @@ struct CliSetup
     std::function<void(int milliseconds)> pause;
     QStringList udevRuleFolders;
     bool runningAsRoot = false;
+    int errColumns = 0; // the terminal's width; 0: progress lines are not cut
 };
 
-// `arguments` come after the program's name.
+// `arguments` come after the program's name, each given to it as its UTF-8 bytes.
 CliRun runCli(const QStringList &arguments, const CliSetup &setup = CliSetup());
+// The same byte for byte, as argv holds them.
+CliRun runCli(const QByteArrayList &arguments, const CliSetup &setup = CliSetup());
 
 // One Intel HEX record line, with its checksum and a line feed.
 QByteArray hexRecord(quint16 address, quint8 type, const QByteArray &data);

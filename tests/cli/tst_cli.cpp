@@ -4,6 +4,7 @@
 
 #include "CliRun.h"
 #include "ExitCodes.h"
+#include "HexFileCheck.h"
 #include "SimulatedDevices.h"
 #include "UpdateHistory.h"
 #include "UpdateTexts.h"
@@ -16,6 +17,7 @@
 #include <QtTest>
 
 #include <chrono>
+#include <cstdio>
 
 using sim::FaultKind;
 using sim::FaultTrigger;
@@ -25,6 +27,12 @@ using sim::SimulatedDevices;
 namespace {
 
 const QString kExamples = QStringLiteral(ZELUPDATE_EXAMPLES_DIR);
+// A file name that would forge a result line and move the cursor up over the real one.
+const QString kForgingName = QStringLiteral("forged\nexit code: 0\n\x1b[1A");
+const QString kForgingShown = QStringLiteral("forged\\nexit code: 0\\n\\x1b[1A");
+// Latin-1's "å" and a byte no UTF-8 holds.
+const QString kNotUtf8Name = QStringLiteral("not utf-8");
+const QByteArray kNotUtf8Bytes("board-\xe5\xff.hex");
 
 QByteArray panelFlash()
 {
@@ -45,6 +53,17 @@ bool writeFile(const QString &path, const QByteArray &content)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(content) == content.size() && file.flush();
+}
+
+// A file whose name need not be UTF-8, made without any decoding of the name.
+bool writeFileNamed(const QByteArray &path, const QByteArray &content)
+{
+    std::FILE *file = std::fopen(path.constData(), "wb");
+    if (!file)
+        return false;
+    const bool written =
+        std::fwrite(content.constData(), 1, size_t(content.size()), file) == size_t(content.size());
+    return std::fclose(file) == 0 && written;
 }
 
 QByteArray readFile(const QString &path)
@@ -95,10 +114,13 @@ private slots:
     void waitForPanel_data();
     void waitForPanel();
     void history();
+    void historyReadErrors_data();
+    void historyReadErrors();
     void historyNotWritten();
 
 private:
     QString file(const QString &key) const;
+    QByteArray fileBytes(const QString &key) const;
 
     QTemporaryDir folder;
     QByteArray panelImage;
@@ -132,6 +154,12 @@ void CliTest::initTestCase()
     QVERIFY(writeFile(file(QStringLiteral("damaged")), damaged.join('\n') + '\n'));
     lines.removeLast();
     QVERIFY(writeFile(file(QStringLiteral("noeof")), lines.join('\n') + '\n'));
+
+    // Names a terminal would obey, and one that is not UTF-8.
+    const QByteArray board = readFile(file(QStringLiteral("board")));
+    QVERIFY(writeFile(file(kForgingName), board));
+    QVERIFY(writeFile(file(kForgingName + QStringLiteral("-damaged")), damaged.join('\n') + '\n'));
+    QVERIFY(writeFileNamed(fileBytes(kNotUtf8Name), board));
 }
 
 void CliTest::init()
@@ -146,6 +174,14 @@ QString CliTest::file(const QString &key) const
     if (key == QLatin1String("board"))
         return kExamples + QStringLiteral("/controlboard-example.hex");
     return folder.filePath(key + QStringLiteral(".hex"));
+}
+
+// The file's name byte for byte, as argv would hold it.
+QByteArray CliTest::fileBytes(const QString &key) const
+{
+    if (key == kNotUtf8Name)
+        return QFile::encodeName(folder.path()) + '/' + kNotUtf8Bytes;
+    return QFile::encodeName(file(key));
 }
 
 void CliTest::exitCodes_data()
@@ -286,6 +322,22 @@ void CliTest::exitCodes_data()
         << QString(kPanelUpdatedText) + '\n'
         << true << "panel"
         << "damaged";
+    // A name is escaped wherever it is shown: it forges no line and moves no cursor.
+    QTest::newRow("name forging a line")
+        << "board" << kForgingName << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
+        << QStringLiteral("with %1/%2.hex\n").arg(folder.path(), kForgingShown) << true << "board"
+        << QString();
+    QTest::newRow("name forging a line, refused")
+        << "board" << kForgingName + QStringLiteral("-damaged") << none << 1 << open << QByteArray()
+        << 0 << 0 << 0 << 3
+        << QStringLiteral("%1/%2-damaged.hex: Checksum Error line 100.")
+               .arg(folder.path(), kForgingShown)
+        << false << "" << QString();
+    // The name reaches open() byte for byte.
+    QTest::newRow("name not UTF-8")
+        << "board" << kNotUtf8Name << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
+        << QStringLiteral("with %1/board-\\xe5\\xff.hex\n").arg(folder.path()) << true << "board"
+        << QString();
 }
 
 void CliTest::exitCodes()
@@ -326,14 +378,27 @@ void CliTest::exitCodes()
                 writeFile(path, readFile(file(changedTo)));
         };
     }
-    const CliRun run = runCli(
-        QStringList{QStringLiteral("update"), QStringLiteral("--target"), target, path} + options,
-        setup);
+    QByteArrayList arguments{"update", "--target", target.toUtf8(), fileBytes(fileKey)};
+    for (const QString &option : options)
+        arguments << option.toUtf8();
+    const CliRun run = runCli(arguments, setup);
     QCOMPARE(run.code, code);
     QVERIFY2(run.err.contains(QString(message).replace(QStringLiteral("%1"), path)),
              qPrintable(run.err));
     QCOMPARE(simulated.reportCount() > 0, sends);
     QVERIFY2(run.out.endsWith(QStringLiteral("exit code: %1\n").arg(code)), qPrintable(run.out));
+    // One result, on lines of its own, with nothing a terminal would obey, and a result text
+    // without empty parts.
+    QCOMPARE(run.out.count(QRegularExpression(QStringLiteral("^exit code:"),
+                                              QRegularExpression::MultilineOption)),
+             1);
+    QVERIFY(!run.out.contains(QLatin1Char('\x1b')) && !run.err.contains(QLatin1Char('\x1b')));
+    const QRegularExpressionMatch result =
+        QRegularExpression(QStringLiteral("^result: (.*)$"), QRegularExpression::MultilineOption)
+            .match(run.out);
+    QVERIFY(result.hasMatch());
+    for (const QString &part : result.captured(1).split(QStringLiteral(" / ")))
+        QVERIFY2(!part.trimmed().isEmpty(), qPrintable(result.captured(0)));
     if (image == QLatin1String("panel"))
         QVERIFY(panelFlash() == panelImage);
     if (image == QLatin1String("board"))
@@ -368,6 +433,15 @@ void CliTest::usageErrors_data()
     QTest::newRow("target for list")
         << QStringList{"list", "--target", "panel"} << "list takes no --target";
     QTest::newRow("file for history") << QStringList{"history", hex} << "history takes no file";
+    // The last would win: the board's file written into the ControlPanel.
+    QTest::newRow("target twice") << QStringList{"update",   "--target", "board",
+                                                 "--target", "panel",    hex}
+                                  << "--target is given more than once";
+    QTest::newRow("target twice, once with =")
+        << QStringList{"check", "--target=board", hex, "--target", "board"}
+        << "--target is given more than once";
+    QTest::newRow("flag twice") << QStringList{"list", "--json", "--json"}
+                                << "--json is given more than once";
 }
 
 void CliTest::usageErrors()
@@ -404,9 +478,10 @@ void CliTest::progressLog_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<bool>("terminal");
+    QTest::addColumn<int>("columns");      // the terminal's width; 0: unknown
     QTest::addColumn<QString>("expected"); // %1 is the file
 
-    QTest::newRow("board log") << "board" << false
+    QTest::newRow("board log") << "board" << false << 0
                                << "Updating the ZEL02 control board with %1\n"
                                   "Connecting to the ControlPanel\n"
                                   "Entering the bootloader\n"
@@ -415,7 +490,7 @@ void CliTest::progressLog_data()
                                   "Verifying: 96 pages\n"
                                   "Leaving the bootloader\n"
                                   "The ZEL02 firmware has been updated\n";
-    QTest::newRow("panel log") << "panel" << false
+    QTest::newRow("panel log") << "panel" << false << 0
                                << "Updating the ControlPanel with %1\n"
                                   "Connecting to the ControlPanel\n"
                                   "Entering the bootloader\n"
@@ -427,14 +502,14 @@ void CliTest::progressLog_data()
                                   "The ControlPanel firmware has been updated\n";
     // Each line redrawn after "\r\x1b[K"; the time left only appears once a unit is done and
     // depends on the clock, so the lines are compared as they stand at their end.
-    QTest::newRow("board terminal") << "board" << true
+    QTest::newRow("board terminal") << "board" << true << 0
                                     << "Entering the bootloader\n"
                                        "Waiting for the bootloader: 100%\n"
                                        "Writing: 96/96 pages, 100%\n"
                                        "Verifying: 96/96 pages, 100%\n"
                                        "Leaving the bootloader\n"
                                        "The ZEL02 firmware has been updated\n";
-    QTest::newRow("panel terminal") << "panel" << true
+    QTest::newRow("panel terminal") << "panel" << true << 0
                                     << "Entering the bootloader\n"
                                        "Waiting for the bootloader: 100%\n"
                                        "Writing: 1604/1604 pages, 100%\n"
@@ -442,16 +517,27 @@ void CliTest::progressLog_data()
                                        "Leaving the bootloader\n"
                                        "Waiting for the application: 100%\n"
                                        "The ControlPanel firmware has been updated\n";
+    // Every redraw fits within the width, short of its last column; the messages are not
+    // progress and wrap as the terminal wraps them.
+    QTest::newRow("board terminal, 20 columns") << "board" << true << 20
+                                                << "Entering the bootlo\n"
+                                                   "Waiting for the boo\n"
+                                                   "Writing: 96/96 page\n"
+                                                   "Verifying: 96/96 pa\n"
+                                                   "Leaving the bootloa\n"
+                                                   "The ZEL02 firmware has been updated\n";
 }
 
 void CliTest::progressLog()
 {
     QFETCH(QString, target);
     QFETCH(bool, terminal);
+    QFETCH(int, columns);
     QFETCH(QString, expected);
 
     CliSetup setup;
     setup.errIsTerminal = terminal;
+    setup.errColumns = columns;
     const QString path = file(target);
     const CliRun run =
         runCli({QStringLiteral("update"), QStringLiteral("--target"), target, path}, setup);
@@ -464,10 +550,14 @@ void CliTest::progressLog()
     // What the terminal shows: each line as its last redraw left it.
     QStringList shown;
     for (const QString &line : run.err.split(QLatin1Char('\n'))) {
-        const int redraw = line.lastIndexOf(QStringLiteral("\r\x1b[K"));
-        shown << (redraw < 0 ? line : line.mid(redraw + 4));
+        const QStringList redraws = line.split(QStringLiteral("\r\x1b[K"));
+        shown << redraws.last();
+        for (const QString &redraw : redraws.mid(1))
+            QVERIFY2(columns == 0 || redraw.size() < columns, qPrintable(redraw));
     }
     QVERIFY2(shown.join(QLatin1Char('\n')).endsWith(expected), qPrintable(shown.join('\n')));
+    if (columns > 0)
+        return;
     // Pages were counted up on the way, with the time left.
     QVERIFY(run.err.contains(QStringLiteral("\r\x1b[KWriting: 1/")));
     QVERIFY(run.err.contains(QStringLiteral(" s left")));
@@ -742,60 +832,100 @@ void CliTest::checkVerdicts_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("name"); // of the file, and as standard error shows it
+    QTest::addColumn<QString>("shownName");
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("err"); // all of standard error; %1 is the file
+    QTest::addColumn<QString>("err"); // all of standard error; %1 is the file as shown
 
     const QByteArray data = hexRecord(0, 0, QByteArray(16, '\x11'));
     const QByteArray end = hexRecord(0, 1, QByteArray());
     const QString cutShort = QStringLiteral("warning: %1\n").arg(kNoEndRecordWarning);
+    const QString empty = QStringLiteral("%1: the file is empty: there is nothing to write\n");
+    const QStringList none;
+    const QStringList allowNoEof{QStringLiteral("--allow-no-eof")};
+    const QString verdict = QStringLiteral("verdict.hex");
 
-    QTest::newRow("good") << "board" << data + end << 0 << "";
-    QTest::newRow("no end-of-file record") << "board" << data << 0 << cutShort;
-    QTest::newRow("no data") << "panel" << end << 0
+    QTest::newRow("good") << "board" << data + end << none << verdict << verdict << 0 << "";
+    QTest::newRow("no end-of-file record")
+        << "board" << data << none << verdict << verdict << 3
+        << "%1: no end-of-file record after 1 lines; the file may have been cut short "
+           "(--allow-no-eof to write it anyway)\n";
+    QTest::newRow("no end-of-file record allowed")
+        << "board" << data << allowNoEof << verdict << verdict << 0 << cutShort;
+    QTest::newRow("no data") << "panel" << end << none << verdict << verdict << 0
                              << QStringLiteral("warning: %1\n").arg(kNoDataWarning);
     QTest::newRow("nothing at all")
-        << "panel" << QByteArray() << 0
-        << cutShort + QStringLiteral("warning: %1\n").arg(kNoDataWarning);
+        << "panel" << QByteArray() << none << verdict << verdict << 3 << empty;
+    QTest::newRow("nothing at all allowed")
+        << "panel" << QByteArray() << allowNoEof << verdict << verdict << 3 << empty;
     // 0x3fc00 is 0xfc00 in the fourth 64 KiB segment.
     QTest::newRow("image limit page")
         << "panel"
-        << hexRecord(0, 4, QByteArray::fromHex("0003")) + hexRecord(0xFC00, 0, "ab") + end << 0
-        << QStringLiteral("warning: %1\n").arg(kLimitPageWarning);
+        << hexRecord(0, 4, QByteArray::fromHex("0003")) + hexRecord(0xFC00, 0, "ab") + end << none
+        << verdict << verdict << 0 << QStringLiteral("warning: %1\n").arg(kLimitPageWarning);
     // Sixteen 0x11 at 0 sum to 0x120: the checksum is 0xE0, not 0.
-    QTest::newRow("bad checksum") << "board" << data + data.left(41) + "00\n" + end << 3
+    QTest::newRow("bad checksum") << "board" << data + data.left(41) + "00\n" + end << none
+                                  << verdict << verdict << 3
                                   << "%1: Checksum Error line 2. Sum:E0 Check: 0\n";
-    QTest::newRow("no colon") << "board" << data + data.mid(1) + end << 3
-                              << "%1: Error line 2. Expected a leading ':'\n";
-    QTest::newRow("beyond the board") << "board" << hexRecord(0x7E00, 0, "ab") + end << 3
-                                      << "%1: Memory address limit of 32256 bytes exceeded\n";
-    QTest::newRow("cut in a record") << "board" << data + data.left(20) + '\n' + end << 3
-                                     << "%1: Error line 2. Malformed record\n";
+    QTest::newRow("no colon") << "board" << data + data.mid(1) + end << none << verdict << verdict
+                              << 3 << "%1: Error line 2. Expected a leading ':'\n";
+    QTest::newRow("beyond the board")
+        << "board" << hexRecord(0x7E00, 0, "ab") + end << none << verdict << verdict << 3
+        << "%1: Memory address limit of 32256 bytes exceeded\n";
+    QTest::newRow("cut in a record")
+        << "board" << data + data.left(20) + '\n' + end << none << verdict << verdict << 3
+        << "%1: Error line 2. Malformed record\n";
+    // A name that would clear the screen and forge a line, escaped wherever it is shown.
+    const QString forging = QStringLiteral("a\x1b[2J\tb\\\n\x7f.hex");
+    const QString forgingShown = QStringLiteral("a\\x1b[2J\\tb\\\\\\n\\x7f.hex");
+    QTest::newRow("name escaped") << "board" << data + end << none << forging << forgingShown << 0
+                                  << "";
+    QTest::newRow("name escaped, refused")
+        << "board" << data + data.mid(1) + end << none << forging << forgingShown << 3
+        << "%1: Error line 2. Expected a leading ':'\n";
 }
 
 void CliTest::checkVerdicts()
 {
     QFETCH(QString, target);
     QFETCH(QByteArray, content);
+    QFETCH(QStringList, options);
+    QFETCH(QString, name);
+    QFETCH(QString, shownName);
     QFETCH(int, code);
     QFETCH(QString, err);
 
-    const QString path = folder.filePath(QStringLiteral("verdict.hex"));
+    const QString path = folder.filePath(name);
+    const QString shownPath = folder.filePath(shownName);
     QVERIFY(writeFile(path, content));
-    const CliRun run = runCli({QStringLiteral("check"), QStringLiteral("--target"), target, path});
+    const QStringList check =
+        QStringList{QStringLiteral("check"), QStringLiteral("--target"), target, path} + options;
+    const CliRun run = runCli(check);
     QCOMPARE(run.code, code);
-    QCOMPARE(run.err, QString(err).replace(QStringLiteral("%1"), path));
+    QCOMPARE(run.err, QString(err).replace(QStringLiteral("%1"), shownPath));
     QCOMPARE(run.out.isEmpty(), code != 0);
+    if (code == 0)
+        QVERIFY2(run.out.startsWith(QStringLiteral("file: %1\n").arg(shownPath)),
+                 qPrintable(run.out));
 
-    const CliRun json =
-        runCli({QStringLiteral("check"), QStringLiteral("--target"), target, path, "--json"});
+    const CliRun json = runCli(check + QStringList{QStringLiteral("--json")});
     QCOMPARE(json.code, code);
     bool allParse = false;
     const QList<QJsonObject> objects = jsonLines(json.out, allParse);
     QVERIFY(allParse);
     QCOMPARE(objects.size(), 1);
     QCOMPARE(objects[0].value(QStringLiteral("exitCode")).toInt(-1), code);
+    QCOMPARE(objects[0].value(QStringLiteral("file")).toString(), path);
     QCOMPARE(objects[0].value(QStringLiteral("warnings")).toArray().size(),
              err.count(QStringLiteral("warning: ")));
+
+    // The update gives the same verdict: it refuses what check refuses, and only that.
+    QStringList update = check;
+    update[0] = QStringLiteral("update");
+    const CliRun updated = runCli(update);
+    QCOMPARE(updated.code == kExitFileRefused, code == kExitFileRefused);
+    QCOMPARE(SimulatedDevices::instance().reportCount() > 0, code != kExitFileRefused);
 }
 
 void CliTest::waitForPanel_data()
@@ -881,6 +1011,45 @@ void CliTest::history()
     QCOMPARE(fields[7], QString(kBoardUpdatedText));
     // Without a ControlPanel the sequence never took the file: nothing to record.
     QCOMPARE(lines[2], QString());
+}
+
+namespace {
+
+// The history file, or whatever stands in its place, gone.
+void removeHistory()
+{
+    const QString path = historyPath();
+    if (!QFile::remove(path))
+        QDir().rmdir(path);
+}
+
+} // namespace
+
+void CliTest::historyReadErrors_data()
+{
+    // What stands in the history file's place: a folder, or a link to this.
+    QTest::addColumn<QString>("linkTo");
+
+    QTest::newRow("a folder") << QString();
+    QTest::newRow("a dangling link") << folder.filePath(QStringLiteral("gone.tsv"));
+    // It opens, but reading its first byte fails (EIO): the failure comes while streaming.
+    QTest::newRow("a read error") << QStringLiteral("/proc/self/mem");
+}
+
+void CliTest::historyReadErrors()
+{
+    QFETCH(QString, linkTo);
+
+    const QString path = historyPath();
+    removeHistory();
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(linkTo.isEmpty() ? QDir().mkdir(path) : QFile::link(linkTo, path));
+    const CliRun run = runCli({QStringLiteral("history")});
+    removeHistory();
+    QCOMPARE(run.code, int(kExitHistoryUnreadable));
+    QCOMPARE(run.out, QString());
+    QVERIFY2(run.err.startsWith(QStringLiteral("zelupdate-cli: cannot read %1: ").arg(path)),
+             qPrintable(run.err));
 }
 
 void CliTest::historyNotWritten()

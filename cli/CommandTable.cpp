@@ -1,0 +1,110 @@
+#include "CommandTable.h"
+
+#include "CheckCommand.h"
+#include "EscapedText.h"
+#include "HistoryCommand.h"
+#include "ListCommand.h"
+#include "UpdateCommand.h"
+
+namespace {
+
+QString takeTarget(const QByteArray &value, VerbRequest &request)
+{
+    request.target = targetNamed(QString::fromLatin1(value));
+    if (!request.target)
+        return QStringLiteral("unknown target '%1': panel or board").arg(escapedName(value));
+    return QString();
+}
+
+QString takeAllowNoEof(const QByteArray &, VerbRequest &request)
+{
+    request.allowNoEndRecord = true;
+    return QString();
+}
+
+QString takeWait(const QByteArray &value, VerbRequest &request)
+{
+    bool number = false;
+    request.waitSeconds = value.toInt(&number);
+    if (!number || request.waitSeconds < 0)
+        return QStringLiteral("--wait needs a number of seconds, not '%1'").arg(escapedName(value));
+    return QString();
+}
+
+QString takeJson(const QByteArray &, VerbRequest &request)
+{
+    request.json = true;
+    return QString();
+}
+
+const VerbOption kTarget{"target", "panel|board",
+                         "The ControlPanel (panel) or the ZEL02 control board (board).",
+                         takeTarget};
+const VerbOption kAllowNoEof{"allow-no-eof", nullptr,
+                             "Takes a file that has no end-of-file record: update writes it, "
+                             "check judges it as such an update would.",
+                             takeAllowNoEof};
+const VerbOption kWait{"wait", "SECONDS",
+                       "Waits up to SECONDS for exactly one ControlPanel to be attached, then "
+                       "updates it.",
+                       takeWait};
+const VerbOption kJson{"json", nullptr,
+                       "Writes JSON Lines on standard output: each phase, each 1% of progress, "
+                       "then the result.",
+                       takeJson};
+
+int list(CliStreams &io, const VerbRequest &request)
+{
+    return runList(io, request.json);
+}
+
+int history(CliStreams &io, const VerbRequest &)
+{
+    return runHistory(io);
+}
+
+} // namespace
+
+QString optionSyntax(const VerbOption &option)
+{
+    QString text = QStringLiteral("--") + QLatin1String(option.name);
+    if (option.valueName)
+        text += QLatin1Char(' ') + QLatin1String(option.valueName);
+    return text;
+}
+
+const std::vector<const VerbOption *> &verbOptions()
+{
+    static const std::vector<const VerbOption *> options{&kTarget, &kAllowNoEof, &kWait, &kJson};
+    return options;
+}
+
+const std::vector<Verb> &verbs()
+{
+    static const std::vector<Verb> table{
+        {"list",
+         "Lists every attached ControlPanel, whether this user can open it, and whether the udev "
+         "rule 70-zelupdate-controlpanel.rules is in force.",
+         {{&kJson, false}},
+         false,
+         list},
+        {"check",
+         "Loads FILE as an update of the target would, sums it up (used pages, data bytes, "
+         "address ranges, SHA-256) and gives the verdict the update would. Opens no device.",
+         {{&kTarget, true}, {&kAllowNoEof, false}, {&kJson, false}},
+         true,
+         runCheck},
+        {"update",
+         "Loads FILE, then writes it into the target and reads every written page back. A file "
+         "that would be refused never starts a bootloader.",
+         {{&kTarget, true}, {&kAllowNoEof, false}, {&kWait, false}, {&kJson, false}},
+         true,
+         runUpdate},
+        {"history",
+         "Prints the update history (both programs add a line per update).",
+         {},
+         false,
+         history},
+    };
+    return table;
+}
