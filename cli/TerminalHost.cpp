@@ -1,5 +1,7 @@
 #include "TerminalHost.h"
 
+#include "CliTexts.h"
+
 #include <QThread>
 
 void TerminalHost::say(const QString &text)
@@ -12,6 +14,20 @@ void TerminalHost::say(const QString &text)
 void TerminalHost::showConnectionError(const ConnectionProblem &problem)
 {
     QString text = problem.text + QLatin1Char('\n') + problem.advice;
+    switch (problem.kind) {
+    case ConnectionProblem::Kind::NoPanel:
+        break;
+    case ConnectionProblem::Kind::SeveralPanels:
+        text = QString::fromLatin1(kSeveralUnitsText)
+                   .arg(problem.ports.count(QLatin1Char(',')) + 1)
+                   .arg(problem.ports);
+        break;
+    case ConnectionProblem::Kind::NotAttached:
+        text = problem.text +
+               QStringLiteral(" (attached: %1)")
+                   .arg(problem.ports.isEmpty() ? QStringLiteral("none") : problem.ports);
+        break;
+    }
     if (!problem.detail.isEmpty())
         text += QStringLiteral("\n\n") + problem.detail;
     say(text);
@@ -25,6 +41,14 @@ void TerminalHost::showError(const QString &text)
 void TerminalHost::showMessage(const QString &text)
 {
     say(text);
+}
+
+void TerminalHost::unitChosen(const QString &port, const QString &serial)
+{
+    view.setUnit(port);
+    say(QStringLiteral("ControlPanel at USB port %1%2")
+            .arg(port.isEmpty() ? QStringLiteral("(unknown)") : port,
+                 serial.isEmpty() ? QString() : QStringLiteral(", serial number ") + serial));
 }
 
 void TerminalHost::pause(int milliseconds)

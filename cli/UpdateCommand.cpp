@@ -104,7 +104,12 @@ int runUpdate(CliStreams &io, const UpdateRequest &request)
                       *view);
     CommandChannel channel;
     TargetProfile profile{};
-    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host);
+    SequenceOptions options;
+    options.unit = request.unit;
+    // A terminal has no fixed wait to keep: the unit is followed through its restarts.
+    options.restarts.follow = true;
+    options.restarts.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
+    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host, options);
     view->settle();
 
     Result result;

@@ -3,6 +3,7 @@
 #include "ConnectionAdvice.h"
 #include "ControlPanelSurvey.h"
 #include "HexFile.h"
+#include "RestartFollowing.h"
 #include "UpdateHistory.h"
 #include "UpdateTexts.h"
 
@@ -62,28 +63,17 @@ private:
     UpdateProgress &next;
 };
 
-enum class Opening
+QString withPort(const char *text, const std::string &port, int timeoutMs = 0)
 {
-    Opened,
-    NoPanel,
-    SeveralPanels,
-};
-
-// Opens the channel unless a handle is held. With more than one ControlPanel attached nothing is
-// opened: hidapi would take whichever enumerates first, and that may not be the one meant.
-Opening openOnlyPanel(CommandChannel &channel)
-{
-    if (!channel.isOpen() && CommandChannel::attachedControlPanels() > 1)
-        return Opening::SeveralPanels;
-    return channel.openChannel() ? Opening::NoPanel : Opening::Opened;
+    return QString::fromLatin1(text).arg(QString::fromStdString(port)).arg(timeoutMs / 1000);
 }
 
 class Sequence
 {
 public:
     Sequence(const UpdateTarget &target, CommandChannel &channel, TargetProfile &profile,
-             SequenceHost &host)
-        : target(target), channel(channel), profile(profile), host(host)
+             SequenceHost &host, const SequenceOptions &options)
+        : target(target), channel(channel), profile(profile), host(host), options(options)
     {
         clock.start();
     }
@@ -97,6 +87,17 @@ public:
 
 private:
     SequenceOutcome &runSteps();
+    // Opens the chosen unit and checks that it answers. Returns false when the sequence ended.
+    bool connect();
+    // Opens the unit the options choose, unless a handle on it is held. Returns false, with the
+    // problem shown and the channel closed, when none can be opened.
+    bool openChosenUnit();
+    // Sends the ControlPanel back to its application after its programmer returned.
+    void leavePanelBootloader(bool verified);
+    // The ControlPanel, followed from its bootloader through its restart, is back at its port
+    // and answers.
+    bool backInApplication(const AttachedUnit &bootloader);
+
     SequenceOutcome &end(SequenceEnd how, const QString &text)
     {
         outcome.end = how;
@@ -117,35 +118,108 @@ private:
     CommandChannel &channel;
     TargetProfile &profile;
     SequenceHost &host;
+    const SequenceOptions &options;
     QElapsedTimer clock;
     SequenceOutcome outcome;
+    AttachedUnit unit; // as it was when the connection check answered
+    // Set when the ControlPanel did not get back to its application; the text says why.
+    QString notBack;
 };
+
+bool Sequence::openChosenUnit()
+{
+    const std::vector<AttachedUnit> units = attachedUnits();
+    // A handle held from an earlier click is kept only while its unit is still there under the
+    // same node: one unplugged or power-cycled meanwhile would fail every later click.
+    if (channel.isOpen()) {
+        const AttachedUnit *held = nullptr;
+        for (const AttachedUnit &attached : units)
+            if (attached.path == channel.path())
+                held = &attached;
+        if (held) {
+            unit = *held;
+            return true;
+        }
+        channel.closeChannel();
+    }
+
+    const UnitSelection selection = selectUnit(units, options.unit);
+    ConnectionProblem problem;
+    problem.ports = portsText(units);
+    switch (selection.verdict) {
+    case UnitSelection::Verdict::NoneAttached:
+        // hidapi may still find one that enumeration just missed.
+        if (options.unit.any() && !channel.openChannel()) {
+            const std::vector<AttachedUnit> now = attachedUnits();
+            if (now.size() == 1) {
+                unit = now.front();
+                return true;
+            }
+            channel.closeChannel();
+        }
+        [[fallthrough]];
+    case UnitSelection::Verdict::Chosen:
+        if (selection.unit && !channel.openPath(selection.unit->path)) {
+            unit = *selection.unit;
+            return true;
+        }
+        // What is attached but will not open says more than the box alone.
+        problem = {ConnectionProblem::Kind::NoPanel, kNoPanelText, kNoPanelAdvice,
+                   unusablePanelsDetail(surveyControlPanels()), problem.ports};
+        break;
+    case UnitSelection::Verdict::NotAttached:
+        problem.kind = ConnectionProblem::Kind::NotAttached;
+        problem.text = options.unit.port.isEmpty()
+                           ? QString::fromLatin1(kNoPanelWithSerialText).arg(options.unit.serial)
+                           : QString::fromLatin1(kNoPanelAtPortText).arg(options.unit.port);
+        problem.advice = kNoPanelAdvice;
+        break;
+    case UnitSelection::Verdict::Several:
+        problem.kind = ConnectionProblem::Kind::SeveralPanels;
+        problem.text = kSeveralPanelsText;
+        problem.advice = kSeveralPanelsAdvice;
+        break;
+    }
+    host.showConnectionError(problem);
+    channel.closeChannel();
+    end(SequenceEnd::NoControlPanel, problem.text);
+    return false;
+}
+
+bool Sequence::connect()
+{
+    host.progress().phaseBegins(UpdatePhase::Connecting, 0);
+    const bool reused = channel.isOpen();
+    if (!openChosenUnit())
+        return false;
+    channel.putCommand(command::kConnectionCheck);
+    bool silent = channel.exchange(true);
+    // A held handle may belong to a unit that restarted at the same node: open it afresh, once.
+    if (silent && reused) {
+        channel.closeChannel();
+        if (!openChosenUnit())
+            return false;
+        channel.putCommand(command::kConnectionCheck);
+        silent = channel.exchange(true);
+    }
+    if (silent) {
+        host.showError(kNoConnectionError);
+        end(SequenceEnd::DeviceNotAnswering, kNoConnectionError);
+        return false;
+    }
+    outcome.port = QString::fromStdString(unit.port);
+    outcome.serial = QString::fromStdWString(unit.serialNumber);
+    host.unitChosen(outcome.port, outcome.serial);
+    return true;
+}
 
 SequenceOutcome &Sequence::runSteps()
 {
     const bool panel = target.restartsIntoBootloader;
+    const bool follow = options.restarts.follow;
 
-    host.progress().phaseBegins(UpdatePhase::Connecting, 0);
-    switch (openOnlyPanel(channel)) {
-    case Opening::Opened:
-        break;
-    case Opening::NoPanel: {
-        // What is attached but will not open says more than the box alone.
-        const QString detail = unusablePanelsDetail(surveyControlPanels());
-        host.showConnectionError({kNoPanelText, kNoPanelAdvice, detail});
-        channel.closeChannel();
-        return end(SequenceEnd::NoControlPanel, kNoPanelText);
-    }
-    case Opening::SeveralPanels:
-        host.showConnectionError({kSeveralPanelsText, kSeveralPanelsAdvice, QString()});
-        channel.closeChannel();
-        return end(SequenceEnd::NoControlPanel, kSeveralPanelsText);
-    }
-    channel.putCommand(command::kConnectionCheck);
-    if (channel.exchange(true)) {
-        host.showError(kNoConnectionError);
-        return end(SequenceEnd::DeviceNotAnswering, kNoConnectionError);
-    }
+    if (!connect())
+        return outcome;
     profile = target.profile;
 
     const ChosenFirmware firmware = host.chooseFirmware();
@@ -175,15 +249,34 @@ SequenceOutcome &Sequence::runSteps()
     if (panel)
         channel.closeChannel();
 
-    auto waitSession = std::make_unique<WaitSession>(host);
-    wait(host);
+    std::unique_ptr<WaitSession> waitSession;
+    if (panel && follow) {
+        switch (followRestart(host, channel, unit, options.restarts)) {
+        case FollowResult::Back:
+            break;
+        case FollowResult::NeverLeft:
+            return endWithMessage(
+                SequenceEnd::DeviceNotAnswering,
+                withPort(kNeverLeftText, unit.port, options.restarts.departureTimeoutMs));
+        case FollowResult::NeverBack:
+            return endWithMessage(
+                SequenceEnd::DeviceNotAnswering,
+                withPort(kNotBackInBootloaderText, unit.port, options.restarts.returnTimeoutMs));
+        }
+    } else {
+        waitSession = std::make_unique<WaitSession>(host);
+        wait(host);
+    }
 
-    if (panel) {
-        if (openOnlyPanel(channel) != Opening::Opened) {
+    if (panel && !follow) {
+        // Only the unit the update began with: another ControlPanel may have been plugged in
+        // meanwhile, and hidapi would as soon take that one.
+        const std::optional<AttachedUnit> back = unitAtPort(attachedUnits(), unit.port);
+        if (!back || channel.openPath(back->path)) {
             channel.closeChannel();
             return endWithMessage(SequenceEnd::DeviceNotAnswering, kPanelNotBackText);
         }
-    } else {
+    } else if (!panel) {
         channel.putCommand(command::kStart);
         if (channel.exchange(true)) {
             file.reset();
@@ -200,24 +293,73 @@ SequenceOutcome &Sequence::runSteps()
             ? target.write(channel, profile, *firmware.image, tracker)
             : programHexFile(target, channel, profile, file.get(), tracker, &outcome.loaded);
 
-    if (panel) {
-        // Back to the application whatever the result: a half-written firmware is better
-        // reported from a running ControlPanel than left in its bootloader.
-        host.progress().phaseBegins(UpdatePhase::LeavingBootloader, 0);
-        channel.putCommand(command::kPanelBootloaderExit);
-        if (!channel.exchange(true)) {
-            channel.closeChannel();
-            host.progress().phaseBegins(UpdatePhase::WaitingForApplication, kWaitSteps);
-            wait(host);
-        }
-    }
+    if (panel)
+        leavePanelBootloader(result.isEmpty());
 
-    SequenceOutcome &ended =
-        result.isEmpty() ? endWithMessage(SequenceEnd::Updated, target.successText)
-                         : endWithMessage(programmerEnd(tracker.phase), kErrorPrefix + result);
+    SequenceOutcome *ended = nullptr;
+    if (result.isEmpty() && notBack.isEmpty()) {
+        ended = &endWithMessage(SequenceEnd::Updated, target.successText);
+    } else if (result.isEmpty()) {
+        // The window keeps its word that the firmware was updated; the command line says why the
+        // unit is not back.
+        ended = &endWithMessage(SequenceEnd::NotBackInApplication,
+                                follow ? notBack : QString::fromLatin1(target.successText));
+    } else if (!panel && tracker.phase == UpdatePhase::LeavingBootloader) {
+        // The control board was verified before its boot exit was sent.
+        ended = &endWithMessage(SequenceEnd::NotBackInApplication,
+                                follow ? withPort(kBoardExitNotConfirmedText, unit.port)
+                                       : kErrorPrefix + result);
+    } else {
+        ended = &endWithMessage(programmerEnd(tracker.phase), kErrorPrefix + result);
+    }
     if (channel.isOpen())
         channel.closeChannel();
-    return ended;
+    return *ended;
+}
+
+void Sequence::leavePanelBootloader(bool verified)
+{
+    // Back to the application whatever the result: a half-written firmware is better reported
+    // from a running ControlPanel than left in its bootloader.
+    host.progress().phaseBegins(UpdatePhase::LeavingBootloader, 0);
+    channel.putCommand(command::kPanelBootloaderExit);
+    if (channel.exchange(true)) {
+        notBack = withPort(kExitNotConfirmedText, unit.port);
+        return;
+    }
+    // The node its bootloader was opened at goes as it restarts; the application's comes back.
+    AttachedUnit bootloader = unit;
+    bootloader.path = channel.path();
+    channel.closeChannel();
+    if (options.restarts.follow) {
+        if (!backInApplication(bootloader) && !verified)
+            notBack.clear(); // the failed write is what the user must hear of
+        return;
+    }
+    host.progress().phaseBegins(UpdatePhase::WaitingForApplication, kWaitSteps);
+    wait(host);
+}
+
+bool Sequence::backInApplication(const AttachedUnit &bootloader)
+{
+    switch (followRestart(host, channel, bootloader, options.restarts)) {
+    case FollowResult::Back:
+        break;
+    case FollowResult::NeverLeft:
+        notBack =
+            withPort(kNotLeftForApplicationText, unit.port, options.restarts.departureTimeoutMs);
+        return false;
+    case FollowResult::NeverBack:
+        notBack = withPort(kNotBackText, unit.port, options.restarts.returnTimeoutMs);
+        return false;
+    }
+    host.progress().phaseBegins(UpdatePhase::ConfirmingApplication, 0);
+    channel.putCommand(command::kConnectionCheck);
+    const bool silent = channel.exchange(true);
+    channel.closeChannel();
+    if (silent)
+        notBack = withPort(kBackButSilentText, unit.port);
+    return !silent;
 }
 
 SequenceEnd Sequence::programmerEnd(UpdatePhase reached) const
@@ -250,7 +392,8 @@ void Sequence::record()
 } // namespace
 
 SequenceOutcome runUpdateSequence(const UpdateTarget &target, CommandChannel &channel,
-                                  TargetProfile &profile, SequenceHost &host)
+                                  TargetProfile &profile, SequenceHost &host,
+                                  const SequenceOptions &options)
 {
-    return Sequence(target, channel, profile, host).run();
+    return Sequence(target, channel, profile, host, options).run();
 }

@@ -62,3 +62,33 @@ constexpr const char *kNoDataWarning = "the file holds no data: nothing would be
 constexpr const char *kLimitPageWarning =
     "data in the page that holds the ControlPanel's image limit (0x3fc00-0x3fc3f), which its "
     "bootloader shares";
+
+// The unit chosen by its port or serial number is not attached.
+constexpr const char *kNoPanelAtPortText = "No ControlPanel is attached at USB port %1";
+constexpr const char *kNoPanelWithSerialText = "No ControlPanel with serial number %1 is attached";
+
+// A ControlPanel followed through its restarts: formatted with its USB port and the time-out in
+// seconds. Before anything was written...
+constexpr const char *kNeverLeftText =
+    "The ControlPanel at USB port %1 did not restart within %2 s of its bootloader entry command: "
+    "nothing was written; power it off and on, then run the update again";
+constexpr const char *kNotBackInBootloaderText =
+    "The ControlPanel at USB port %1 did not come back within %2 s of its restart into its "
+    "bootloader: nothing was written; power it off and on, then run the update again "
+    "(--restart-timeout waits longer)";
+// ...and after the firmware was written and verified.
+constexpr const char *kNotBackText =
+    "The ControlPanel at USB port %1 did not come back within %2 s: its firmware was written and "
+    "verified; power it off and on";
+constexpr const char *kNotLeftForApplicationText =
+    "The ControlPanel at USB port %1 did not restart within %2 s of its bootloader exit command: "
+    "its firmware was written and verified; power it off and on";
+constexpr const char *kExitNotConfirmedText =
+    "The ControlPanel at USB port %1 did not confirm its bootloader exit command: its firmware "
+    "was written and verified; power it off and on";
+constexpr const char *kBackButSilentText =
+    "The ControlPanel at USB port %1 came back but does not answer: its firmware was written and "
+    "verified; power it off and on";
+constexpr const char *kBoardExitNotConfirmedText =
+    "The ZEL02 control board behind the ControlPanel at USB port %1 did not confirm its boot exit "
+    "command: its firmware was written and verified; power it off and on";

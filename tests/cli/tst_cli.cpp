@@ -186,8 +186,8 @@ void CliTest::exitCodes_data()
     QTest::newRow("two devices")
         << "panel"
         << "panel" << none << 2 << open << QByteArray() << 0 << 0 << 0 << 4
-        << QStringLiteral("%1\n%2\n").arg(kSeveralPanelsText, kSeveralPanelsAdvice) << false << ""
-        << QString();
+        << QStringLiteral("2 ControlPanels are attached (1-1, 1-2): choose one with --port\n")
+        << false << "" << QString();
     QTest::newRow("no permission")
         << "board"
         << "board" << none << 1 << int(PanelAccess::NoPermission) << QByteArray() << 0 << 0 << 0
@@ -216,10 +216,13 @@ void CliTest::exitCodes_data()
         << "board" << none << 1 << open << QByteArray("Kk") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << error + kBootloaderEntryError + '\n'
         << true << "" << QString();
-    QTest::newRow("panel not back") << "panel"
-                                    << "panel" << none << 1 << open << QByteArray() << 0 << 0
-                                    << 60000 << 5 << QString(kPanelNotBackText) + '\n'
-                                    << true << "" << QString();
+    // The unit is followed at its port for as long as --restart-timeout allows.
+    QTest::newRow("panel not back")
+        << "panel"
+        << "panel" << QStringList{QStringLiteral("--restart-timeout"), QStringLiteral("1")} << 1
+        << open << QByteArray() << 0 << 0 << 60000 << 5
+        << QString(kNotBackInBootloaderText).arg(QStringLiteral("1-1")).arg(1) + '\n'
+        << true << "" << QString();
     QTest::newRow("board start not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
@@ -250,10 +253,17 @@ void CliTest::exitCodes_data()
         << "board"
         << "board" << none << 1 << open << QByteArray("Nn") << 10 << int(FaultKind::CorruptReadBack)
         << 0 << 1 << error + "\nError: Address 0x00505" << true << "" << QString();
-    QTest::newRow("board boot exit fails") << "board"
-                                           << "board" << none << 1 << open << QByteArray("Oo") << 0
-                                           << noReply << 0 << 1 << error + kBootExitError + '\n'
-                                           << true << "" << QString();
+    // Written and verified, but the control board may still run its bootloader.
+    QTest::newRow("board boot exit fails")
+        << "board"
+        << "board" << none << 1 << open << QByteArray("Oo") << 0 << noReply << 0 << 6
+        << QString(kBoardExitNotConfirmedText).arg(QStringLiteral("1-1")) + '\n'
+        << true << "board" << QString();
+    QTest::newRow("panel exit not echoed")
+        << "panel"
+        << "panel" << none << 1 << open << QByteArray("bB") << 0 << int(FaultKind::WrongEcho) << 0
+        << 6 << QString(kExitNotConfirmedText).arg(QStringLiteral("1-1")) + '\n'
+        << true << "panel" << QString();
     QTest::newRow("refused file") << "board"
                                   << "damaged" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                   << 3 << "%1: Checksum Error line 100. " << false << ""
@@ -338,10 +348,10 @@ void CliTest::exitCodes()
         QVERIFY(panelFlash() == panelImage);
     if (image == QLatin1String("board"))
         QVERIFY(boardFlash() == boardImage);
-    // Every wait runs its whole course, but only through the host's pauses.
+    // The board's wait runs its whole course, but only through the host's pauses; the
+    // ControlPanel is followed instead, and has no fixed wait.
     if (code == 0)
-        QCOMPARE(run.pauses,
-                 QVector<int>(target == QLatin1String("panel") ? 20 : 10, 300).toList());
+        QCOMPARE(run.pauses.count(300), target == QLatin1String("panel") ? 0 : 10);
 }
 
 void CliTest::usageErrors_data()
@@ -409,6 +419,7 @@ void CliTest::progressLog_data()
     QTest::newRow("board log") << "board" << false
                                << "Updating the ZEL02 control board with %1\n"
                                   "Connecting to the ControlPanel\n"
+                                  "ControlPanel at USB port 1-1, serial number CP1000\n"
                                   "Entering the bootloader\n"
                                   "Waiting for the bootloader\n"
                                   "Writing: 96 pages\n"
@@ -418,12 +429,16 @@ void CliTest::progressLog_data()
     QTest::newRow("panel log") << "panel" << false
                                << "Updating the ControlPanel with %1\n"
                                   "Connecting to the ControlPanel\n"
+                                  "ControlPanel at USB port 1-1, serial number CP1000\n"
                                   "Entering the bootloader\n"
-                                  "Waiting for the bootloader\n"
+                                  "Waiting for the ControlPanel to restart at USB port 1-1\n"
+                                  "Waiting for the ControlPanel to come back at USB port 1-1\n"
                                   "Writing: 1604 pages\n"
                                   "Verifying: 1604 pages\n"
                                   "Leaving the bootloader\n"
-                                  "Waiting for the application\n"
+                                  "Waiting for the ControlPanel to restart at USB port 1-1\n"
+                                  "Waiting for the ControlPanel to come back at USB port 1-1\n"
+                                  "Checking the ControlPanel's application at USB port 1-1\n"
                                   "The ControlPanel firmware has been updated\n";
     // Each line redrawn after "\r\x1b[K"; the time left only appears once a unit is done and
     // depends on the clock, so the lines are compared as they stand at their end.
@@ -436,11 +451,14 @@ void CliTest::progressLog_data()
                                        "The ZEL02 firmware has been updated\n";
     QTest::newRow("panel terminal") << "panel" << true
                                     << "Entering the bootloader\n"
-                                       "Waiting for the bootloader: 100%\n"
+                                       "Waiting for the ControlPanel to restart at USB port 1-1\n"
+                                       "Waiting for the ControlPanel to come back at USB port 1-1\n"
                                        "Writing: 1604/1604 pages, 100%\n"
                                        "Verifying: 1604/1604 pages, 100%\n"
                                        "Leaving the bootloader\n"
-                                       "Waiting for the application: 100%\n"
+                                       "Waiting for the ControlPanel to restart at USB port 1-1\n"
+                                       "Waiting for the ControlPanel to come back at USB port 1-1\n"
+                                       "Checking the ControlPanel's application at USB port 1-1\n"
                                        "The ControlPanel firmware has been updated\n";
 }
 
@@ -483,7 +501,8 @@ void CliTest::jsonStream_data()
     QTest::addColumn<QString>("result");
 
     const QStringList board{"connecting", "entering", "waiting", "writing", "verifying", "leaving"};
-    const QStringList panel = board + QStringList{"restarting"};
+    const QStringList panel{"connecting", "entering", "departing", "returning", "writing",
+                            "verifying",  "leaving",  "departing", "returning", "confirming"};
     QTest::newRow("panel") << "panel" << QByteArray() << 0 << panel << 0
                            << QString(kPanelUpdatedText);
     QTest::newRow("board") << "board" << QByteArray() << 0 << board << 0

@@ -98,6 +98,8 @@ QString endName(SequenceEnd end)
         return QStringLiteral("FailedWhileWriting");
     case SequenceEnd::FileRefusedInBootloader:
         return QStringLiteral("FileRefusedInBootloader");
+    case SequenceEnd::NotBackInApplication:
+        return QStringLiteral("NotBackInApplication");
     }
     return QStringLiteral("?");
 }
@@ -643,7 +645,7 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
         << panel << Choice::Good << QByteArray() << 0 << noFault << 0 << 10000 << 0
         << QStringList{kFileDialog} + panelWait() +
                QStringList{"box: Could not update ControlPanel firmware.", kWaitOver}
-        << SequenceEnd::DeviceNotAnswering << 2 << false << 0 << 2 << 1 << 2;
+        << SequenceEnd::DeviceNotAnswering << 2 << false << 0 << 1 << 1 << 2;
     QTest::newRow("panel: file refused")
         << panel << Choice::Refused << QByteArray() << 0 << noFault << 0 << 0 << 0
         << QStringList{kFileDialog} + panelWait() + panelBack +
@@ -668,7 +670,7 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
         << panel << Choice::Good << QByteArray("bB") << 0 << FaultKind::WrongEcho << 0 << 0 << 0
         << QStringList{kFileDialog} + panelWait() + panelWalk +
                QStringList{"box: The ControlPanel firmware has been updated", kWaitOver}
-        << SequenceEnd::Updated << -1 << true << 4 << 2 << 2 << 2;
+        << SequenceEnd::NotBackInApplication << -1 << true << 4 << 2 << 2 << 2;
     QTest::newRow("board: bootloader not started")
         << board << Choice::Good << QByteArray() << 0 << noFault << 0 << 0 << 10000
         << boardStart + QStringList{kWaitOver, kStartErrorBox} << SequenceEnd::DeviceNotAnswering
@@ -786,12 +788,11 @@ void UpdateSequenceTest::connectionProblems_data()
                                          << SequenceEnd::NoControlPanel << 0 << 0 << 0 << 1;
     QTest::newRow("board: two attached") << board << 2 << open << false << QStringList{several}
                                          << SequenceEnd::NoControlPanel << 0 << 0 << 0 << 1;
-    // The ControlPanel that comes back from its restart may not be the one that left.
+    // Another ControlPanel plugged in during the restart is not taken: the one that left is
+    // opened again at its port and updated.
     QTest::newRow("panel: second during restart")
-        << panel << 1 << open << true
-        << QStringList{kFileDialog} + panelWait() +
-               QStringList{"box: Could not update ControlPanel firmware.", kWaitOver}
-        << SequenceEnd::DeviceNotAnswering << 2 << 1 << 1 << 2;
+        << panel << 1 << open << true << successTimeline(panel) << SequenceEnd::Updated << -1 << 2
+        << 2 << 2;
     // The open fails, and so does the survey's: the detail says which one and what to do.
     QTest::newRow("panel: not permitted")
         << panel << 1 << sim::PanelAccess::NoPermission << false
@@ -845,17 +846,19 @@ void UpdateSequenceTest::connectionProblems()
     QCOMPARE(lines(host.calls), lines(shown));
     QCOMPARE(endName(outcome.end), endName(end));
     checkCommon(host, outcome);
-    QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, reports, false)));
+    const bool updated = end == SequenceEnd::Updated;
+    QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, reports, updated)));
     for (const sim::TrafficRecord &record : devices().traffic())
         QCOMPARE(record.device, 0);
     QCOMPARE(bench.opens(), opens);
     QCOMPARE(bench.closes(), closes);
     QCOMPARE(bench.exits(), exits);
     QCOMPARE(devices().openHandles(), 0);
-    QCOMPARE(profileText(bench.profile), reports > 0 ? profileOf(target) : kNoProfile);
+    QCOMPARE(profileText(bench.profile), reports != 0 ? profileOf(target) : kNoProfile);
     for (int device = 0; device < std::max(panels, secondDuringRestart ? 2 : 0); ++device)
         QCOMPARE(flashDifference(devices().panelFlash(device).data(), sim::kPanelFlashSize,
-                                 &kControlPanelTarget, 0),
+                                 &kControlPanelTarget,
+                                 updated && device == 0 ? int(pagesFor(target).size()) : 0),
                  QString());
 }
 
