@@ -16,6 +16,12 @@ void TerminalHost::showConnectionError(const ConnectionProblem &problem)
     QString text = problem.text + QLatin1Char('\n') + problem.advice;
     switch (problem.kind) {
     case ConnectionProblem::Kind::NoPanel:
+        if (!problem.detail.isEmpty())
+            text += QStringLiteral("\n\n") + problem.detail;
+        break;
+    case ConnectionProblem::Kind::Busy:
+        // Names the port and the other program: all a script needs.
+        text = problem.detail;
         break;
     case ConnectionProblem::Kind::SeveralPanels:
         text = QString::fromLatin1(kSeveralUnitsText)
@@ -28,8 +34,6 @@ void TerminalHost::showConnectionError(const ConnectionProblem &problem)
                    .arg(problem.ports.isEmpty() ? QStringLiteral("none") : problem.ports);
         break;
     }
-    if (!problem.detail.isEmpty())
-        text += QStringLiteral("\n\n") + problem.detail;
     say(text);
 }
 

@@ -27,14 +27,14 @@ template <typename Condition> bool lookUntil(SequenceHost &host, int timeoutMs, 
 
 } // namespace
 
-FollowResult followRestart(SequenceHost &host, CommandChannel &channel, const AttachedUnit &before,
-                           const RestartFollowing &timing)
+FollowResult followRestart(SequenceHost &host, UpdateProgress &progress, CommandChannel &channel,
+                           const AttachedUnit &before, const RestartFollowing &timing)
 {
-    host.progress().phaseBegins(UpdatePhase::AwaitingDeparture, 0);
+    progress.phaseBegins(UpdatePhase::AwaitingDeparture, 0);
     if (!lookUntil(host, timing.departureTimeoutMs, [&] { return !stillThere(before); }))
         return FollowResult::NeverLeft;
 
-    host.progress().phaseBegins(UpdatePhase::AwaitingReturn, 0);
+    progress.phaseBegins(UpdatePhase::AwaitingReturn, 0);
     // The node may appear before udev has given this user access to it: opening is retried.
     const bool back = lookUntil(host, timing.returnTimeoutMs, [&] {
         const std::optional<AttachedUnit> unit = unitAtPort(attachedUnits(), before.port);

@@ -31,5 +31,5 @@ enum class FollowResult
 // back already), then until a ControlPanel is at the same port and opens; a unit at another port
 // is never taken. Announces AwaitingDeparture and AwaitingReturn, and pauses through the host
 // between looks.
-FollowResult followRestart(SequenceHost &host, CommandChannel &channel, const AttachedUnit &before,
-                           const RestartFollowing &timing);
+FollowResult followRestart(SequenceHost &host, UpdateProgress &progress, CommandChannel &channel,
+                           const AttachedUnit &before, const RestartFollowing &timing);

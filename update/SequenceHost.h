@@ -17,6 +17,7 @@ struct ConnectionProblem
         NoPanel,       // none attached or none that opens
         SeveralPanels, // more than one attached and none chosen
         NotAttached,   // the one chosen is not attached
+        Busy,          // another program updates it; `detail` says which
     };
     Kind kind = Kind::NoPanel;
     QString text;

@@ -4,9 +4,11 @@
 #include "ControlPanelSurvey.h"
 #include "HexFile.h"
 #include "RestartFollowing.h"
+#include "UnitLock.h"
 #include "UpdateHistory.h"
 #include "UpdateTexts.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <memory>
@@ -18,11 +20,11 @@ namespace {
 constexpr int kWaitSteps = 10;
 constexpr int kWaitStepMs = 300;
 
-void wait(SequenceHost &host)
+void wait(SequenceHost &host, UpdateProgress &progress)
 {
     for (int step = 1; step <= kWaitSteps; ++step) {
         host.pause(kWaitStepMs);
-        host.progress().advanced(step);
+        progress.advanced(step);
     }
 }
 
@@ -30,9 +32,9 @@ void wait(SequenceHost &host)
 class WaitSession
 {
 public:
-    explicit WaitSession(SequenceHost &host) : host(host)
+    WaitSession(SequenceHost &host, UpdateProgress &progress) : host(host)
     {
-        host.progress().phaseBegins(UpdatePhase::WaitingForBootloader, kWaitSteps);
+        progress.phaseBegins(UpdatePhase::WaitingForBootloader, kWaitSteps);
     }
     ~WaitSession() { host.finishWait(); }
     WaitSession(const WaitSession &) = delete;
@@ -42,30 +44,38 @@ private:
     SequenceHost &host;
 };
 
-// Passes every announcement on to the front end and keeps the last phase begun, so that the
-// sequence knows how far the programmer got when it fails.
+// Passes every announcement on to the front end, notes it in the unit's lock file, and keeps the
+// last phase begun, so that the sequence knows how far the programmer got when it fails.
 class PhaseTracker : public UpdateProgress
 {
 public:
-    explicit PhaseTracker(UpdateProgress &next) : next(next) {}
+    PhaseTracker(UpdateProgress &next, UnitLock &lock) : next(next), lock(lock) {}
 
     void phaseBegins(UpdatePhase begun, int total) override
     {
         phase = begun;
+        lock.note(QString::fromLatin1(phaseName(begun)));
         next.phaseBegins(begun, total);
     }
     void advanced(int done) override { next.advanced(done); }
     void walkEnded() override { next.walkEnded(); }
+    bool stopRequested() const override { return next.stopRequested(); }
 
     UpdatePhase phase = UpdatePhase::Connecting;
 
 private:
     UpdateProgress &next;
+    UnitLock &lock;
 };
 
-QString withPort(const char *text, const std::string &port, int timeoutMs = 0)
+QString withPort(const char *text, const std::string &port)
 {
-    return QString::fromLatin1(text).arg(QString::fromStdString(port)).arg(timeoutMs / 1000);
+    return QString::fromLatin1(text).arg(QString::fromStdString(port));
+}
+
+QString withPort(const char *text, const std::string &port, int timeoutMs)
+{
+    return withPort(text, port).arg(timeoutMs / 1000);
 }
 
 class Sequence
@@ -73,7 +83,8 @@ class Sequence
 public:
     Sequence(const UpdateTarget &target, CommandChannel &channel, TargetProfile &profile,
              SequenceHost &host, const SequenceOptions &options)
-        : target(target), channel(channel), profile(profile), host(host), options(options)
+        : target(target), channel(channel), profile(profile), host(host), options(options),
+          phases(host.progress(), lock)
     {
         clock.start();
     }
@@ -87,11 +98,21 @@ public:
 
 private:
     SequenceOutcome &runSteps();
-    // Opens the chosen unit and checks that it answers. Returns false when the sequence ended.
+    // Opens the chosen unit, takes its lock and checks that it answers. Returns false when the
+    // sequence ended.
     bool connect();
+    // Takes the lock of the unit's port. Returns false, with the holder named, when another
+    // program holds it.
+    bool lockUnit();
+    // The text, with what the user must know of an earlier update of the unit that did not
+    // finish.
+    QString withUnfinished(const QString &text) const;
+    void noteUnit();
     // Opens the unit the options choose, unless a handle on it is held. Returns false, with the
     // problem shown and the channel closed, when none can be opened.
     bool openChosenUnit();
+    // Sends the target's bootloader entry command; true when it was echoed.
+    bool enterBootloader();
     // Sends the ControlPanel back to its application after its programmer returned.
     void leavePanelBootloader(bool verified);
     // The ControlPanel, followed from its bootloader through its restart, is back at its port
@@ -119,11 +140,15 @@ private:
     TargetProfile &profile;
     SequenceHost &host;
     const SequenceOptions &options;
+    UnitLock lock;
+    PhaseTracker phases;
     QElapsedTimer clock;
     SequenceOutcome outcome;
     AttachedUnit unit; // as it was when the connection check answered
     // Set when the ControlPanel did not get back to its application; the text says why.
     QString notBack;
+    // Set when an earlier update of the unit ended after its bootloader entry without finishing.
+    QString unfinished;
 };
 
 bool Sequence::openChosenUnit()
@@ -186,12 +211,57 @@ bool Sequence::openChosenUnit()
     return false;
 }
 
+bool Sequence::lockUnit()
+{
+    const QString port = QString::fromStdString(unit.port.empty() ? unit.path : unit.port);
+    switch (
+        lock.take(port, QCoreApplication::applicationName(), QString::fromLatin1(target.name))) {
+    case UnitLock::Outcome::Taken:
+        break;
+    case UnitLock::Outcome::NoPlace:
+        // Nowhere to keep a lock: the update goes on as it always could.
+        break;
+    case UnitLock::Outcome::HeldByAnother: {
+        const UnitMark holder = lock.holder().value_or(UnitMark{});
+        ConnectionProblem problem{
+            ConnectionProblem::Kind::Busy, kUnitBusyText, kUnitBusyAdvice,
+            QString::fromLatin1(kUnitBusyDetail).arg(port, holder.program).arg(holder.process),
+            port};
+        host.showConnectionError(problem);
+        channel.closeChannel();
+        end(SequenceEnd::NoControlPanel, problem.detail);
+        return false;
+    }
+    }
+    // A mark left unfinished after the bootloader entry: that unit may still be in a bootloader.
+    const std::optional<UnitMark> &earlier = lock.holder();
+    const bool entered = earlier && !earlier->finished && !earlier->phase.isEmpty() &&
+                         earlier->phase != QLatin1String(phaseName(UpdatePhase::Connecting));
+    if (entered)
+        unfinished = QString::fromLatin1(kUnfinishedText)
+                         .arg(port, earlier->started.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    return true;
+}
+
+QString Sequence::withUnfinished(const QString &text) const
+{
+    // Only the command line can update a unit in its bootloader.
+    if (unfinished.isEmpty() || !options.restarts.follow)
+        return text;
+    return text + QLatin1Char('\n') + unfinished;
+}
+
 bool Sequence::connect()
 {
-    host.progress().phaseBegins(UpdatePhase::Connecting, 0);
+    phases.phaseBegins(UpdatePhase::Connecting, 0);
     const bool reused = channel.isOpen();
-    if (!openChosenUnit())
+    if (!openChosenUnit() || !lockUnit())
         return false;
+    // Its bootloader would not answer the connection check; nothing is sent until it is started.
+    if (options.inBootloader) {
+        noteUnit();
+        return true;
+    }
     channel.putCommand(command::kConnectionCheck);
     bool silent = channel.exchange(true);
     // A held handle may belong to a unit that restarted at the same node: open it afresh, once.
@@ -203,14 +273,20 @@ bool Sequence::connect()
         silent = channel.exchange(true);
     }
     if (silent) {
-        host.showError(kNoConnectionError);
-        end(SequenceEnd::DeviceNotAnswering, kNoConnectionError);
+        const QString text = withUnfinished(kNoConnectionError);
+        host.showError(text);
+        end(SequenceEnd::DeviceNotAnswering, text);
         return false;
     }
+    noteUnit();
+    return true;
+}
+
+void Sequence::noteUnit()
+{
     outcome.port = QString::fromStdString(unit.port);
     outcome.serial = QString::fromStdWString(unit.serialNumber);
     host.unitChosen(outcome.port, outcome.serial);
-    return true;
 }
 
 SequenceOutcome &Sequence::runSteps()
@@ -236,22 +312,17 @@ SequenceOutcome &Sequence::runSteps()
         return end(SequenceEnd::FileRefused, kHexFileError);
     }
 
-    host.progress().phaseBegins(UpdatePhase::EnteringBootloader, 0);
-    channel.putCommand(target.entryCommand);
-    if (channel.exchange(true)) {
-        // The target may or may not have started its bootloader; the user must know either way.
+    std::unique_ptr<WaitSession> waitSession;
+    if (options.inBootloader) {
+        // Already there: nothing to enter, nothing to wait for.
+    } else if (!enterBootloader()) {
         file.reset();
         channel.closeChannel();
-        return endWithMessage(SequenceEnd::DeviceNotAnswering,
-                              kErrorPrefix + QString::fromLatin1(kBootloaderEntryError));
-    }
-    // The ControlPanel leaves the bus to restart into its bootloader.
-    if (panel)
-        channel.closeChannel();
-
-    std::unique_ptr<WaitSession> waitSession;
-    if (panel && follow) {
-        switch (followRestart(host, channel, unit, options.restarts)) {
+        return endWithMessage(
+            SequenceEnd::DeviceNotAnswering,
+            withUnfinished(kErrorPrefix + QString::fromLatin1(kBootloaderEntryError)));
+    } else if (panel && follow) {
+        switch (followRestart(host, phases, channel, unit, options.restarts)) {
         case FollowResult::Back:
             break;
         case FollowResult::NeverLeft:
@@ -264,11 +335,13 @@ SequenceOutcome &Sequence::runSteps()
                 withPort(kNotBackInBootloaderText, unit.port, options.restarts.returnTimeoutMs));
         }
     } else {
-        waitSession = std::make_unique<WaitSession>(host);
-        wait(host);
+        waitSession = std::make_unique<WaitSession>(host, phases);
+        wait(host, phases);
     }
 
-    if (panel && !follow) {
+    if (options.inBootloader && panel) {
+        // The programmer starts the ControlPanel's bootloader itself.
+    } else if (panel && !follow) {
         // Only the unit the update began with: another ControlPanel may have been plugged in
         // meanwhile, and hidapi would as soon take that one.
         const std::optional<AttachedUnit> back = unitAtPort(attachedUnits(), unit.port);
@@ -287,12 +360,12 @@ SequenceOutcome &Sequence::runSteps()
         }
     }
 
-    PhaseTracker tracker(host.progress());
     const UpdateResult result =
         firmware.image
-            ? target.write(channel, profile, *firmware.image, tracker)
-            : programHexFile(target, channel, profile, file.get(), tracker, &outcome.loaded);
+            ? target.write(channel, profile, *firmware.image, phases)
+            : programHexFile(target, channel, profile, file.get(), phases, &outcome.loaded);
 
+    const UpdatePhase reached = phases.phase;
     if (panel)
         leavePanelBootloader(result.isEmpty());
 
@@ -304,24 +377,37 @@ SequenceOutcome &Sequence::runSteps()
         // unit is not back.
         ended = &endWithMessage(SequenceEnd::NotBackInApplication,
                                 follow ? notBack : QString::fromLatin1(target.successText));
-    } else if (!panel && tracker.phase == UpdatePhase::LeavingBootloader) {
+    } else if (!panel && reached == UpdatePhase::LeavingBootloader) {
         // The control board was verified before its boot exit was sent.
         ended = &endWithMessage(SequenceEnd::NotBackInApplication,
                                 follow ? withPort(kBoardExitNotConfirmedText, unit.port)
                                        : kErrorPrefix + result);
     } else {
-        ended = &endWithMessage(programmerEnd(tracker.phase), kErrorPrefix + result);
+        ended = &endWithMessage(programmerEnd(reached), kErrorPrefix + result);
     }
     if (channel.isOpen())
         channel.closeChannel();
     return *ended;
 }
 
+bool Sequence::enterBootloader()
+{
+    phases.phaseBegins(UpdatePhase::EnteringBootloader, 0);
+    channel.putCommand(target.entryCommand);
+    // The target may or may not have started its bootloader; the user must know either way.
+    if (channel.exchange(true))
+        return false;
+    // The ControlPanel leaves the bus to restart into its bootloader.
+    if (target.restartsIntoBootloader)
+        channel.closeChannel();
+    return true;
+}
+
 void Sequence::leavePanelBootloader(bool verified)
 {
     // Back to the application whatever the result: a half-written firmware is better reported
     // from a running ControlPanel than left in its bootloader.
-    host.progress().phaseBegins(UpdatePhase::LeavingBootloader, 0);
+    phases.phaseBegins(UpdatePhase::LeavingBootloader, 0);
     channel.putCommand(command::kPanelBootloaderExit);
     if (channel.exchange(true)) {
         notBack = withPort(kExitNotConfirmedText, unit.port);
@@ -336,13 +422,13 @@ void Sequence::leavePanelBootloader(bool verified)
             notBack.clear(); // the failed write is what the user must hear of
         return;
     }
-    host.progress().phaseBegins(UpdatePhase::WaitingForApplication, kWaitSteps);
-    wait(host);
+    phases.phaseBegins(UpdatePhase::WaitingForApplication, kWaitSteps);
+    wait(host, phases);
 }
 
 bool Sequence::backInApplication(const AttachedUnit &bootloader)
 {
-    switch (followRestart(host, channel, bootloader, options.restarts)) {
+    switch (followRestart(host, phases, channel, bootloader, options.restarts)) {
     case FollowResult::Back:
         break;
     case FollowResult::NeverLeft:
@@ -353,7 +439,7 @@ bool Sequence::backInApplication(const AttachedUnit &bootloader)
         notBack = withPort(kNotBackText, unit.port, options.restarts.returnTimeoutMs);
         return false;
     }
-    host.progress().phaseBegins(UpdatePhase::ConfirmingApplication, 0);
+    phases.phaseBegins(UpdatePhase::ConfirmingApplication, 0);
     channel.putCommand(command::kConnectionCheck);
     const bool silent = channel.exchange(true);
     channel.closeChannel();

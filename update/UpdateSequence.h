@@ -32,6 +32,10 @@ struct SequenceOptions
 {
     UnitChoice unit;
     RestartFollowing restarts;
+    // The unit already runs its bootloader (an earlier update ended there): no connection check,
+    // no entry command, no first wait. The ControlPanel's programmer starts its bootloader as
+    // usual; the control board's is sent its start command at once.
+    bool inBootloader = false;
 };
 
 struct SequenceOutcome

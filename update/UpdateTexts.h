@@ -8,6 +8,9 @@ constexpr const char *kUsbError = "USB communication error";
 constexpr const char *kProgrammingError = "USB communication error during programming";
 constexpr const char *kVerificationError = "USB communication error during verification";
 constexpr const char *kBootExitError = "USB communication error during boot exit";
+// ...and when the user stopped it at a page boundary.
+constexpr const char *kInterruptedError = "Interrupted: the firmware is incomplete; run the update "
+                                          "again";
 // ...and what the sequence adds when the target never reached its bootloader.
 constexpr const char *kBootloaderEntryError = "USB communication error during bootloader entry";
 constexpr const char *kBootloaderStartError = "USB communication error during bootloader start";
@@ -92,3 +95,16 @@ constexpr const char *kBackButSilentText =
 constexpr const char *kBoardExitNotConfirmedText =
     "The ZEL02 control board behind the ControlPanel at USB port %1 did not confirm its boot exit "
     "command: its firmware was written and verified; power it off and on";
+
+// Another program updates the unit: the box's text and advice, and the detail, formatted with
+// the unit's USB port, the program and its process.
+constexpr const char *kUnitBusyText = "The ControlPanel is being updated by another program";
+constexpr const char *kUnitBusyAdvice = "Wait until that update has ended, then try again";
+constexpr const char *kUnitBusyDetail =
+    "The ControlPanel at USB port %1 is being updated by %2 (process %3)";
+// An earlier update of the unit ended without finishing (killed, power lost, crashed): formatted
+// with the port and the time it started.
+constexpr const char *kUnfinishedText =
+    "The last update of the ControlPanel at USB port %1, started %2, did not finish: the "
+    "ControlPanel or its control board may still run its bootloader. Run the update again with "
+    "--in-bootloader";
