@@ -15,7 +15,7 @@ mount -t tmpfs tmpfs /etc/udev/rules.d
 panel=$ZEL_SOURCE_DIR/tests/hidraw/controlpanel.umockdev
 rule=$root/usr/lib/udev/rules.d/70-zelupdate-controlpanel.rules
 hidraw=/sys/class/hidraw/hidraw0
-hid=/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:03EB:2402.0001
+hid=/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.2/1-1.2:1.0/0003:03EB:2402.0001
 
 # expect_uaccess yes|no UMOCKDEV-FILE SYSFS-PATH WHAT: each time a device that udev has never
 # seen, since a device keeps the tags of earlier events in udev's database.
