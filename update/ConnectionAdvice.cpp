@@ -18,7 +18,7 @@ constexpr const char *kSeatVariable = "XDG_SEAT";
 // OpenSSH sets these in the sessions it starts; one is enough to be beyond the seat.
 constexpr const char *kSshVariables[] = {"SSH_CONNECTION", "SSH_CLIENT", "SSH_TTY"};
 
-// Shown by name; everything else outside printable ASCII that is escaped is a number.
+// The escapes that have a name; any other character that needs one shows its code (\x1b, \u202e).
 struct NamedEscape
 {
     char16_t character;
