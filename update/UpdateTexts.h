@@ -52,6 +52,20 @@ constexpr const char *kNoPermissionAdvice =
     "  sudo udevadm control --reload\n"
     "  sudo udevadm trigger --subsystem-match=hidraw\n"
     "and plug the ControlPanel in again.";
+// ...and for a session beyond the seat (SSH, a service, no local seat), which only the group the
+// rule names can let in. Formatted with the user's name and the group's.
+constexpr const char *kAccessGroup = "plugdev";
+constexpr const char *kJoinGroupAdvice =
+    "The udev rule opens the ControlPanel to the user at this computer's seat and to the %2 "
+    "group, and this session is not at the seat (an SSH session, a service, or no local seat). "
+    "Add %1 to the group:\n"
+    "  sudo usermod -aG %2 %1\n"
+    "then log in again (a service: restart it).";
+constexpr const char *kLogInAgainAdvice =
+    "%1 is in the %2 group, which the udev rule opens the ControlPanel to, but this session began "
+    "before %1 joined it: log in again (a service: restart it).";
+// Stands for the user's name when it cannot be found.
+constexpr const char *kUserPlaceholder = "USER";
 constexpr const char *kBusyText = "another program holds it";
 constexpr const char *kBusyAdvice =
     "Close the other program that uses the ControlPanel (another zelUpdate, for example) and try "
