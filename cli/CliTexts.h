@@ -17,3 +17,7 @@ constexpr const char *kStreamsNote =
 constexpr const char *kAllowNoEofHint = " (--allow-no-eof to write it anyway)";
 
 constexpr const char *kUsageHint = "Try 'zelupdate-cli --help'.";
+
+// Formatted with the number of ControlPanels attached and their ports.
+constexpr const char *kSeveralUnitsText =
+    "%1 ControlPanels are attached (%2): choose one with --port";

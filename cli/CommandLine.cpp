@@ -2,9 +2,9 @@
 
 #include "CliTexts.h"
 #include "CommandTable.h"
-#include "EscapedText.h"
 #include "ExitCodes.h"
 #include "HelpText.h"
+#include "PrintableName.h"
 #include "Version.h"
 
 #include <QCommandLineParser>
@@ -30,7 +30,7 @@ QByteArray bytes(const QString &parsed)
 
 QString shown(const QString &parsed)
 {
-    return escapedName(bytes(parsed));
+    return printableName(bytes(parsed));
 }
 
 // The option given twice, if any. The parser lets the last win, and `--target board --target

@@ -1,9 +1,9 @@
 #include "CommandTable.h"
 
 #include "CheckCommand.h"
-#include "EscapedText.h"
 #include "HistoryCommand.h"
 #include "ListCommand.h"
+#include "PrintableName.h"
 #include "UpdateCommand.h"
 
 namespace {
@@ -12,7 +12,7 @@ QString takeTarget(const QByteArray &value, VerbRequest &request)
 {
     request.target = targetNamed(QString::fromLatin1(value));
     if (!request.target)
-        return QStringLiteral("unknown target '%1': panel or board").arg(escapedName(value));
+        return QStringLiteral("unknown target '%1': panel or board").arg(printableName(value));
     return QString();
 }
 
@@ -27,7 +27,33 @@ QString takeWait(const QByteArray &value, VerbRequest &request)
     bool number = false;
     request.waitSeconds = value.toInt(&number);
     if (!number || request.waitSeconds < 0)
-        return QStringLiteral("--wait needs a number of seconds, not '%1'").arg(escapedName(value));
+        return QStringLiteral("--wait needs a number of seconds, not '%1'")
+            .arg(printableName(value));
+    return QString();
+}
+
+// --port and --serial each name one unit: both at once could name two.
+QString takePort(const QByteArray &value, VerbRequest &request)
+{
+    request.unit.port = QString::fromUtf8(value);
+    return QString();
+}
+
+QString takeSerial(const QByteArray &value, VerbRequest &request)
+{
+    if (!request.unit.port.isEmpty())
+        return QStringLiteral("--port and --serial choose the same unit: give one");
+    request.unit.serial = QString::fromUtf8(value);
+    return QString();
+}
+
+QString takeRestartTimeout(const QByteArray &value, VerbRequest &request)
+{
+    bool number = false;
+    request.restartTimeoutSeconds = value.toInt(&number);
+    if (!number || request.restartTimeoutSeconds < 1)
+        return QStringLiteral("--restart-timeout needs a number of seconds, not '%1'")
+            .arg(printableName(value));
     return QString();
 }
 
@@ -48,6 +74,18 @@ const VerbOption kWait{"wait", "SECONDS",
                        "Waits up to SECONDS for exactly one ControlPanel to be attached, then "
                        "updates it.",
                        takeWait};
+const VerbOption kPort{"port", "PORT",
+                       "Updates the ControlPanel at this USB port (as list shows it, 1-1.2) when "
+                       "more than one is attached.",
+                       takePort};
+const VerbOption kSerial{"serial", "SERIAL",
+                         "Updates the ControlPanel with this serial number instead; not with "
+                         "--port.",
+                         takeSerial};
+const VerbOption kRestartTimeout{"restart-timeout", "SECONDS",
+                                 "Waits up to SECONDS for the ControlPanel to come back from "
+                                 "each of its restarts.",
+                                 takeRestartTimeout};
 const VerbOption kJson{"json", nullptr,
                        "Writes JSON Lines on standard output: each phase, each 1% of progress, "
                        "then the result.",
@@ -75,7 +113,8 @@ QString optionSyntax(const VerbOption &option)
 
 const std::vector<const VerbOption *> &verbOptions()
 {
-    static const std::vector<const VerbOption *> options{&kTarget, &kAllowNoEof, &kWait, &kJson};
+    static const std::vector<const VerbOption *> options{&kTarget, &kAllowNoEof,     &kWait, &kPort,
+                                                         &kSerial, &kRestartTimeout, &kJson};
     return options;
 }
 
@@ -83,8 +122,8 @@ const std::vector<Verb> &verbs()
 {
     static const std::vector<Verb> table{
         {"list",
-         "Lists every attached ControlPanel, whether this user can open it, and whether the udev "
-         "rule 70-zelupdate-controlpanel.rules is in force.",
+         "Lists every attached ControlPanel by its USB port, whether this user can open it, and "
+         "whether the udev rule 70-zelupdate-controlpanel.rules is in force.",
          {{&kJson, false}},
          false,
          list},
@@ -97,7 +136,13 @@ const std::vector<Verb> &verbs()
         {"update",
          "Loads FILE, then writes it into the target and reads every written page back. A file "
          "that would be refused never starts a bootloader.",
-         {{&kTarget, true}, {&kAllowNoEof, false}, {&kWait, false}, {&kJson, false}},
+         {{&kTarget, true},
+          {&kAllowNoEof, false},
+          {&kWait, false},
+          {&kPort, false},
+          {&kSerial, false},
+          {&kRestartTimeout, false},
+          {&kJson, false}},
          true,
          runUpdate},
         {"history",

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliStreams.h"
+#include "UnitSelection.h"
 #include "UpdateTarget.h"
 
 #include <QByteArray>
@@ -12,6 +13,10 @@
 // and dispatched from these tables, and --help is written from them. A new verb or option is one
 // entry here.
 
+// How long an update waits for the ControlPanel to come back from each restart, unless
+// --restart-timeout says otherwise.
+constexpr int kDefaultRestartTimeoutSeconds = 15;
+
 // What a command line asks of its verb once parsed and checked.
 struct VerbRequest
 {
@@ -21,6 +26,8 @@ struct VerbRequest
     bool json = false;             // --json
     bool allowNoEndRecord = false; // --allow-no-eof
     int waitSeconds = -1;          // --wait; -1: a ControlPanel must be attached already
+    UnitChoice unit;               // --port, --serial
+    int restartTimeoutSeconds = kDefaultRestartTimeoutSeconds; // --restart-timeout
 };
 
 // An option a verb may take: --name, or --name VALUE.

@@ -13,7 +13,8 @@ enum ExitCode : int
     kExitFileRefused = 3,        // the file was refused; nothing was sent
     kExitNoControlPanel = 4,     // none attached, none this user may open, or more than one
     kExitNotAnswering = 5,       // no answer, no bootloader entry or exit, before any write
-    kExitHistoryUnreadable = 6,  // the update history is there but could not be read
+    kExitNotBack = 6, // updated and verified, but the unit did not return to its application
+    kExitHistoryUnreadable = 7, // the update history is there but could not be read
 };
 
 struct ExitCodeMeaning
@@ -32,6 +33,8 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {kExitNoControlPanel, "no usable ControlPanel: none attached, no permission, or more than one"},
     {kExitNotAnswering,
      "the device did not answer, enter or leave its bootloader before anything was written"},
+    {kExitNotBack,
+     "updated and verified, but the ControlPanel did not come back to its application"},
     {kExitHistoryUnreadable, "history: the update history is there but could not be read"},
 };
 constexpr bool everyExitCodeInOrder()
@@ -58,6 +61,8 @@ inline ExitCode exitCodeFor(SequenceEnd end)
         return kExitNoControlPanel;
     case SequenceEnd::DeviceNotAnswering:
         return kExitNotAnswering;
+    case SequenceEnd::NotBackInApplication:
+        return kExitNotBack;
     case SequenceEnd::NoFileChosen:
         break;
     }

@@ -1,7 +1,7 @@
 #include "FileSummary.h"
 
 #include "CliTexts.h"
-#include "EscapedText.h"
+#include "PrintableName.h"
 #include "ResultOutput.h"
 
 #include <QFile>
@@ -38,7 +38,7 @@ QString rangesText(const ImageSummary &summary)
 void printSummary(QTextStream &out, const UpdateTarget &target, const QByteArray &file,
                   const ImageSummary &summary)
 {
-    out << "file: " << escapedName(file) << '\n'
+    out << "file: " << printableName(file) << '\n'
         << "target: " << target.name << " (" << target.title << ")\n"
         << "used pages: " << summary.usedPages << " of " << summary.pageCount << " ("
         << summary.pageSize << " bytes each)\n"
@@ -69,12 +69,12 @@ QJsonObject summaryJson(const UpdateTarget &target, const QByteArray &file,
 
 QString refusalMessage(const QByteArray &file, const HexFileCheck &check)
 {
-    return escapedName(file) + QStringLiteral(": ") + escapedLines(refusalWhy(check));
+    return printableName(file) + QStringLiteral(": ") + refusalWhy(check);
 }
 
 QString refusalLine(const QByteArray &file, const HexFileCheck &check)
 {
-    return escapedName(file) + QStringLiteral(": ") + oneLine(refusalWhy(check));
+    return printableName(file) + QStringLiteral(": ") + oneLine(refusalWhy(check));
 }
 
 QString refusalJson(const QByteArray &file, const HexFileCheck &check)

@@ -1,7 +1,7 @@
 #include "HistoryCommand.h"
 
 #include "CliTexts.h"
-#include "EscapedText.h"
+#include "ConnectionAdvice.h"
 #include "ExitCodes.h"
 #include "UpdateHistory.h"
 
@@ -20,7 +20,7 @@ constexpr qint64 kHistoryChunkBytes = 64 * 1024;
 int cannotRead(CliStreams &io, const QFile &file)
 {
     io.out.flush();
-    io.err << kProgramName << ": cannot read " << escapedText(file.fileName()) << ": "
+    io.err << kProgramName << ": cannot read " << printable(file.fileName()) << ": "
            << file.errorString() << '\n';
     io.err.flush();
     return kExitHistoryUnreadable;

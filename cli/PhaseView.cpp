@@ -26,3 +26,14 @@ const char *phaseTitle(UpdatePhase phase)
     }
     return "";
 }
+
+QString PhaseView::title(UpdatePhase phase) const
+{
+    const QString text = QString::fromLatin1(phaseTitle(phase));
+    const bool followsUnit = phase == UpdatePhase::AwaitingDeparture ||
+                             phase == UpdatePhase::AwaitingReturn ||
+                             phase == UpdatePhase::ConfirmingApplication;
+    if (!followsUnit || unitPort.isEmpty())
+        return text;
+    return text + QStringLiteral(" at USB port ") + unitPort;
+}

@@ -2,6 +2,8 @@
 
 #include "UpdateProgress.h"
 
+#include <QString>
+
 // What progress on the terminal calls a phase: "Entering the bootloader", "Writing", ...
 const char *phaseTitle(UpdatePhase phase);
 
@@ -18,4 +20,12 @@ public:
     virtual void advance(int done) = 0;
     // A message is about to be written under the progress: a line still being redrawn ends.
     virtual void settle() = 0;
+    // The unit's USB port, named with the phases that follow it through its restarts.
+    void setUnit(const QString &port) { unitPort = port; }
+
+protected:
+    // The phase's title, with the unit's port where the phase follows the unit.
+    QString title(UpdatePhase phase) const;
+
+    QString unitPort;
 };

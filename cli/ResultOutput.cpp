@@ -1,6 +1,6 @@
 #include "ResultOutput.h"
 
-#include "EscapedText.h"
+#include "ConnectionAdvice.h"
 
 #include <QJsonDocument>
 #include <QStringList>
@@ -17,7 +17,7 @@ QString oneLine(const QString &text)
     for (const QString &line : text.split(QLatin1Char('\n'))) {
         const QString part = line.trimmed();
         if (!part.isEmpty())
-            parts << escapedText(part);
+            parts << printable(part);
     }
     return parts.join(QStringLiteral(" / "));
 }

@@ -1,22 +1,43 @@
 #include "TerminalHost.h"
 
-#include "EscapedText.h"
+#include "CliTexts.h"
+#include "ConnectionAdvice.h"
 
 #include <QThread>
 
 void TerminalHost::say(const QString &text)
 {
     view.settle();
-    // Device strings reach the engine's messages (the detail of a connection problem).
-    io.err << escapedLines(text) << '\n';
+    io.err << text << '\n';
     io.err.flush();
 }
 
 void TerminalHost::showConnectionError(const ConnectionProblem &problem)
 {
     QString text = problem.text + QLatin1Char('\n') + problem.advice;
-    if (!problem.detail.isEmpty())
-        text += QStringLiteral("\n\n") + problem.detail;
+    switch (problem.kind) {
+    // The detail names each unit with its strings escaped already (describeUnit); the ports and
+    // a port or serial number given on the command line are escaped here.
+    case ConnectionProblem::Kind::NoPanel:
+        if (!problem.detail.isEmpty())
+            text += QStringLiteral("\n\n") + problem.detail;
+        break;
+    case ConnectionProblem::Kind::Busy:
+        // Names the port and the other program: all a script needs.
+        text = problem.detail;
+        break;
+    case ConnectionProblem::Kind::SeveralPanels:
+        text = QString::fromLatin1(kSeveralUnitsText)
+                   .arg(problem.ports.count(QLatin1Char(',')) + 1)
+                   .arg(printable(problem.ports));
+        break;
+    case ConnectionProblem::Kind::NotAttached:
+        text =
+            printable(problem.text) +
+            QStringLiteral(" (attached: %1)")
+                .arg(problem.ports.isEmpty() ? QStringLiteral("none") : printable(problem.ports));
+        break;
+    }
     say(text);
 }
 
@@ -28,6 +49,15 @@ void TerminalHost::showError(const QString &text)
 void TerminalHost::showMessage(const QString &text)
 {
     say(text);
+}
+
+void TerminalHost::unitChosen(const QString &port, const QString &serial)
+{
+    view.setUnit(port);
+    say(QStringLiteral("ControlPanel at USB port %1%2")
+            .arg(port.isEmpty() ? QStringLiteral("(unknown)") : printable(port),
+                 serial.isEmpty() ? QString()
+                                  : QStringLiteral(", serial number ") + printable(serial)));
 }
 
 void TerminalHost::pause(int milliseconds)

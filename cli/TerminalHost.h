@@ -20,6 +20,7 @@ public:
     void showError(const QString &text) override;
     void showMessage(const QString &text) override;
     ChosenFirmware chooseFirmware() override { return firmware; }
+    void unitChosen(const QString &port, const QString &serial) override;
     UpdateProgress &progress() override { return *this; }
     void pause(int milliseconds) override;
     void finishWait() override {}

@@ -19,9 +19,10 @@ bool countsPages(UpdatePhase phase)
 
 } // namespace
 
-QString TextProgress::line(UpdatePhase phase, int done, int total, qint64 elapsedMs)
+QString TextProgress::line(const QString &title, UpdatePhase phase, int done, int total,
+                           qint64 elapsedMs)
 {
-    QString text = QString::fromLatin1(phaseTitle(phase));
+    QString text = title;
     if (total <= 0)
         return text;
     text += QStringLiteral(": ");
@@ -45,7 +46,7 @@ void TextProgress::begin(UpdatePhase next, int units)
         redraw(0);
         return;
     }
-    QString text = QString::fromLatin1(phaseTitle(phase));
+    QString text = title(phase);
     if (countsPages(phase))
         text += QStringLiteral(": %1 pages").arg(total);
     err << text << '\n';
@@ -69,7 +70,7 @@ void TextProgress::settle()
 
 void TextProgress::redraw(int done)
 {
-    QString text = line(phase, done, total, clock.elapsed());
+    QString text = line(title(phase), phase, done, total, clock.elapsed());
     // A line that reaches the last column leaves some terminals' cursor on the next line, and
     // every redraw after it would scroll.
     const int width = columns ? columns() : 0;

@@ -29,7 +29,8 @@ public:
     void settle() override;
 
     // The phase's line as it stands after `done` of `total` units in `elapsedMs`.
-    static QString line(UpdatePhase phase, int done, int total, qint64 elapsedMs);
+    static QString line(const QString &title, UpdatePhase phase, int done, int total,
+                        qint64 elapsedMs);
 
 private:
     void redraw(int done);

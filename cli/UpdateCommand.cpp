@@ -1,12 +1,12 @@
 #include "UpdateCommand.h"
 
 #include "CliTexts.h"
-#include "EscapedText.h"
 #include "ExitCodes.h"
 #include "FileSummary.h"
 #include "HexFileCheck.h"
 #include "JsonProgress.h"
 #include "PanelWait.h"
+#include "PrintableName.h"
 #include "ResultOutput.h"
 #include "TerminalHost.h"
 #include "TextProgress.h"
@@ -44,7 +44,7 @@ void report(CliStreams &io, const VerbRequest &request, const Result &result)
         return;
     }
     io.out << "target: " << request.target->name << " (" << request.target->title << ")\n"
-           << "file: " << escapedName(request.file) << '\n';
+           << "file: " << printableName(request.file) << '\n';
     // A file refused, or never reached, has no image to name.
     if (!result.sha256.isEmpty())
         io.out << "sha256: " << result.sha256 << '\n' << "used pages: " << result.usedPages << '\n';
@@ -86,7 +86,7 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
     }
     for (const QString &warning : check.warnings)
         io.err << kWarningPrefix << warning << '\n';
-    io.err << "Updating the " << target.title << " with " << escapedName(request.file) << '\n';
+    io.err << "Updating the " << target.title << " with " << printableName(request.file) << '\n';
     io.err.flush();
 
     if (request.waitSeconds >= 0 &&
@@ -112,7 +112,12 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
         io, *view);
     CommandChannel channel;
     TargetProfile profile{};
-    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host);
+    SequenceOptions options;
+    options.unit = request.unit;
+    // A terminal has no fixed wait to keep: the unit is followed through its restarts.
+    options.restarts.follow = true;
+    options.restarts.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
+    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host, options);
     view->settle();
 
     Result result;

@@ -52,7 +52,8 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         putHalf(channel, image, offset + kPayloadSize);
         if (channel.exchange(false) || !pageAcknowledged(channel))
             return kProgrammingError;
-        walk.pageDone();
+        if (walk.pageDone())
+            return kInterruptedError;
     }
 
     walk.startVerifying();
@@ -77,7 +78,8 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         UpdateResult mismatch = compareReply(channel, image, offset + kPayloadSize);
         if (!mismatch.isEmpty())
             return mismatch;
-        walk.pageDone();
+        if (walk.pageDone())
+            return kInterruptedError;
     }
 
     walk.startLeaving();

@@ -51,7 +51,8 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
         }
         if (failed)
             return kProgrammingError;
-        walk.pageDone();
+        if (walk.pageDone())
+            return kInterruptedError;
     }
 
     walk.startVerifying();
@@ -67,7 +68,8 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
             if (!mismatch.isEmpty())
                 return mismatch;
         }
-        walk.pageDone();
+        if (walk.pageDone())
+            return kInterruptedError;
     }
     return {};
 }

@@ -46,7 +46,12 @@ public:
     WalkProgress(const WalkProgress &) = delete;
     WalkProgress &operator=(const WalkProgress &) = delete;
 
-    void pageDone() { progress.advanced(++done); }
+    // A page is done. True when the walk is to stop here: the user interrupted the update.
+    [[nodiscard]] bool pageDone()
+    {
+        progress.advanced(++done);
+        return progress.stopRequested();
+    }
     void startVerifying()
     {
         done = 0;

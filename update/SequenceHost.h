@@ -12,9 +12,18 @@
 // attached but cannot be opened by this user, what was found and what to do.
 struct ConnectionProblem
 {
+    enum class Kind
+    {
+        NoPanel,       // none attached or none that opens
+        SeveralPanels, // more than one attached and none chosen
+        NotAttached,   // the one chosen is not attached
+        Busy,          // another program updates it; `detail` says which
+    };
+    Kind kind = Kind::NoPanel;
     QString text;
     QString advice;
     QString detail;
+    QString ports; // the attached units' ports, "1-1.2, 1-1.4"
 };
 
 // The firmware to write, as the user chose it.
@@ -45,6 +54,13 @@ public:
     virtual void showMessage(const QString &text) = 0;
     // The firmware to write; an empty file name when the user chose none.
     virtual ChosenFirmware chooseFirmware() = 0;
+    // The unit that answered the connection check: its USB port (empty when unknown) and serial
+    // number.
+    virtual void unitChosen(const QString &port, const QString &serial)
+    {
+        Q_UNUSED(port);
+        Q_UNUSED(serial);
+    }
 
     // Where the sequence and the programmers announce each phase and its progress.
     virtual UpdateProgress &progress() = 0;

@@ -39,6 +39,8 @@ public:
     virtual void advanced(int done) = 0;
     // A page walk is over, successful or not: after its last page, or its boot exit.
     virtual void walkEnded() {}
+    // Asked after each page: true stops the walk there, as a failure would.
+    virtual bool stopRequested() const { return false; }
 };
 
 // For callers that show no progress: benchmarks, scripted runs.

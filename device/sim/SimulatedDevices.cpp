@@ -122,6 +122,14 @@ struct ArmedFault
     Fault fault;
 };
 
+// The kernel gives a device that comes back from a restart a new node: the first power cycle's is
+// panelPath(), each later one's that with the cycle's number.
+std::string nodeOf(int index, const Panel &panel)
+{
+    const std::string path = SimulatedDevices::panelPath(index);
+    return panel.generation == 0 ? path : path + '.' + std::to_string(panel.generation);
+}
+
 [[noreturn]] void abortOnViolation(const char *what)
 {
     std::fprintf(stderr, "simulated hidapi: contract broken: %s\n", what);
@@ -551,7 +559,7 @@ hid_device_ *SimulatedDevices::openPath(const char *path)
     for (std::size_t i = 0; i < state->panels.size(); ++i) {
         Panel &panel = state->panels[i];
         state->refresh(panel);
-        if (path && panelPath(int(i)) == path && panel.state != PanelState::Restarting)
+        if (path && nodeOf(int(i), panel) == path && panel.state != PanelState::Restarting)
             return state->openPanel(static_cast<int>(i));
     }
     return nullptr;
@@ -569,7 +577,7 @@ hid_device_info *SimulatedDevices::enumerate(unsigned short vendorId, unsigned s
         if (panel.state == PanelState::Restarting)
             continue;
         auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
-        info->path = strdup(panelPath(int(i)).c_str());
+        info->path = strdup(nodeOf(int(i), panel).c_str());
         info->vendor_id = 0x03EB;
         info->product_id = 0x2402;
         info->serial_number = wcsdup((L"CP" + std::to_wstring(1000 + i)).c_str());

@@ -3,6 +3,8 @@
 // Runs zelupdate-cli's command lines in this process, on the simulated devices, and keeps what
 // they wrote.
 
+#include "AccessSession.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QList>
@@ -10,6 +12,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 struct CliRun
 {
@@ -26,6 +29,7 @@ struct CliSetup
     std::function<void(int milliseconds)> pause;
     QStringList udevRuleFolders;
     bool runningAsRoot = false;
+    std::optional<AccessSession> accessSession; // unset: this process's
     int errColumns = 0; // the terminal's width; 0: progress lines are not cut
 };
 

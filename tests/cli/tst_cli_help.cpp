@@ -201,12 +201,13 @@ void CliHelpTest::copies_data()
 
     // After an option that takes a value, the completion offers its values, not options.
     QStringList completedValues;
-    static const QRegularExpression valueBranch(QStringLiteral("^ +(--[a-z-]+)\\)$"));
+    static const QRegularExpression valueBranch(
+        QStringLiteral("^ +(--[a-z-]+(?: \\| --[a-z-]+)*)\\)$"));
     for (const QString &line :
          section(completion, QStringLiteral("case \\$prev in"), QStringLiteral("^ +esac$"))) {
         const QRegularExpressionMatch match = valueBranch.match(line);
         if (match.hasMatch())
-            completedValues << match.captured(1);
+            completedValues << match.captured(1).split(QStringLiteral(" | "));
     }
     completedValues.sort();
     QTest::newRow("completion options with a value") << completedValues << valued;

@@ -61,6 +61,8 @@ void RecordingHost::finishWait()
 
 void RecordingHost::pause(int milliseconds)
 {
+    if (onPause)
+        onPause();
     ++pauses;
     pausedMs += milliseconds;
     pausedSinceStep = true;

@@ -42,6 +42,8 @@ public:
     std::function<void(const QString &)> onChosen;
     // Called after each wait step has been recorded.
     std::function<void(int)> onWaitStep;
+    // Called at each pause, before it is counted.
+    std::function<void()> onPause;
     // With a path set (canonical, as the file system names it), how many descriptors the process
     // held on it as each line was recorded, one entry per line.
     QByteArray watched;

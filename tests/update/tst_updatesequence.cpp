@@ -10,8 +10,10 @@
 #include "SequenceScenario.h"
 #include "SimulatedDevices.h"
 #include "TargetProfile.h"
+#include "UnitLock.h"
 #include "UpdateHistory.h"
 #include "UpdateSequence.h"
+#include "UpdateTexts.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -98,6 +100,8 @@ QString endName(SequenceEnd end)
         return QStringLiteral("FailedWhileWriting");
     case SequenceEnd::FileRefusedInBootloader:
         return QStringLiteral("FileRefusedInBootloader");
+    case SequenceEnd::NotBackInApplication:
+        return QStringLiteral("NotBackInApplication");
     }
     return QStringLiteral("?");
 }
@@ -263,7 +267,7 @@ public:
         closesBefore = devices().closeCount();
         exitsBefore = devices().exitCount();
         reportsBefore = devices().reportsWritten().size();
-        return runUpdateSequence(*target, channel, profile, host);
+        return runUpdateSequence(*target, channel, profile, host, options);
     }
 
     int opens() const { return devices().openCount() - opensBefore; }
@@ -277,6 +281,7 @@ public:
 
     CommandChannel channel;
     TargetProfile profile{};
+    SequenceOptions options;
 
 private:
     int opensBefore = 0;
@@ -305,6 +310,8 @@ private slots:
     void connectionProblems();
     void fileKinds_data();
     void fileKinds();
+    void followedUnits_data();
+    void followedUnits();
     void historyLine_data();
     void historyLine();
     void historyNotWritten_data();
@@ -643,7 +650,7 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
         << panel << Choice::Good << QByteArray() << 0 << noFault << 0 << 10000 << 0
         << QStringList{kFileDialog} + panelWait() +
                QStringList{"box: Could not update ControlPanel firmware.", kWaitOver}
-        << SequenceEnd::DeviceNotAnswering << 2 << false << 0 << 2 << 1 << 2;
+        << SequenceEnd::DeviceNotAnswering << 2 << false << 0 << 1 << 1 << 2;
     QTest::newRow("panel: file refused")
         << panel << Choice::Refused << QByteArray() << 0 << noFault << 0 << 0 << 0
         << QStringList{kFileDialog} + panelWait() + panelBack +
@@ -668,7 +675,7 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
         << panel << Choice::Good << QByteArray("bB") << 0 << FaultKind::WrongEcho << 0 << 0 << 0
         << QStringList{kFileDialog} + panelWait() + panelWalk +
                QStringList{"box: The ControlPanel firmware has been updated", kWaitOver}
-        << SequenceEnd::Updated << -1 << true << 4 << 2 << 2 << 2;
+        << SequenceEnd::NotBackInApplication << -1 << true << 4 << 2 << 2 << 2;
     QTest::newRow("board: bootloader not started")
         << board << Choice::Good << QByteArray() << 0 << noFault << 0 << 0 << 10000
         << boardStart + QStringList{kWaitOver, kStartErrorBox} << SequenceEnd::DeviceNotAnswering
@@ -786,12 +793,11 @@ void UpdateSequenceTest::connectionProblems_data()
                                          << SequenceEnd::NoControlPanel << 0 << 0 << 0 << 1;
     QTest::newRow("board: two attached") << board << 2 << open << false << QStringList{several}
                                          << SequenceEnd::NoControlPanel << 0 << 0 << 0 << 1;
-    // The ControlPanel that comes back from its restart may not be the one that left.
+    // Another ControlPanel plugged in during the restart is not taken: the one that left is
+    // opened again at its port and updated.
     QTest::newRow("panel: second during restart")
-        << panel << 1 << open << true
-        << QStringList{kFileDialog} + panelWait() +
-               QStringList{"box: Could not update ControlPanel firmware.", kWaitOver}
-        << SequenceEnd::DeviceNotAnswering << 2 << 1 << 1 << 2;
+        << panel << 1 << open << true << successTimeline(panel) << SequenceEnd::Updated << -1 << 2
+        << 2 << 2;
     // The open fails, and so does the survey's: the detail says which one and what to do.
     QTest::newRow("panel: not permitted")
         << panel << 1 << sim::PanelAccess::NoPermission << false
@@ -845,17 +851,19 @@ void UpdateSequenceTest::connectionProblems()
     QCOMPARE(lines(host.calls), lines(shown));
     QCOMPARE(endName(outcome.end), endName(end));
     checkCommon(host, outcome);
-    QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, reports, false)));
+    const bool updated = end == SequenceEnd::Updated;
+    QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, reports, updated)));
     for (const sim::TrafficRecord &record : devices().traffic())
         QCOMPARE(record.device, 0);
     QCOMPARE(bench.opens(), opens);
     QCOMPARE(bench.closes(), closes);
     QCOMPARE(bench.exits(), exits);
     QCOMPARE(devices().openHandles(), 0);
-    QCOMPARE(profileText(bench.profile), reports > 0 ? profileOf(target) : kNoProfile);
+    QCOMPARE(profileText(bench.profile), reports != 0 ? profileOf(target) : kNoProfile);
     for (int device = 0; device < std::max(panels, secondDuringRestart ? 2 : 0); ++device)
         QCOMPARE(flashDifference(devices().panelFlash(device).data(), sim::kPanelFlashSize,
-                                 &kControlPanelTarget, 0),
+                                 &kControlPanelTarget,
+                                 updated && device == 0 ? int(pagesFor(target).size()) : 0),
                  QString());
 }
 
@@ -945,6 +953,144 @@ void UpdateSequenceTest::fileKinds()
         QCOMPARE(left.left(text.size()), text);
         ::close(writer);
     }
+}
+
+void UpdateSequenceTest::followedUnits_data()
+{
+    QTest::addColumn<Target>("target");
+    QTest::addColumn<int>("units");      // ControlPanels attached, at ports 1-1, 1-2, ...
+    QTest::addColumn<QString>("choice"); // "port:1-2", "serial:CP1001" or empty
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<SequenceEnd>("end");
+    QTest::addColumn<int>("updated");     // the unit whose flash then holds the image; -1: none
+    QTest::addColumn<QString>("message"); // the last message begins so
+
+    const Target panel = &kControlPanelTarget;
+    const Target board = &kControlBoardTarget;
+    const QString done = QString::fromLatin1(kPanelUpdatedText);
+    const QString none;
+    QTest::newRow("panel: the only one")
+        << panel << 1 << none << none << SequenceEnd::Updated << 0 << done;
+    QTest::newRow("panel: several, none chosen")
+        << panel << 2 << none << none << SequenceEnd::NoControlPanel << -1
+        << QString(kSeveralPanelsText);
+    QTest::newRow("panel: by port")
+        << panel << 3 << "port:1-2" << none << SequenceEnd::Updated << 1 << done;
+    QTest::newRow("board: by serial number")
+        << board << 2 << "serial:CP1000" << none << SequenceEnd::Updated << 0
+        << QString(kBoardUpdatedText);
+    QTest::newRow("panel: unknown port")
+        << panel << 2 << "port:1-9" << none << SequenceEnd::NoControlPanel << -1
+        << QString(kNoPanelAtPortText).arg("1-9");
+    // A prefix of a port or serial number is not a match.
+    QTest::newRow("panel: port prefix")
+        << panel << 1 << "port:1" << none << SequenceEnd::NoControlPanel << -1
+        << QString(kNoPanelAtPortText).arg("1");
+    QTest::newRow("panel: slow restart")
+        << panel << 1 << none << "slow restart" << SequenceEnd::Updated << 0 << done;
+    QTest::newRow("panel: never back")
+        << panel << 1 << none << "never back" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNotBackInBootloaderText).arg("1-1").arg(1);
+    QTest::newRow("panel: another unit plugged in at another port")
+        << panel << 1 << none << "second during restart" << SequenceEnd::Updated << 0 << done;
+    QTest::newRow("panel: held by another program")
+        << panel << 2 << "port:1-2"
+        << "locked" << SequenceEnd::NoControlPanel << -1
+        << QString(kUnitBusyDetail)
+               .arg(QStringLiteral("1-2"), QStringLiteral("zelupdate-cli"))
+               .arg(QCoreApplication::applicationPid());
+    QTest::newRow("panel: in its bootloader")
+        << panel << 1 << none << "in bootloader" << SequenceEnd::Updated << 0 << done;
+    QTest::newRow("board: in its bootloader")
+        << board << 1 << none << "in bootloader" << SequenceEnd::Updated << 0
+        << QString(kBoardUpdatedText);
+    QTest::newRow("board: left in its bootloader, updated without the flag")
+        << board << 1 << none << "left in bootloader" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNoConnectionError);
+    // The lock file of an update that died while writing says so at the next one.
+    QTest::newRow("board: left in its bootloader by an update that died")
+        << board << 1 << none << "died while writing" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNoConnectionError) + "\nThe last update of the ControlPanel at USB port 1-1, "
+                                         "started 2026-12-09 11:44, did not finish";
+}
+
+// The command line's way: the unit chosen by its port or serial number, locked, and followed
+// through its restarts instead of waited for.
+void UpdateSequenceTest::followedUnits()
+{
+    QFETCH(Target, target);
+    QFETCH(int, units);
+    QFETCH(QString, choice);
+    QFETCH(QString, situation);
+    QFETCH(SequenceEnd, end);
+    QFETCH(int, updated);
+    QFETCH(QString, message);
+
+    const QString path = writeHex(QStringLiteral("followed.hex"), hexFile(blocksFor(target)));
+    devices().setDeviceCount(units);
+    Bench bench;
+    bench.options.restarts.follow = true;
+    bench.options.restarts.returnTimeoutMs = 1000;
+    if (choice.startsWith(QLatin1String("port:")))
+        bench.options.unit.port = choice.mid(5);
+    if (choice.startsWith(QLatin1String("serial:")))
+        bench.options.unit.serial = choice.mid(7);
+    RecordingHost host;
+    host.files = QStringList{path};
+    UnitLock other;
+    if (situation == QLatin1String("slow restart"))
+        devices().setRestartTime(std::chrono::milliseconds(300));
+    if (situation == QLatin1String("never back"))
+        devices().setRestartTime(std::chrono::milliseconds(60000));
+    if (situation == QLatin1String("second during restart")) {
+        devices().setRestartTime(std::chrono::milliseconds(200));
+        devices().setDeviceCount(units);
+        host.onPause = [] { devices().setDeviceCount(2); };
+    }
+    if (situation == QLatin1String("locked"))
+        QCOMPARE(other.take(QStringLiteral("1-2"), QStringLiteral("zelupdate-cli"),
+                            QStringLiteral("panel")),
+                 UnitLock::Outcome::Taken);
+    if (situation == QLatin1String("died while writing")) {
+        QFile mark(UnitLock::pathFor(QStringLiteral("1-1")));
+        QVERIFY(mark.open(QIODevice::WriteOnly));
+        mark.write("program=zelupdate-cli\nprocess=1\ntarget=board\nstarted=2026-12-09T11:44:10\n"
+                   "phase=writing\nfinished=no\n");
+    }
+    if (situation == QLatin1String("in bootloader") ||
+        situation == QLatin1String("left in bootloader") ||
+        situation == QLatin1String("died while writing")) {
+        if (isPanel(target))
+            devices().setPanelState(sim::PanelState::Bootloader);
+        else
+            devices().enterBoardBootloader();
+        bench.options.inBootloader = situation == QLatin1String("in bootloader");
+    }
+
+    const SequenceOutcome outcome = bench.run(target, host);
+    QCOMPARE(endName(outcome.end), endName(end));
+    QVERIFY2(outcome.text.startsWith(message), qPrintable(outcome.text));
+    if (end == SequenceEnd::NoControlPanel)
+        QCOMPARE(bench.sent().size(), std::size_t(0));
+    for (int unit = 0; unit < units; ++unit) {
+        const int written = unit == updated ? int(pagesFor(target).size()) : 0;
+        // The simulated ControlPanels share one control board.
+        if (isPanel(target))
+            QCOMPARE(flashDifference(devices().panelFlash(unit).data(), sim::kPanelFlashSize,
+                                     target, written),
+                     QString());
+        else if (unit == 0)
+            QCOMPARE(flashDifference(devices().boardFlash().data(), sim::kBoardFlashSize, target,
+                                     updated < 0 ? 0 : int(pagesFor(target).size())),
+                     QString());
+    }
+    if (end == SequenceEnd::Updated) {
+        QCOMPARE(outcome.port, QStringLiteral("1-%1").arg(updated + 1));
+        QCOMPARE(outcome.serial, QStringLiteral("CP%1").arg(1000 + updated));
+        QCOMPARE(devices().panelState(updated), sim::PanelState::Application);
+    }
+    // A unit that did not answer its connection check stays open for the next try.
+    QCOMPARE(devices().openHandles(), outcome.text.startsWith(kNoConnectionError) ? 1 : 0);
 }
 
 void UpdateSequenceTest::historyLine_data()
