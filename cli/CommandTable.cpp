@@ -113,8 +113,9 @@ QString optionSyntax(const VerbOption &option)
 
 const std::vector<const VerbOption *> &verbOptions()
 {
-    static const std::vector<const VerbOption *> options{&kTarget, &kAllowNoEof,     &kWait, &kPort,
-                                                         &kSerial, &kRestartTimeout, &kJson};
+    static const std::vector<const VerbOption *> options{
+        &kTarget, &kAllowNoEof, &kWait, &kPort, &kSerial, &kRestartTimeout, &kJson,
+    };
     return options;
 }
 

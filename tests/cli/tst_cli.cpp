@@ -452,6 +452,12 @@ void CliTest::usageErrors_data()
         << "--target is given more than once";
     QTest::newRow("flag twice") << QStringList{"list", "--json", "--json"}
                                 << "--json is given more than once";
+    QTest::newRow("port and serial")
+        << QStringList{"update", "--target", "board", "--serial", "CP1000", "--port", "1-1", hex}
+        << "--port and --serial choose the same unit: give one";
+    QTest::newRow("restart timeout not a number")
+        << QStringList{"update", "--target", "panel", "--restart-timeout", "0", hex}
+        << "--restart-timeout needs a number of seconds, not '0'";
 }
 
 void CliTest::usageErrors()
