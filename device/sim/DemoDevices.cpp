@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <utility>
 #include <vector>
 
 namespace sim {
@@ -21,14 +20,6 @@ const char *programName = "";
 void report(const std::string &message)
 {
     std::fprintf(stderr, "%s: %s\n", programName, message.c_str());
-}
-
-std::vector<unsigned char> bothFlashes()
-{
-    SimulatedDevices &devices = SimulatedDevices::instance();
-    std::vector<unsigned char> flashes(devices.panelFlash().begin(), devices.panelFlash().end());
-    flashes.insert(flashes.end(), devices.boardFlash().begin(), devices.boardFlash().end());
-    return flashes;
 }
 
 } // namespace
@@ -61,32 +52,15 @@ DemoDevices::DemoDevices(const char *program)
     std::fprintf(stderr,
                  "%s: flash of the simulated devices in %s (controlpanel.bin, controlboard.bin)\n",
                  program, demoFlashFolder().c_str());
-    saved = bothFlashes();
-    // Saved after every update too, so a run that ends abruptly keeps what it wrote.
-    devices.setExitHook(saveAtExit, this);
-}
-
-DemoDevices::~DemoDevices()
-{
-    SimulatedDevices::instance().setExitHook(nullptr, nullptr);
-}
-
-void DemoDevices::saveAtExit(void *context)
-{
-    static_cast<DemoDevices *>(context)->save();
+    flash.saveAfterEachUpdate(report);
 }
 
 bool DemoDevices::save()
 {
-    std::vector<unsigned char> now = bothFlashes();
-    if (now == saved)
-        return false;
     std::vector<std::string> messages;
-    const bool failed = flash.save(messages);
+    const bool failed = flash.saveChanged(messages);
     for (const std::string &message : messages)
         report(message);
-    if (!failed)
-        saved = std::move(now);
     return failed;
 }
 

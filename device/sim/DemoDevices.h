@@ -7,7 +7,6 @@
 #include "FlashFiles.h"
 
 #include <string>
-#include <vector>
 
 namespace sim {
 
@@ -27,8 +26,6 @@ public:
     // again after every update that changed it (at the hid_exit that ends it). Messages go to
     // standard error, after `program` and a colon; the name must outlive the object.
     explicit DemoDevices(const char *program);
-    // Removes the exit hook, which points at this object.
-    ~DemoDevices();
     DemoDevices(const DemoDevices &) = delete;
     DemoDevices &operator=(const DemoDevices &) = delete;
 
@@ -37,12 +34,7 @@ public:
     bool save();
 
 private:
-    static void saveAtExit(void *context);
-
     FlashFiles flash;
-    // Both flashes as last loaded or saved: a save costs a few disk flushes, and most hid_exit
-    // calls (a listing, the ControlPanel's restart) follow no write at all.
-    std::vector<unsigned char> saved;
 };
 
 } // namespace sim

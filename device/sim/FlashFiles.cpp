@@ -120,8 +120,9 @@ std::string replaceFile(const std::string &folder, const std::string &path,
 
 FlashFiles::FlashFiles(SimulatedDevices &devices, std::string folder)
     : devices(devices),
-      folder(std::move(folder)), files{{"controlpanel.bin", "ControlPanel", kPanelFlashSize, {}},
-                                       {"controlboard.bin", "control board", kBoardFlashSize, {}}}
+      folder(std::move(folder)), files{
+                                     {"controlpanel.bin", "ControlPanel", kPanelFlashSize, {}, {}},
+                                     {"controlboard.bin", "control board", kBoardFlashSize, {}, {}}}
 {
 }
 
@@ -153,24 +154,43 @@ std::vector<std::string> FlashFiles::load()
         if (!file.setAside.empty())
             problems.push_back(file.setAside + ": the " + file.device +
                                " starts erased, and the file is left as it is");
+        file.kept.assign(flash, flash + file.size);
     }
     return problems;
+}
+
+bool FlashFiles::saveFile(File &file, std::vector<std::string> &messages)
+{
+    const std::string path = folder + '/' + file.name;
+    if (!file.setAside.empty()) {
+        messages.push_back("not saved: " + file.setAside);
+        return false;
+    }
+    const unsigned char *flash = flashOf(file);
+    const std::string error = replaceFile(folder, path, flash, file.size);
+    if (!error.empty()) {
+        messages.push_back("cannot save " + path + ": " + error);
+        return true;
+    }
+    file.kept.assign(flash, flash + file.size);
+    return false;
 }
 
 bool FlashFiles::save(std::vector<std::string> &messages)
 {
     bool failed = false;
-    for (const File &file : files) {
-        const std::string path = folder + '/' + file.name;
-        if (!file.setAside.empty()) {
-            messages.push_back("not saved: " + file.setAside);
-            continue;
-        }
-        const std::string error = replaceFile(folder, path, flashOf(file), file.size);
-        if (!error.empty()) {
-            messages.push_back("cannot save " + path + ": " + error);
-            failed = true;
-        }
+    for (File &file : files)
+        failed = saveFile(file, messages) || failed;
+    return failed;
+}
+
+bool FlashFiles::saveChanged(std::vector<std::string> &messages)
+{
+    bool failed = false;
+    for (File &file : files) {
+        const unsigned char *flash = flashOf(file);
+        if (!std::equal(flash, flash + file.size, file.kept.begin(), file.kept.end()))
+            failed = saveFile(file, messages) || failed;
     }
     return failed;
 }
@@ -186,7 +206,7 @@ void FlashFiles::saveAtExit(void *context)
 {
     auto *self = static_cast<FlashFiles *>(context);
     std::vector<std::string> messages;
-    self->save(messages);
+    self->saveChanged(messages);
     if (self->report)
         for (const std::string &message : messages)
             self->report(message);

@@ -34,8 +34,14 @@ public:
     // message to `messages` per file not saved, set-aside files included.
     bool save(std::vector<std::string> &messages);
 
-    // From now on saves at every hid_exit (the program calls it after each update, when it lets
-    // go of the ControlPanel) and hands each message to `report`.
+    // Like save(), but only the files whose flash changed since it was loaded or last saved: a
+    // save costs a few disk flushes, and most hid_exit calls (a listing, the ControlPanel's
+    // restart) follow no write at all. Set-aside files still get their message when changed.
+    bool saveChanged(std::vector<std::string> &messages);
+
+    // From now on saves what changed at every hid_exit (the program calls it after each update,
+    // when it lets go of the ControlPanel), so a run that ends abruptly keeps what it wrote, and
+    // hands each message to `report`.
     void saveAfterEachUpdate(void (*report)(const std::string &message));
 
 private:
@@ -44,10 +50,12 @@ private:
         const char *name;
         const char *device; // as the messages name it
         std::size_t size;
-        std::string setAside; // why the file is never written over; empty when it is not
+        std::string setAside;            // why the file is never written over; empty when it is not
+        std::vector<unsigned char> kept; // the flash as last loaded or saved
     };
 
     unsigned char *flashOf(const File &file);
+    bool saveFile(File &file, std::vector<std::string> &messages);
     static void saveAtExit(void *context);
 
     SimulatedDevices &devices;

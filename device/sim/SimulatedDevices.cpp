@@ -1,5 +1,10 @@
 #include "SimulatedDevices.h"
 
+#include "ControlBoardModel.h"
+#include "ControlPanelModel.h"
+#include "DeviceIds.h"
+#include "FaultInjection.h"
+
 #include <hidapi.h>
 
 #include <algorithm>
@@ -9,7 +14,6 @@
 #include <cstring>
 #include <cwchar>
 #include <deque>
-#include <map>
 #include <thread>
 #include <utility>
 
@@ -26,102 +30,6 @@ namespace sim {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr int kPayload = 64;
-constexpr std::size_t kReport = kPayload + 1;
-constexpr std::size_t kReply = 64;
-constexpr int kShortLength = 32;
-// Pages from here on hold the ControlPanel's bootloader; its page command refuses them.
-constexpr std::uint32_t kPanelBootloaderStart = 0x3FC40;
-constexpr std::uint32_t kBoardPageSize = 128;
-
-struct Reply
-{
-    std::array<std::uint8_t, kReply> bytes{};
-    std::size_t length = kReply;
-    int missedReads = 0;     // reads that pass before it arrives
-    unsigned generation = 0; // replies go to handles of the power cycle that asked
-};
-
-std::uint32_t bigEndian32(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-std::uint32_t bigEndian16(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) << 8 | p[1];
-}
-
-Reply echoOf(const std::uint8_t *payload)
-{
-    Reply reply;
-    reply.bytes[0] = payload[1];
-    reply.bytes[1] = payload[0];
-    return reply;
-}
-
-// A refusal: its first byte can never equal the echo the sender checks for.
-Reply refusalOf(const std::uint8_t *payload)
-{
-    Reply reply;
-    reply.bytes[0] = static_cast<std::uint8_t>(~payload[1]);
-    reply.bytes[1] = static_cast<std::uint8_t>(~payload[0]);
-    return reply;
-}
-
-template <std::size_t N>
-Reply dataReply(const std::array<std::uint8_t, N> &flash, std::uint32_t offset)
-{
-    Reply reply;
-    if (offset + kPayload <= N)
-        std::memcpy(reply.bytes.data(), flash.data() + offset, kPayload);
-    else
-        reply.bytes.fill(0);
-    return reply;
-}
-
-bool isCommand(const std::uint8_t *payload, char first, char second)
-{
-    return payload[0] == std::uint8_t(first) && payload[1] == std::uint8_t(second);
-}
-
-struct Panel
-{
-    PanelState state = PanelState::Application;
-    PanelState stateAfterRestart = PanelState::Application;
-    Clock::time_point restartEnds{};
-    unsigned generation = 0;
-    bool programming = false; // 'C','c' seen in this bootloader run
-    bool expectingData = false;
-    std::uint32_t dataOffset = 0;
-    bool relaying = false; // every report goes on to the control board
-    PanelAccess access = PanelAccess::Open;
-    Clock::time_point boardReadyAt{};
-    PanelFlash flash;
-    std::deque<Reply> replies;
-
-    Panel() { flash.fill(0xFF); }
-};
-
-struct Board
-{
-    BoardState state = BoardState::Application;
-    std::uint32_t address = 0;
-    int halvesExpected = 0;
-    std::array<std::uint8_t, kPayload> firstHalf{};
-    BoardFlash flash;
-
-    Board() { flash.fill(0xFF); }
-};
-
-struct ArmedFault
-{
-    FaultTrigger trigger;
-    Fault fault;
-};
-
 [[noreturn]] void abortOnViolation(const char *what)
 {
     std::fprintf(stderr, "simulated hidapi: contract broken: %s\n", what);
@@ -132,15 +40,14 @@ struct ArmedFault
 
 struct SimulatedDevices::State
 {
-    std::vector<Panel> panels{1};
-    Board board;
+    DeviceTiming timing;
+    ControlBoardModel board;
+    std::vector<ControlPanelModel> panels{ControlPanelModel(timing, board)};
     std::chrono::microseconds latency{0};
-    std::chrono::milliseconds restartTime{0};
-    std::chrono::milliseconds boardEntryTime{0};
     bool realTimeouts = false;
     bool logging = true;
-    std::vector<ArmedFault> faults;
-    std::map<std::pair<std::uint8_t, std::uint8_t>, int> commandOccurrences;
+    FaultInjection faults;
+    ReportCounts counts;
     std::deque<hid_device_> handles;
     std::vector<TrafficRecord> traffic;
     int reports = 0;
@@ -155,32 +62,11 @@ struct SimulatedDevices::State
     void (*exitHook)(void *) = nullptr;
     void *exitHookContext = nullptr;
 
-    void refresh(Panel &panel)
-    {
-        if (panel.state == PanelState::Restarting && Clock::now() >= panel.restartEnds) {
-            panel.state = panel.stateAfterRestart;
-            panel.programming = false;
-            panel.expectingData = false;
-        }
-        if (panel.relaying && board.state == BoardState::Application &&
-            Clock::now() >= panel.boardReadyAt)
-            board.state = BoardState::Bootloader;
-    }
-
-    void restart(Panel &panel, PanelState into)
-    {
-        panel.state = PanelState::Restarting;
-        panel.stateAfterRestart = into;
-        panel.restartEnds = Clock::now() + restartTime;
-        ++panel.generation;
-        panel.relaying = false;
-    }
-
     // A panel on the bus, opened for a new handle when this user may. A refusal is worded as
     // hidapi's hidraw backend words it, with the system's text for the error.
     hid_device_ *openPanel(int index)
     {
-        Panel &panel = panels[static_cast<std::size_t>(index)];
+        ControlPanelModel &panel = panels[static_cast<std::size_t>(index)];
         if (panel.access != PanelAccess::Open) {
             const char *why = std::strerror(panel.access == PanelAccess::Busy ? EBUSY : EACCES);
             const std::string message = "Failed to open a device with path '" +
@@ -217,137 +103,6 @@ struct SimulatedDevices::State
         if (logging)
             traffic.push_back({direction, panel, std::vector<std::uint8_t>(bytes, bytes + length)});
     }
-
-    const Fault *faultFor(int index, const std::uint8_t *payload)
-    {
-        const auto letters = std::make_pair(payload[0], payload[1]);
-        const int occurrence = commandOccurrences[letters]++;
-        for (const ArmedFault &armed : faults) {
-            const FaultTrigger &t = armed.trigger;
-            if (t.reportIndex >= 0 ? t.reportIndex == index
-                                   : (t.first == letters.first && t.second == letters.second &&
-                                      t.occurrence == occurrence))
-                return &armed.fault;
-        }
-        return nullptr;
-    }
-
-    // The control board's bootloader, as the ControlPanel relays to it.
-    void boardReceives(const std::uint8_t *payload, const Fault *corrupt, std::deque<Reply> &out)
-    {
-        if (board.state != BoardState::Bootloader)
-            return; // not started yet: the relayed report goes unanswered
-        if (board.halvesExpected == 2) {
-            std::memcpy(board.firstHalf.data(), payload, kPayload);
-            if (corrupt)
-                board.firstHalf[corrupt->byte] ^= corrupt->mask;
-            board.halvesExpected = 1;
-            out.push_back(Reply{}); // the first half's reply carries nothing
-            return;
-        }
-        if (board.halvesExpected == 1) {
-            board.halvesExpected = 0;
-            if (board.address % kBoardPageSize != 0 ||
-                board.address + kBoardPageSize > kBoardBootloaderStart) {
-                out.push_back(refusalOf(payload));
-                return;
-            }
-            std::uint8_t *page = board.flash.data() + board.address;
-            std::memcpy(page, board.firstHalf.data(), kPayload);
-            std::memcpy(page + kPayload, payload, kPayload);
-            if (corrupt)
-                page[kPayload + corrupt->byte] ^= corrupt->mask;
-            Reply done;
-            done.bytes[0] = 'm';
-            done.bytes[1] = 'M';
-            out.push_back(done);
-            return;
-        }
-        if (isCommand(payload, 'C', 'c')) {
-            out.push_back(echoOf(payload));
-        } else if (isCommand(payload, 'L', 'l')) {
-            board.address = bigEndian16(payload + 2);
-            out.push_back(echoOf(payload));
-        } else if (isCommand(payload, 'M', 'm')) {
-            board.halvesExpected = 2;
-            out.push_back(echoOf(payload));
-        } else if (isCommand(payload, 'N', 'n')) {
-            out.push_back(dataReply(board.flash, board.address));
-            out.push_back(dataReply(board.flash, board.address + kPayload));
-        } else if (isCommand(payload, 'O', 'o')) {
-            board.state = BoardState::Application;
-            for (Panel &panel : panels)
-                panel.relaying = false;
-            out.push_back(echoOf(payload));
-        } else {
-            out.push_back(refusalOf(payload));
-        }
-    }
-
-    void panelReceives(Panel &panel, const std::uint8_t *payload, const Fault *corrupt,
-                       std::deque<Reply> &out)
-    {
-        if (panel.relaying) {
-            boardReceives(payload, corrupt, out);
-            return;
-        }
-        if (panel.state == PanelState::Application) {
-            if (isCommand(payload, 'E', 'e')) {
-                out.push_back(echoOf(payload));
-            } else if (isCommand(payload, 'B', 'b')) {
-                out.push_back(echoOf(payload));
-                restart(panel, PanelState::Bootloader);
-            } else if (isCommand(payload, 'K', 'k')) {
-                out.push_back(echoOf(payload));
-                panel.relaying = true;
-                panel.boardReadyAt = Clock::now() + boardEntryTime;
-            } else {
-                out.push_back(refusalOf(payload));
-            }
-            return;
-        }
-        // The bootloader. A data packet has no letters: after a page command, the next report
-        // is the page's data whatever its first bytes are.
-        if (panel.expectingData) {
-            panel.expectingData = false;
-            std::memcpy(panel.flash.data() + panel.dataOffset, payload, kPayload);
-            if (corrupt)
-                panel.flash[panel.dataOffset + corrupt->byte] ^= corrupt->mask;
-            out.push_back(echoOf(payload));
-            return;
-        }
-        const std::uint32_t offset = bigEndian32(payload + 2);
-        if (isCommand(payload, 'E', 'e')) {
-            out.push_back(echoOf(payload));
-        } else if (isCommand(payload, 'C', 'c')) {
-            panel.programming = true;
-            out.push_back(echoOf(payload));
-        } else if (isCommand(payload, 'X', 'x')) {
-            if (!panel.programming || offset % kPanelRowSize != 0 ||
-                offset + kPanelRowSize > kPanelBootloaderStart) {
-                out.push_back(refusalOf(payload));
-                return;
-            }
-            std::fill_n(panel.flash.begin() + offset, kPanelRowSize, 0xFF);
-            out.push_back(echoOf(payload));
-        } else if (isCommand(payload, 'Y', 'y')) {
-            if (!panel.programming || offset % kPayload != 0 ||
-                offset + kPayload > kPanelBootloaderStart) {
-                out.push_back(refusalOf(payload));
-                return;
-            }
-            panel.expectingData = true;
-            panel.dataOffset = offset;
-            out.push_back(echoOf(payload));
-        } else if (isCommand(payload, 'R', 'r')) {
-            out.push_back(dataReply(panel.flash, offset));
-        } else if (isCommand(payload, 'b', 'B')) {
-            out.push_back(echoOf(payload));
-            restart(panel, PanelState::Application);
-        } else {
-            out.push_back(refusalOf(payload));
-        }
-    }
 };
 
 SimulatedDevices &SimulatedDevices::instance()
@@ -375,12 +130,12 @@ void SimulatedDevices::setReplyLatency(std::chrono::microseconds latency)
 
 void SimulatedDevices::setRestartTime(std::chrono::milliseconds time)
 {
-    state->restartTime = time;
+    state->timing.restartTime = time;
 }
 
 void SimulatedDevices::setBoardEntryTime(std::chrono::milliseconds time)
 {
-    state->boardEntryTime = time;
+    state->timing.boardEntryTime = time;
 }
 
 void SimulatedDevices::setRealTimeouts(bool real)
@@ -390,7 +145,12 @@ void SimulatedDevices::setRealTimeouts(bool real)
 
 void SimulatedDevices::setDeviceCount(int count)
 {
-    state->panels.resize(static_cast<std::size_t>(std::max(0, count)));
+    const auto wanted = static_cast<std::size_t>(std::max(0, count));
+    if (state->panels.size() > wanted)
+        state->panels.erase(state->panels.begin() + static_cast<std::ptrdiff_t>(wanted),
+                            state->panels.end());
+    while (state->panels.size() < wanted)
+        state->panels.emplace_back(state->timing, state->board);
 }
 
 void SimulatedDevices::setPanelAccess(PanelAccess access, int device)
@@ -410,7 +170,7 @@ void SimulatedDevices::setLogging(bool on)
 
 void SimulatedDevices::injectFault(FaultTrigger trigger, Fault fault)
 {
-    state->faults.push_back({trigger, fault});
+    state->faults.arm(trigger, fault);
 }
 
 void SimulatedDevices::clearFaults()
@@ -420,32 +180,26 @@ void SimulatedDevices::clearFaults()
 
 PanelState SimulatedDevices::panelState(int device)
 {
-    Panel &panel = state->panels.at(static_cast<std::size_t>(device));
-    state->refresh(panel);
+    ControlPanelModel &panel = state->panels.at(static_cast<std::size_t>(device));
+    panel.refresh();
     return panel.state;
 }
 
 void SimulatedDevices::setPanelState(PanelState panelState, int device)
 {
-    Panel &panel = state->panels.at(static_cast<std::size_t>(device));
-    panel.state = panelState;
-    panel.programming = false;
-    panel.expectingData = false;
+    state->panels.at(static_cast<std::size_t>(device)).setState(panelState);
 }
 
 BoardState SimulatedDevices::boardState() const
 {
-    for (Panel &panel : state->panels)
-        state->refresh(panel);
+    for (ControlPanelModel &panel : state->panels)
+        panel.refresh();
     return state->board.state;
 }
 
 void SimulatedDevices::enterBoardBootloader()
 {
-    Panel &panel = state->panels.at(0);
-    panel.relaying = true;
-    panel.boardReadyAt = Clock::now();
-    state->board.state = BoardState::Bootloader;
+    state->panels.at(0).relayToBoardBootloader();
 }
 
 PanelFlash &SimulatedDevices::panelFlash(int device)
@@ -533,12 +287,12 @@ hid_device_ *SimulatedDevices::open(unsigned short vendorId, unsigned short prod
                                     const wchar_t *serial)
 {
     ++state->opens;
-    if (vendorId != 0x03EB || productId != 0x2402 || serial)
+    if (vendorId != kControlPanelVendorId || productId != kControlPanelProductId || serial)
         return nullptr;
     // Like hidapi: the first device enumerated is the one tried, whether it opens or not.
     for (std::size_t i = 0; i < state->panels.size(); ++i) {
-        Panel &panel = state->panels[i];
-        state->refresh(panel);
+        ControlPanelModel &panel = state->panels[i];
+        panel.refresh();
         if (panel.state != PanelState::Restarting)
             return state->openPanel(static_cast<int>(i));
     }
@@ -549,8 +303,8 @@ hid_device_ *SimulatedDevices::openPath(const char *path)
 {
     ++state->opens;
     for (std::size_t i = 0; i < state->panels.size(); ++i) {
-        Panel &panel = state->panels[i];
-        state->refresh(panel);
+        ControlPanelModel &panel = state->panels[i];
+        panel.refresh();
         if (path && panelPath(int(i)) == path && panel.state != PanelState::Restarting)
             return state->openPanel(static_cast<int>(i));
     }
@@ -561,17 +315,17 @@ hid_device_info *SimulatedDevices::enumerate(unsigned short vendorId, unsigned s
 {
     hid_device_info *first = nullptr;
     hid_device_info **next = &first;
-    const bool matches =
-        (vendorId == 0 || vendorId == 0x03EB) && (productId == 0 || productId == 0x2402);
+    const bool matches = (vendorId == 0 || vendorId == kControlPanelVendorId) &&
+                         (productId == 0 || productId == kControlPanelProductId);
     for (std::size_t i = 0; matches && i < state->panels.size(); ++i) {
-        Panel &panel = state->panels[i];
-        state->refresh(panel);
+        ControlPanelModel &panel = state->panels[i];
+        panel.refresh();
         if (panel.state == PanelState::Restarting)
             continue;
         auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
         info->path = strdup(panelPath(int(i)).c_str());
-        info->vendor_id = 0x03EB;
-        info->product_id = 0x2402;
+        info->vendor_id = kControlPanelVendorId;
+        info->product_id = kControlPanelProductId;
         info->serial_number = wcsdup((L"CP" + std::to_wstring(1000 + i)).c_str());
         info->release_number = panel.state == PanelState::Bootloader ? 0x0001 : 0x0100;
         info->manufacturer_string = wcsdup(L"ZEL");
@@ -612,14 +366,14 @@ int SimulatedDevices::write(hid_device_ *device, const unsigned char *data, std:
         state->violation("hid_write without the report id 0 in byte 0");
         return -1;
     }
-    Panel &panel = state->panels[static_cast<std::size_t>(device->panel)];
-    state->refresh(panel);
-    const int index = state->reports++;
+    ControlPanelModel &panel = state->panels[static_cast<std::size_t>(device->panel)];
+    panel.refresh();
+    ++state->reports;
     state->log(TrafficRecord::Direction::Out, device->panel, data, length);
 
     std::uint8_t payload[kPayload] = {};
     std::memcpy(payload, data + 1, std::min<std::size_t>(length - 1, kPayload));
-    const Fault *fault = state->faultFor(index, payload);
+    const Fault *fault = state->faults.strike(state->counts, payload);
 
     if (device->generation != panel.generation || panel.state == PanelState::Restarting)
         return -1; // the device has left the bus since this handle was opened
@@ -632,44 +386,9 @@ int SimulatedDevices::write(hid_device_ *device, const unsigned char *data, std:
 
     const Fault *corrupt = fault && fault->kind == FaultKind::CorruptFlash ? fault : nullptr;
     std::deque<Reply> replies;
-    state->panelReceives(panel, payload, corrupt, replies);
-    if (fault && !replies.empty()) {
-        Reply &first = replies.front();
-        switch (fault->kind) {
-        case FaultKind::NoReply:
-            replies.clear();
-            break;
-        case FaultKind::LateReply:
-            first.missedReads = 1;
-            break;
-        case FaultKind::ShortReply:
-            first.length = kShortLength;
-            break;
-        case FaultKind::WrongEcho:
-            // The letters come back in the order they went out; equal letters are altered.
-            std::swap(first.bytes[0], first.bytes[1]);
-            if (first.bytes[0] == first.bytes[1])
-                first.bytes[0] ^= 0x20;
-            break;
-        case FaultKind::CorruptReadBack:
-            first.bytes[static_cast<std::size_t>(fault->byte)] ^= fault->mask;
-            break;
-        case FaultKind::DuplicatedReply:
-            replies.insert(replies.begin() + 1, first);
-            break;
-        case FaultKind::Unsolicited: {
-            Reply unasked;
-            unasked.bytes.fill(0xA5);
-            replies.push_back(unasked);
-            break;
-        }
-        case FaultKind::WrongSecondByte:
-            first.bytes[1] ^= 0x01;
-            break;
-        default:
-            break;
-        }
-    }
+    panel.receive(payload, corrupt, replies);
+    if (fault)
+        FaultInjection::alterReplies(*fault, replies);
     for (Reply &reply : replies) {
         reply.generation = device->generation;
         panel.replies.push_back(reply);
@@ -689,8 +408,8 @@ int SimulatedDevices::readTimeout(hid_device_ *device, unsigned char *data, std:
     const bool poll = milliseconds == 0;
     ++(poll ? state->polls : state->reads);
     state->lastTimeout = milliseconds;
-    Panel &panel = state->panels[static_cast<std::size_t>(device->panel)];
-    state->refresh(panel);
+    ControlPanelModel &panel = state->panels[static_cast<std::size_t>(device->panel)];
+    panel.refresh();
     // Replies already on their way still reach the handle after its device left the bus.
     std::deque<Reply> &replies = panel.replies;
     const bool answerWaiting = !replies.empty() && replies.front().generation == device->generation;
