@@ -27,7 +27,7 @@ bool ControlBoardModel::receive(const std::uint8_t *payload, const Fault *corrup
             out.push_back(refusalOf(payload));
             return false;
         }
-        std::uint8_t *page = flash.data() + address;
+        std::uint8_t *page = flash().data() + address;
         std::memcpy(page, firstHalf.data(), kPayload);
         std::memcpy(page + kPayload, payload, kPayload);
         if (corrupt)
@@ -47,8 +47,8 @@ bool ControlBoardModel::receive(const std::uint8_t *payload, const Fault *corrup
         halvesExpected = 2;
         out.push_back(echoOf(payload));
     } else if (isCommand(payload, command::kBoardReadPage)) {
-        out.push_back(dataReply(flash, address));
-        out.push_back(dataReply(flash, address + kPayload));
+        out.push_back(dataReply(flash(), address));
+        out.push_back(dataReply(flash(), address + kPayload));
     } else if (isCommand(payload, command::kBoardBootloaderExit)) {
         state = BoardState::Application;
         out.push_back(echoOf(payload));

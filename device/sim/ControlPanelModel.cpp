@@ -16,7 +16,7 @@ constexpr std::uint32_t kPanelBootloaderStart = 0x3FC40;
 ControlPanelModel::ControlPanelModel(const DeviceTiming &timing, ControlBoardModel &board)
     : timing(&timing), board(&board)
 {
-    flash.fill(0xFF);
+    ownFlash.fill(0xFF);
 }
 
 void ControlPanelModel::refresh()
@@ -44,11 +44,28 @@ void ControlPanelModel::relayToBoardBootloader()
     board->state = BoardState::Bootloader;
 }
 
+UnitState ControlPanelModel::lastingState() const
+{
+    if (relaying)
+        return UnitState::BoardBootloader;
+    const PanelState running = state == PanelState::Restarting ? stateAfterRestart : state;
+    return running == PanelState::Bootloader ? UnitState::PanelBootloader : UnitState::Application;
+}
+
 void ControlPanelModel::restart(PanelState into)
 {
+    switch (quirk) {
+    case RestartQuirk::StaysOnBus:
+        return;
+    case RestartQuirk::NeverReturns:
+        restartEnds = Clock::time_point::max();
+        break;
+    case RestartQuirk::Normal:
+        restartEnds = Clock::now() + timing->restartTime;
+        break;
+    }
     state = PanelState::Restarting;
     stateAfterRestart = into;
-    restartEnds = Clock::now() + timing->restartTime;
     ++generation;
     relaying = false;
 }
@@ -86,9 +103,9 @@ void ControlPanelModel::bootloaderReceives(const std::uint8_t *payload, const Fa
     // whatever its first bytes are.
     if (expectingData) {
         expectingData = false;
-        std::memcpy(flash.data() + dataOffset, payload, kPayload);
+        std::memcpy(flash().data() + dataOffset, payload, kPayload);
         if (corrupt)
-            flash[dataOffset + corrupt->byte] ^= corrupt->mask;
+            flash()[dataOffset + corrupt->byte] ^= corrupt->mask;
         out.push_back(echoOf(payload));
         return;
     }
@@ -104,7 +121,7 @@ void ControlPanelModel::bootloaderReceives(const std::uint8_t *payload, const Fa
             out.push_back(refusalOf(payload));
             return;
         }
-        std::fill_n(flash.begin() + offset, kPanelRowSize, 0xFF);
+        std::fill_n(flash().begin() + offset, kPanelRowSize, 0xFF);
         out.push_back(echoOf(payload));
     } else if (isCommand(payload, command::kPanelPage)) {
         if (!programming || offset % kPayload != 0 || offset + kPayload > kPanelBootloaderStart) {
@@ -115,7 +132,7 @@ void ControlPanelModel::bootloaderReceives(const std::uint8_t *payload, const Fa
         dataOffset = offset;
         out.push_back(echoOf(payload));
     } else if (isCommand(payload, command::kPanelRead)) {
-        out.push_back(dataReply(flash, offset));
+        out.push_back(dataReply(flash(), offset));
     } else if (isCommand(payload, command::kPanelBootloaderExit)) {
         out.push_back(echoOf(payload));
         restart(PanelState::Application);

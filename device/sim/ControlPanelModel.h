@@ -27,6 +27,8 @@ public:
 
     // Both must outlive the panel.
     ControlPanelModel(const DeviceTiming &timing, ControlBoardModel &board);
+    ControlPanelModel(const ControlPanelModel &) = delete;
+    ControlPanelModel &operator=(const ControlPanelModel &) = delete;
 
     // Catches up with the clock: a restart that has ended, a board bootloader that has started.
     void refresh();
@@ -36,11 +38,17 @@ public:
     void setState(PanelState state);
     // Relays to its board, already in its bootloader, as the board-entry command leaves them.
     void relayToBoardBootloader();
+    // Where the unit would be after losing its host now.
+    UnitState lastingState() const;
+
+    PanelFlash &flash() { return *flashInUse; }
+    // Keeps the flash in `memory` from now on, as it is; null returns to the panel's own.
+    void useFlash(PanelFlash *memory) { flashInUse = memory ? memory : &ownFlash; }
 
     PanelState state = PanelState::Application;
     unsigned generation = 0; // counts its power cycles
     PanelAccess access = PanelAccess::Open;
-    PanelFlash flash;
+    RestartQuirk quirk = RestartQuirk::Normal;
     std::deque<Reply> replies; // on their way to the host, oldest first
 
 private:
@@ -48,6 +56,8 @@ private:
     void bootloaderReceives(const std::uint8_t *payload, const Fault *corrupt,
                             std::deque<Reply> &out);
 
+    PanelFlash ownFlash;
+    PanelFlash *flashInUse = &ownFlash;
     const DeviceTiming *timing;
     ControlBoardModel *board;
     PanelState stateAfterRestart = PanelState::Application;

@@ -23,13 +23,16 @@ void FaultInjection::clear()
     armed.clear();
 }
 
-const Fault *FaultInjection::strike(ReportCounts &counts, const std::uint8_t *payload) const
+const Fault *FaultInjection::strike(const std::string &port, ReportCounts &counts,
+                                    const std::uint8_t *payload) const
 {
     const int index = counts.reports++;
     const auto letters = std::make_pair(payload[0], payload[1]);
     const int occurrence = counts.occurrences[letters]++;
     for (const Armed &entry : armed) {
         const FaultTrigger &t = entry.trigger;
+        if (!t.port.empty() && t.port != port)
+            continue;
         if (t.reportIndex >= 0 ? t.reportIndex == index
                                : (t.first == letters.first && t.second == letters.second &&
                                   t.occurrence == occurrence))

@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -27,9 +28,10 @@ public:
     void arm(FaultTrigger trigger, Fault fault);
     void clear();
 
-    // Counts one report in `counts` and returns the fault armed for it, or null. The fault
-    // stays owned here until clear().
-    const Fault *strike(ReportCounts &counts, const std::uint8_t *payload) const;
+    // Counts one report to the unit at `port` in its `counts` and returns the fault armed for
+    // it, or null. The fault stays owned here until clear().
+    const Fault *strike(const std::string &port, ReportCounts &counts,
+                        const std::uint8_t *payload) const;
 
     // Alters the replies to the report `fault` struck; a fault that acts elsewhere leaves them.
     static void alterReplies(const Fault &fault, std::deque<Reply> &replies);
