@@ -53,7 +53,7 @@ int SimulatedDevicesState::indexOf(const Unit &wanted) const
 }
 
 std::shared_ptr<Unit> SimulatedDevicesState::newUnit(const std::string &port,
-                                                       const std::string &serial)
+                                                     const std::string &serial)
 {
     return std::make_shared<Unit>(timing, port, serial);
 }
