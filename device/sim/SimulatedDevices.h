@@ -128,7 +128,8 @@ struct TrafficRecord
              // poll that finds nothing is not logged)
     };
     Direction direction;
-    int device; // which ControlPanel: 0 is the one hidapi enumerates first; -1 one pulled out
+    int device; // which ControlPanel: 0 is the one hidapi enumerates first; -1 a unit since pulled
+                // out
     std::vector<std::uint8_t> bytes;
 };
 
@@ -140,8 +141,8 @@ public:
     static SimulatedDevices &instance();
 
     // Power-on state: one unit at port 1-1 (serial CP1000), its ControlPanel running its
-    // application, its board running its own, both
-    // flashes erased (0xFF), no faults, an empty log, zero counts, no latency, instant restarts.
+    // application, its board running its own, both flashes erased (0xFF), no faults, an empty
+    // log, zero counts, no latency, instant restarts.
     void reset();
 
     // Time each reply takes; about 1 ms per report models a full-speed USB link.
@@ -154,10 +155,11 @@ public:
     // through its time-out; the time-out asked for is still recorded.
     void setRealTimeouts(bool real);
     // 0: no ControlPanel attached; n: units at ports 1-1 ... 1-n, enumerated in that order, with
-    // serial numbers CP1000, CP1001, ... by order. Units already attached stay as they are.
+    // serial numbers CP1000, CP1001, ... by order. A unit already at one of these ports stays as
+    // it is; the others are pulled out.
     void setDeviceCount(int count);
     // Exactly these units, enumerated in this order, serial numbers by order as above; a unit
-    // already at one of the ports stays as it is.
+    // already at one of the ports stays as it is, the others are pulled out.
     void setUnits(const std::vector<std::string> &ports);
     // Plugs a unit in at `port`, freshly powered, enumerated after the others; a unit already
     // there is pulled out first.

@@ -697,6 +697,8 @@ void SimulatedDevicesTest::faultList_data()
             "\"no-reply@R1\": where the fault strikes must be #N or two command letters");
     refused("occurrence without colon", "no-reply@Rr3",
             "\"no-reply@Rr3\": after the command letters may come only ':'");
+    refused("other mark before the occurrence", "no-reply@Rr;3",
+            "\"no-reply@Rr;3\": after the command letters may come only ':'");
     refused("colon without occurrence",
             "no-reply@Rr:", "\"no-reply@Rr:\": after the command letters may come only ':'");
     refused("unit not simulated", "no-reply@Rr:1@1-9",
