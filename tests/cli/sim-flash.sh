@@ -35,8 +35,8 @@ cmp "$flash/controlboard.bin" "$work/board.bin" ||
 grep -qx "result: The ZEL02 firmware has been updated" "$work/out" || fail "$(cat "$work/out")"
 inode=$(stat -c %i "$flash/controlboard.bin")
 
-# list lets go of the ControlPanel (hid_exit) without writing to it: nothing to save. A save
-# renames a new file over the old one.
+# list lets go of the ControlPanel (hid_exit) without writing to it. The flash files are mapped
+# and written in place, never replaced.
 "$cli" list >/dev/null || fail "list exited with $?"
 [[ $(stat -c %i "$flash/controlboard.bin") == "$inode" ]] ||
     fail "list wrote controlboard.bin again"
