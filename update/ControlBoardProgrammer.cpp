@@ -35,6 +35,9 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
     const PageMap &pageMap = loaded.pageMap;
 
     WalkProgress walk(progress, loaded.usedPages);
+    // Stopped before anything was written, the old firmware is whole.
+    if (progress.stopRequested())
+        return kInterruptedError;
     for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
         if (pageMap[page] == 0)
             continue;

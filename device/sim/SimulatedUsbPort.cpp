@@ -1,14 +1,8 @@
-// Stopgap: simulated ports
+// The simulated devices answer for their own nodes: the USB port of the unit behind the path.
+#include "SimulatedDevices.h"
 #include "UsbPort.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
-std::string usbPortOf(const char *path)
+std::string usbPortOf(const char *hidapiPath)
 {
-    const char *prefix = "/dev/hidraw-sim";
-    if (!path || std::strncmp(path, prefix, std::strlen(prefix)) != 0)
-        return {};
-    return "1-" + std::to_string(std::atoi(path + std::strlen(prefix)) + 1);
+    return sim::SimulatedDevices::instance().portOfPath(hidapiPath);
 }

@@ -991,6 +991,9 @@ void UpdateSequenceTest::followedUnits_data()
     QTest::newRow("panel: never back")
         << panel << 1 << none << "never back" << SequenceEnd::DeviceNotAnswering << -1
         << QString(kNotBackInBootloaderText).arg("1-1").arg(1);
+    QTest::newRow("panel: never leaves the bus")
+        << panel << 1 << none << "stays on the bus" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNeverLeftText).arg("1-1").arg(1);
     QTest::newRow("panel: another unit plugged in at another port")
         << panel << 1 << none << "second during restart" << SequenceEnd::Updated << 0 << done;
     QTest::newRow("panel: held by another program")
@@ -1041,7 +1044,11 @@ void UpdateSequenceTest::followedUnits()
     if (situation == QLatin1String("slow restart"))
         devices().setRestartTime(std::chrono::milliseconds(300));
     if (situation == QLatin1String("never back"))
-        devices().setRestartTime(std::chrono::milliseconds(60000));
+        devices().setRestartQuirk(sim::RestartQuirk::NeverReturns);
+    if (situation == QLatin1String("stays on the bus")) {
+        devices().setRestartQuirk(sim::RestartQuirk::StaysOnBus);
+        bench.options.restarts.departureTimeoutMs = 1000;
+    }
     if (situation == QLatin1String("second during restart")) {
         devices().setRestartTime(std::chrono::milliseconds(200));
         devices().setDeviceCount(units);
@@ -1074,15 +1081,12 @@ void UpdateSequenceTest::followedUnits()
         QCOMPARE(bench.sent().size(), std::size_t(0));
     for (int unit = 0; unit < units; ++unit) {
         const int written = unit == updated ? int(pagesFor(target).size()) : 0;
-        // The simulated ControlPanels share one control board.
-        if (isPanel(target))
-            QCOMPARE(flashDifference(devices().panelFlash(unit).data(), sim::kPanelFlashSize,
-                                     target, written),
-                     QString());
-        else if (unit == 0)
-            QCOMPARE(flashDifference(devices().boardFlash().data(), sim::kBoardFlashSize, target,
-                                     updated < 0 ? 0 : int(pagesFor(target).size())),
-                     QString());
+        const QString difference = isPanel(target)
+                                       ? flashDifference(devices().panelFlash(unit).data(),
+                                                         sim::kPanelFlashSize, target, written)
+                                       : flashDifference(devices().boardFlash(unit).data(),
+                                                         sim::kBoardFlashSize, target, written);
+        QCOMPARE(difference, QString());
     }
     if (end == SequenceEnd::Updated) {
         QCOMPARE(outcome.port, QStringLiteral("1-%1").arg(updated + 1));
