@@ -32,13 +32,14 @@ QString takeWait(const QByteArray &value, VerbRequest &request)
     return QString();
 }
 
-// --port and --serial each name one unit: both at once could name two.
 QString takePort(const QByteArray &value, VerbRequest &request)
 {
     request.unit.port = QString::fromUtf8(value);
     return QString();
 }
 
+// --port and --serial each name one unit, and both at once could name two. The verb table
+// takes --port first.
 QString takeSerial(const QByteArray &value, VerbRequest &request)
 {
     if (!request.unit.port.isEmpty())
