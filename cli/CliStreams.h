@@ -34,6 +34,11 @@ struct CliStreams
                                 QStringLiteral("/etc/udev/rules.d")};
     // Root opens any hidraw node, so then an open says nothing about the udev rule.
     bool runningAsRoot = ::geteuid() == 0;
+    // An update tells when its bootloader entry command is about to be sent (from then on an
+    // interruption is deferred), and asks after each page whether the user wants it to stop.
+    // Empty: nothing is deferred, nothing stops.
+    std::function<void()> enteringBootloader;
+    std::function<bool()> stopRequested;
     // Whether the user is at the seat or in the rule's group, which decides `list`'s advice.
     // Unset: this process's own (currentAccessSession), looked up only by `list`.
     std::optional<AccessSession> accessSession;

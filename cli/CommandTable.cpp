@@ -58,6 +58,12 @@ QString takeRestartTimeout(const QByteArray &value, VerbRequest &request)
     return QString();
 }
 
+QString takeInBootloader(const QByteArray &, VerbRequest &request)
+{
+    request.inBootloader = true;
+    return QString();
+}
+
 QString takeJson(const QByteArray &, VerbRequest &request)
 {
     request.json = true;
@@ -72,21 +78,26 @@ const VerbOption kAllowNoEof{"allow-no-eof", nullptr,
                              "check judges it as such an update would.",
                              takeAllowNoEof};
 const VerbOption kWait{"wait", "SECONDS",
-                       "Waits up to SECONDS for exactly one ControlPanel to be attached, then "
-                       "updates it.",
+                       "Waits up to SECONDS for exactly one ControlPanel (or the one --port or "
+                       "--serial names) to be attached, then updates it.",
                        takeWait};
 const VerbOption kPort{"port", "PORT",
-                       "Updates the ControlPanel at this USB port (as list shows it, 1-1.2) when "
-                       "more than one is attached.",
+                       "Takes only the ControlPanel at this USB port (as list shows it, 1-1.2): "
+                       "needed to update one when more than one is attached.",
                        takePort};
 const VerbOption kSerial{"serial", "SERIAL",
-                         "Updates the ControlPanel with this serial number instead; not with "
+                         "Takes only the ControlPanel with this serial number instead; not with "
                          "--port.",
                          takeSerial};
 const VerbOption kRestartTimeout{"restart-timeout", "SECONDS",
                                  "Waits up to SECONDS for the ControlPanel to come back from "
                                  "each of its restarts.",
                                  takeRestartTimeout};
+const VerbOption kInBootloader{"in-bootloader", nullptr,
+                               "Updates a unit that runs its bootloader already, as an update that "
+                               "failed or was cut short leaves it: no connection check, no "
+                               "entry command.",
+                               takeInBootloader};
 const VerbOption kJson{"json", nullptr,
                        "Writes JSON Lines on standard output: each phase, each 1% of progress, "
                        "then the result.",
@@ -94,7 +105,7 @@ const VerbOption kJson{"json", nullptr,
 
 int list(CliStreams &io, const VerbRequest &request)
 {
-    return runList(io, request.json);
+    return runList(io, request.unit, request.json);
 }
 
 int history(CliStreams &io, const VerbRequest &)
@@ -115,7 +126,7 @@ QString optionSyntax(const VerbOption &option)
 const std::vector<const VerbOption *> &verbOptions()
 {
     static const std::vector<const VerbOption *> options{
-        &kTarget, &kAllowNoEof, &kWait, &kPort, &kSerial, &kRestartTimeout, &kJson,
+        &kTarget, &kAllowNoEof, &kWait, &kPort, &kSerial, &kRestartTimeout, &kInBootloader, &kJson,
     };
     return options;
 }
@@ -126,7 +137,7 @@ const std::vector<Verb> &verbs()
         {"list",
          "Lists every attached ControlPanel by its USB port, whether this user can open it, and "
          "whether the udev rule 70-zelupdate-controlpanel.rules is in force.",
-         {{&kJson, false}},
+         {{&kPort, false}, {&kSerial, false}, {&kJson, false}},
          false,
          list},
         {"check",
@@ -144,6 +155,7 @@ const std::vector<Verb> &verbs()
           {&kPort, false},
           {&kSerial, false},
           {&kRestartTimeout, false},
+          {&kInBootloader, false},
           {&kJson, false}},
          true,
          runUpdate},

@@ -28,6 +28,7 @@ struct VerbRequest
     int waitSeconds = -1;          // --wait; -1: a ControlPanel must be attached already
     UnitChoice unit;               // --port, --serial
     int restartTimeoutSeconds = kDefaultRestartTimeoutSeconds; // --restart-timeout
+    bool inBootloader = false;                                 // --in-bootloader
 };
 
 // An option a verb may take: --name, or --name VALUE.

@@ -1,6 +1,7 @@
 #include "Console.h"
 
 #include "CommandLine.h"
+#include "InterruptGuard.h"
 
 #include <QFile>
 
@@ -32,16 +33,7 @@ int runOnConsole(int argc, char **argv)
     err.setCodec("UTF-8");
     CliStreams io(out, err, ::isatty(STDERR_FILENO) != 0);
     io.errColumns = errColumns;
+    io.enteringBootloader = interrupts::enteringBootloader;
+    io.stopRequested = interrupts::stopRequested;
     return runCommandLine(arguments, io);
-}
-
-int runOnConsole(const QStringList &arguments)
-{
-    QByteArrayList bytes;
-    for (const QString &argument : arguments)
-        bytes << QFile::encodeName(argument);
-    std::vector<char *> argv;
-    for (QByteArray &argument : bytes)
-        argv.push_back(argument.data());
-    return runOnConsole(int(argv.size()), argv.data());
 }

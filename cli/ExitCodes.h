@@ -11,7 +11,7 @@ enum ExitCode : int
     kExitFailedWhileWriting = 1, // writing had begun: the firmware may be incomplete
     kExitUsage = 2,              // the command line was not understood
     kExitFileRefused = 3,        // the file was refused; nothing was sent
-    kExitNoControlPanel = 4,     // none attached, none this user may open, or more than one
+    kExitNoControlPanel = 4,     // none (chosen) attached or usable, or another program's
     kExitNotAnswering = 5,       // no answer, no bootloader entry or exit, before any write
     kExitNotBack = 6, // updated and verified, but the unit did not return to its application
     kExitHistoryUnreadable = 7, // the update history is there but could not be read
@@ -27,14 +27,17 @@ struct ExitCodeMeaning
 constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {kExitOk, "updated and verified; check: the file is good; list: a ControlPanel is usable"},
     {kExitFailedWhileWriting,
-     "failed after writing began: the firmware may be incomplete, run the update again"},
+     "failed or interrupted after writing began: the firmware may be incomplete; run the update "
+     "again (a control board stays in its bootloader: with --in-bootloader)"},
     {kExitUsage, "usage error"},
     {kExitFileRefused, "the file was refused (check: update would refuse it); nothing was sent"},
-    {kExitNoControlPanel, "no usable ControlPanel: none attached, no permission, or more than one"},
+    {kExitNoControlPanel,
+     "no usable ControlPanel: none attached, none at --port or --serial, no permission, more than "
+     "one and none chosen, or another program updates it"},
     {kExitNotAnswering,
      "the device did not answer, enter or leave its bootloader before anything was written"},
-    {kExitNotBack,
-     "updated and verified, but the ControlPanel did not come back to its application"},
+    {kExitNotBack, "updated and verified, but the unit did not return to its application: power "
+                   "it off and on"},
     {kExitHistoryUnreadable, "history: the update history is there but could not be read"},
 };
 constexpr bool everyExitCodeInOrder()

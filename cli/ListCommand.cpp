@@ -5,6 +5,8 @@
 #include "ControlPanelSurvey.h"
 #include "ExitCodes.h"
 #include "ResultOutput.h"
+#include "UnitLock.h"
+#include "UpdateProgress.h"
 #include "UpdateTexts.h"
 
 #include <QDir>
@@ -98,6 +100,31 @@ QString field(const char *name, const QString &value)
         .arg(QLatin1String(name), value.isEmpty() ? QString() : QLatin1Char(' ') + value);
 }
 
+// What the lock file of the unit's port tells: an update running now, or an earlier one that
+// ended after its bootloader entry without finishing. Empty when neither.
+QString lastUpdate(const AttachedPanel &panel)
+{
+    if (panel.port.empty())
+        return QString();
+    bool running = false;
+    const std::optional<UnitMark> mark =
+        UnitLock::read(QString::fromStdString(panel.port), running);
+    if (!mark || mark->finished)
+        return QString();
+    const QString started = mark->started.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    if (running)
+        return QStringLiteral("being updated by %1 (process %2), started %3")
+            .arg(printable(mark->program))
+            .arg(mark->process)
+            .arg(started);
+    const bool entered =
+        !mark->phase.isEmpty() && mark->phase != QLatin1String(phaseName(UpdatePhase::Connecting));
+    if (!entered)
+        return QString();
+    return QStringLiteral("the last update of the ControlPanel here, started %1, did not finish")
+        .arg(started);
+}
+
 void printUnit(QTextStream &out, const AttachedPanel &panel)
 {
     QString access = QLatin1String(accessName(panel.access));
@@ -109,6 +136,9 @@ void printUnit(QTextStream &out, const AttachedPanel &panel)
         << field("serial number", shown(panel.serialNumber))
         << field("manufacturer", shown(panel.manufacturer))
         << field("product", shown(panel.product)) << field("access", access);
+    const QString last = lastUpdate(panel);
+    if (!last.isEmpty())
+        out << field("update", last);
 }
 
 void writeUnitJson(QTextStream &out, const AttachedPanel &panel)
@@ -121,14 +151,25 @@ void writeUnitJson(QTextStream &out, const AttachedPanel &panel)
                    {QStringLiteral("product"), QString::fromStdWString(panel.product)},
                    {QStringLiteral("serialNumber"), QString::fromStdWString(panel.serialNumber)},
                    {QStringLiteral("access"), QLatin1String(accessName(panel.access))},
-                   {QStringLiteral("reason"), QString::fromStdWString(panel.reason)}});
+                   {QStringLiteral("reason"), QString::fromStdWString(panel.reason)},
+                   {QStringLiteral("update"), lastUpdate(panel)}});
 }
 
 } // namespace
 
-int runList(CliStreams &io, bool json)
+int runList(CliStreams &io, const UnitChoice &choice, bool json)
 {
-    const std::vector<AttachedPanel> panels = surveyControlPanels();
+    std::vector<AttachedPanel> panels = surveyControlPanels();
+    // Exact matches only, as an update chooses.
+    panels.erase(std::remove_if(panels.begin(), panels.end(),
+                                [&choice](const AttachedPanel &panel) {
+                                    return (!choice.port.isEmpty() &&
+                                            QString::fromStdString(panel.port) != choice.port) ||
+                                           (!choice.serial.isEmpty() &&
+                                            QString::fromStdWString(panel.serialNumber) !=
+                                                choice.serial);
+                                }),
+                 panels.end());
     const QString rule = installedRule(io.udevRuleFolders);
     const AccessSession session = io.accessSession ? *io.accessSession : currentAccessSession();
     const RuleVerdict verdict = ruleInForce(panels, !rule.isEmpty(), io.runningAsRoot, session);
@@ -169,8 +210,8 @@ int runList(CliStreams &io, bool json)
     if (!detail.isEmpty())
         io.err << detail << '\n';
     if (panels.size() > 1)
-        io.err << kWarningPrefix << kSeveralPanelsText << ": an update takes none of them. "
-               << kSeveralPanelsAdvice << '\n';
+        io.err << kWarningPrefix << kSeveralPanelsText
+               << ": an update takes one only when --port or --serial names it\n";
     io.err.flush();
     return code;
 }

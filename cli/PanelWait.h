@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliStreams.h"
+#include "UnitSelection.h"
 
 // How often --wait looks for a ControlPanel (hid_enumerate).
 constexpr int kPanelPollMs = 250;
@@ -15,6 +16,7 @@ enum class PanelWaitEnd
     SeveralAttached,
 };
 
-// --wait: polls until exactly one ControlPanel is attached and opens, for at most `seconds`, so
-// that on a production line the update starts as the ControlPanel is plugged in.
-PanelWaitEnd waitForOnePanel(CliStreams &io, int seconds);
+// --wait: polls until the ControlPanel chosen (at its port, with its serial number, or the only
+// one attached) is there and opens, for at most `seconds`, so that on a production line the
+// update starts as the ControlPanel is plugged in.
+PanelWaitEnd waitForUnit(CliStreams &io, int seconds, const UnitChoice &choice);

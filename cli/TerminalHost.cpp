@@ -60,6 +60,17 @@ void TerminalHost::unitChosen(const QString &port, const QString &serial)
                                   : QStringLiteral(", serial number ") + printable(serial)));
 }
 
+void TerminalHost::phaseBegins(UpdatePhase phase, int total)
+{
+    // From the entry command on, and for a unit already in its bootloader from its first page, a
+    // keypress must not cut the update short.
+    const bool deferFromHere =
+        phase == UpdatePhase::EnteringBootloader || phase == UpdatePhase::Writing;
+    if (deferFromHere && io.enteringBootloader)
+        io.enteringBootloader();
+    view.begin(phase, total);
+}
+
 void TerminalHost::pause(int milliseconds)
 {
     if (io.pause)

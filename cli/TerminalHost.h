@@ -31,8 +31,9 @@ public:
     void say(const QString &text);
 
 private:
-    void phaseBegins(UpdatePhase phase, int total) override { view.begin(phase, total); }
+    void phaseBegins(UpdatePhase phase, int total) override;
     void advanced(int done) override { view.advance(done); }
+    bool stopRequested() const override { return io.stopRequested && io.stopRequested(); }
 
     const ChosenFirmware firmware;
     CliStreams &io;

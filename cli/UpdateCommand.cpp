@@ -90,7 +90,7 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
     io.err.flush();
 
     if (request.waitSeconds >= 0 &&
-        waitForOnePanel(io, request.waitSeconds) == PanelWaitEnd::SeveralAttached) {
+        waitForUnit(io, request.waitSeconds, request.unit) == PanelWaitEnd::SeveralAttached) {
         Result result;
         result.text = QString::fromLatin1(kSeveralPanelsText);
         result.shownText = oneLine(result.text);
@@ -117,6 +117,7 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
     // A terminal has no fixed wait to keep: the unit is followed through its restarts.
     options.restarts.follow = true;
     options.restarts.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
+    options.inBootloader = request.inBootloader;
     const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host, options);
     view->settle();
 

@@ -5,6 +5,7 @@
 #include "Console.h"
 #include "DemoDevices.h"
 #include "ExitCodes.h"
+#include "InterruptGuard.h"
 
 #include <QCoreApplication>
 
@@ -18,6 +19,7 @@ constexpr const char *kProgram = "zelupdate-cli-sim";
 
 int main(int argc, char **argv)
 {
+    interrupts::install();
     sim::DemoSettings settings;
     if (const std::string problem = sim::readDemoSettings(settings); !problem.empty()) {
         std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
@@ -25,5 +27,5 @@ int main(int argc, char **argv)
     }
     QCoreApplication app(argc, argv);
     sim::DemoDevices devices(kProgram, settings);
-    return runOnConsole(QCoreApplication::arguments());
+    return runOnConsole(argc, argv);
 }

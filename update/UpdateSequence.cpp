@@ -383,7 +383,12 @@ SequenceOutcome &Sequence::runSteps()
                                 follow ? withPort(kBoardExitNotConfirmedText, unit.port)
                                        : kErrorPrefix + result);
     } else {
-        ended = &endWithMessage(programmerEnd(reached), kErrorPrefix + result);
+        QString text = kErrorPrefix + result;
+        // The control board stays in its bootloader after a failed walk: only an update that
+        // expects it there can reach it.
+        if (!panel && follow && reached >= UpdatePhase::Writing)
+            text += QLatin1Char('\n') + QString::fromLatin1(kBoardLeftInBootloaderText);
+        ended = &endWithMessage(programmerEnd(reached), text);
     }
     if (channel.isOpen())
         channel.closeChannel();

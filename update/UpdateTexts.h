@@ -114,3 +114,7 @@ constexpr const char *kUnfinishedText =
     "The last update of the ControlPanel at USB port %1, started %2, did not finish: the "
     "ControlPanel or its control board may still run its bootloader. Run the update again with "
     "--in-bootloader";
+
+// After a failed control-board walk, on the command line.
+constexpr const char *kBoardLeftInBootloaderText =
+    "The ZEL02 control board stays in its bootloader: run the update again with --in-bootloader";

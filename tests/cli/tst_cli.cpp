@@ -780,9 +780,10 @@ void CliTest::list_data()
                           << QStringList{kNoPanelText, kNoPanelAdvice};
     QTest::newRow("two usable") << 2 << open << true << false << seat << 0
                                 << "yes: the ControlPanel opens for this user"
-                                << QStringList{QStringLiteral(
-                                                   "warning: %1: an update takes none of them. %2")
-                                                   .arg(kSeveralPanelsText, kSeveralPanelsAdvice)};
+                                << QStringList{QStringLiteral("warning: %1: an update takes one "
+                                                              "only when --port or --serial "
+                                                              "names it")
+                                                   .arg(kSeveralPanelsText)};
 }
 
 void CliTest::list()
