@@ -537,4 +537,4 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "UpdateSequenceTest.moc"
+#include "tst_updatesequence.moc"

@@ -235,4 +235,4 @@ void ProgressDialogTest::refusedFileShowsNothing()
 }
 
 QTEST_MAIN(ProgressDialogTest)
-#include "ProgressDialogTest.moc"
+#include "tst_progressdialog.moc"
