@@ -9,7 +9,8 @@
 #include "ProgrammerFixture.h"
 #include "ProgressDialogReporter.h"
 #include "ProgressWatcher.h"
-#include "SimulatedDevices.h"
+#include "TestDevices.h"
+#include "TestTarget.h"
 #include "UpdateTarget.h"
 
 #include <QApplication>
@@ -21,23 +22,10 @@
 using sim::Fault;
 using sim::FaultKind;
 using sim::FaultTrigger;
-using sim::SimulatedDevices;
 
-using Target = const UpdateTarget *;
-Q_DECLARE_METATYPE(Target)
 Q_DECLARE_METATYPE(sim::FaultKind)
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
-
-bool isPanel(Target target)
-{
-    return target == &kControlPanelTarget;
-}
 
 // Five ControlPanel pages: 0 to 2, 9 and 1024.
 std::vector<Block> panelBlocks()

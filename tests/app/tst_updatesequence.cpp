@@ -13,7 +13,7 @@
 #include "OpenWindows.h"
 #include "ProgressWatcher.h"
 #include "SequenceScenario.h"
-#include "SimulatedDevices.h"
+#include "TestDevices.h"
 
 #include <QApplication>
 #include <QDir>
@@ -30,15 +30,9 @@
 
 #include <chrono>
 
-using sim::SimulatedDevices;
 using std::chrono::milliseconds;
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
 
 const QString kFileDialog = QStringLiteral("file dialog");
 const QString kPanelWait = QStringLiteral("progress: Wait...");

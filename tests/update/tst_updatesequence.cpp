@@ -8,8 +8,8 @@
 #include "FileUse.h"
 #include "RecordingHost.h"
 #include "SequenceScenario.h"
-#include "SimulatedDevices.h"
 #include "TargetProfile.h"
+#include "TestDevices.h"
 #include "UpdateHistory.h"
 #include "UpdateSequence.h"
 
@@ -33,7 +33,6 @@
 using sim::Fault;
 using sim::FaultKind;
 using sim::FaultTrigger;
-using sim::SimulatedDevices;
 using std::chrono::milliseconds;
 
 enum class Choice
@@ -63,11 +62,6 @@ Q_DECLARE_METATYPE(FileKind)
 Q_DECLARE_METATYPE(SequenceEnd)
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
 
 const QString kFileDialog = QStringLiteral("file dialog");
 const QString kWaitOver = QStringLiteral("wait over");
