@@ -170,6 +170,10 @@ void ProgressDialogTest::followsTheWalk()
     QCOMPARE(shown.maximum, 2 * usedPages);
     QCOMPARE(shown.modality, Qt::ApplicationModal);
     QCOMPARE(shown.parent, &window);
+    // Shown as built, in the order the dialog has always been set up in: its Cancel button and
+    // its default minimum duration are changed only after show().
+    QVERIFY(shown.buttonShown);
+    QVERIFY(shown.minimumDuration != 0);
 
     // The cancel button goes and the minimum duration is set right after the dialog shows, before
     // the first page: no step may offer a way to cancel.
