@@ -304,6 +304,11 @@ void CliTest::exitCodes()
              qPrintable(run.err));
     QCOMPARE(simulated.reportCount() > 0, sends);
     QVERIFY2(run.out.endsWith(QStringLiteral("exit code: %1\n").arg(code)), qPrintable(run.out));
+    // One result line, however many lines the failure's text has: a script reads a field a line.
+    QVERIFY2(
+        run.out.count(QStringLiteral("result: ")) == 1 &&
+            run.out.contains(QRegularExpression(QStringLiteral("\nresult: [^\n]+\nexit code: "))),
+        qPrintable(run.out));
     if (image == QLatin1String("panel"))
         QVERIFY(panelFlash() == panelImage);
     if (image == QLatin1String("board"))
