@@ -312,6 +312,10 @@ void UpdateSequenceTest::initTestCase()
 {
     QVERIFY(files.isValid());
     QVERIFY(state.isValid());
+    // A relative XDG_STATE_HOME is ignored: the history would move with the working folder.
+    qputenv("XDG_STATE_HOME", "state");
+    QCOMPARE(historyPath(),
+             QDir::homePath() + QStringLiteral("/.local/state/zelUpdate/history.tsv"));
     qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     QCOMPARE(historyPath(), state.path() + QStringLiteral("/zelUpdate/history.tsv"));
 }
