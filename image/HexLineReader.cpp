@@ -61,14 +61,14 @@ HexLineStatus readLocked(std::FILE *file, char (&buffer)[kHexLineBufferSize])
     buffer[0] = '\0';
     // A failure while looking for the LF after a CR surfaces here, at the next line, as it would
     // have after an LF; reading on would try the stream again and could hide it.
-    if (std::ferror(file)) {
+    if (ferror_unlocked(file)) {
         return HexLineStatus::ReadError;
     }
     std::size_t length = 0;
     for (;;) {
         if (!fillIfEmpty(file)) {
             buffer[length] = '\0';
-            if (std::ferror(file)) {
+            if (ferror_unlocked(file)) {
                 return HexLineStatus::ReadError;
             }
             return length == 0 ? HexLineStatus::EndOfFile : HexLineStatus::Line;
