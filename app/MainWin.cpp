@@ -73,7 +73,7 @@ void MainWin::runUpdate(const UpdateTarget &target)
     if (updating)
         return;
     updating = true;
-    WindowSequenceHost host(*this);
+    WindowSequenceHost host(*this, target);
     runUpdateSequence(target, channel, profile, host);
     updating = false;
 }

@@ -4,10 +4,20 @@
 
 #include <QCoreApplication>
 
-void ProgressDialogReporter::start(int maximum)
+void ProgressDialogReporter::phaseBegins(UpdatePhase phase, int total)
 {
-    dialog =
-        std::make_unique<SteadyProgressDialog>(QString::fromLatin1(kWritingLabel), maximum, parent);
+    if (phase == UpdatePhase::Writing)
+        startWriting(total);
+    else if (phase == UpdatePhase::Verifying)
+        startVerifying();
+}
+
+void ProgressDialogReporter::startWriting(int usedPages)
+{
+    pages = usedPages;
+    doneBefore = 0;
+    dialog = std::make_unique<SteadyProgressDialog>(QString::fromLatin1(kWritingLabel), 2 * pages,
+                                                    parent);
     dialog->setWindowModality(Qt::ApplicationModal);
     dialog->show();
     dialog->raise();
@@ -17,19 +27,20 @@ void ProgressDialogReporter::start(int maximum)
     dialog->setMinimumDuration(0);
 }
 
-void ProgressDialogReporter::step(int value)
+void ProgressDialogReporter::advanced(int done)
 {
-    dialog->setValue(value);
+    dialog->setValue(doneBefore + done);
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void ProgressDialogReporter::startVerifying(int value)
+void ProgressDialogReporter::startVerifying()
 {
-    dialog->setValue(value);
+    doneBefore = pages;
+    dialog->setValue(doneBefore);
     dialog->setLabelText(QString::fromLatin1(kVerifyingLabel));
 }
 
-void ProgressDialogReporter::finish()
+void ProgressDialogReporter::walkEnded()
 {
     dialog.reset();
 }

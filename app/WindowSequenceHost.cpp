@@ -33,16 +33,58 @@ void WindowSequenceHost::showMessage(const QString &text)
     box.exec();
 }
 
-QString WindowSequenceHost::chooseHexFile()
+ChosenFirmware WindowSequenceHost::chooseFirmware()
 {
-    return QFileDialog::getOpenFileName(&window, MainWin::tr("Open Hex File"), QDir::homePath(),
-                                        MainWin::tr("Hex files (*.hex)"));
+    // The window hands over the name only: the file is loaded after the bootloader entry.
+    return {QFileDialog::getOpenFileName(&window, MainWin::tr("Open Hex File"), QDir::homePath(),
+                                         MainWin::tr("Hex files (*.hex)")),
+            nullptr,
+            {}};
 }
 
-void WindowSequenceHost::startWait(const QString &label, int steps)
+void WindowSequenceHost::phaseBegins(UpdatePhase begun, int total)
+{
+    phase = begun;
+    switch (phase) {
+    case UpdatePhase::WaitingForBootloader:
+        startWait(total);
+        break;
+    case UpdatePhase::WaitingForApplication:
+        restartWait();
+        break;
+    case UpdatePhase::Writing:
+    case UpdatePhase::Verifying:
+        walkProgress.phaseBegins(phase, total);
+        break;
+    case UpdatePhase::Connecting:
+    case UpdatePhase::EnteringBootloader:
+    case UpdatePhase::AwaitingDeparture:
+    case UpdatePhase::AwaitingReturn:
+    case UpdatePhase::LeavingBootloader:
+    case UpdatePhase::ConfirmingApplication:
+        // The window shows these only through its waits and its result.
+        break;
+    }
+}
+
+void WindowSequenceHost::advanced(int done)
+{
+    if (phase == UpdatePhase::Writing || phase == UpdatePhase::Verifying)
+        walkProgress.advanced(done);
+    else if (waitDialog)
+        waitStep(done);
+}
+
+void WindowSequenceHost::walkEnded()
+{
+    walkProgress.walkEnded();
+}
+
+void WindowSequenceHost::startWait(int steps)
 {
     window.raise();
-    waitDialog = std::make_unique<SteadyProgressDialog>(label, steps, &window);
+    waitDialog = std::make_unique<SteadyProgressDialog>(QString::fromLatin1(target.waitLabel),
+                                                        steps, &window);
     waitDialog->setWindowModality(Qt::ApplicationModal);
     // The device restarts whatever the user does; there is nothing to cancel.
     waitDialog->setCancelButton(nullptr);

@@ -3,33 +3,45 @@
 #include "ProgressDialogReporter.h"
 #include "SequenceHost.h"
 #include "SteadyProgressDialog.h"
+#include "UpdateTarget.h"
 
 #include <memory>
 
 class QWidget;
 
 // The update sequence's user side in the window: its dialogs and message boxes, all parented to
-// the window.
-class WindowSequenceHost : public SequenceHost
+// the window. The waits show one dialog, labelled for the target, shown again for the second
+// wait; the page walks another.
+class WindowSequenceHost : public SequenceHost, private UpdateProgress
 {
 public:
-    explicit WindowSequenceHost(QWidget &window) : window(window), walkProgress(&window) {}
+    WindowSequenceHost(QWidget &window, const UpdateTarget &target)
+        : window(window), target(target), walkProgress(&window)
+    {
+    }
 
     void showConnectionError(const ConnectionProblem &problem) override;
     void showError(const QString &text) override;
     void showMessage(const QString &text) override;
-    QString chooseHexFile() override;
-    void startWait(const QString &label, int steps) override;
-    void waitStep(int value) override;
-    void restartWait() override;
-    void finishWait() override;
+    ChosenFirmware chooseFirmware() override;
+    UpdateProgress &progress() override { return *this; }
     void pause(int milliseconds) override;
-    ProgressReporter &progress() override { return walkProgress; }
+    void finishWait() override;
     QString frontEnd() const override { return QStringLiteral("window"); }
     void historyNotWritten(const QString &why) override;
 
 private:
+    void phaseBegins(UpdatePhase phase, int total) override;
+    void advanced(int done) override;
+    void walkEnded() override;
+
+    void startWait(int steps);
+    void waitStep(int value);
+    void restartWait();
+
     QWidget &window;
+    const UpdateTarget &target;
     ProgressDialogReporter walkProgress;
     std::unique_ptr<SteadyProgressDialog> waitDialog;
+    UpdatePhase phase = UpdatePhase::Connecting;
 };

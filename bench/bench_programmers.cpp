@@ -76,7 +76,7 @@ void walk(benchmark::State &state, const UpdateTarget &target, bool realDialog, 
     std::unique_ptr<ProgressDialogReporter> dialog;
     if (realDialog)
         dialog = std::make_unique<ProgressDialogReporter>(&dialogParent());
-    ProgressReporter &progress = realDialog ? static_cast<ProgressReporter &>(*dialog) : silent;
+    UpdateProgress &progress = realDialog ? static_cast<UpdateProgress &>(*dialog) : silent;
     sim::SimulatedDevices &devices = sim::SimulatedDevices::instance();
 
     std::chrono::steady_clock::duration walking{};
@@ -99,7 +99,7 @@ void walk(benchmark::State &state, const UpdateTarget &target, bool realDialog, 
 
         const auto begin = std::chrono::steady_clock::now();
         const UpdateResult result =
-            target.program(*channel, target.profile, file, progress, nullptr);
+            programHexFile(target, *channel, target.profile, file, progress);
         walking += std::chrono::steady_clock::now() - begin;
 
         state.PauseTiming();

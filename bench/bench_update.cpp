@@ -36,17 +36,31 @@ double seconds(Clock::duration duration)
     return std::chrono::duration<double>(duration).count();
 }
 
-// Times a page walk from its start to its finish.
-class WalkTimer : public ProgressReporter
+// Times the page walk from its start to its end, and the fixed waits: a wait is ten pauses,
+// each followed by a step, so it ends with the tenth step.
+class PhaseTimer : public UpdateProgress
 {
 public:
-    void start(int) override { begin = Clock::now(); }
-    void step(int) override {}
-    void startVerifying(int) override {}
-    void finish() override { walking += Clock::now() - begin; }
+    void phaseBegins(UpdatePhase phase, int) override
+    {
+        current = phase;
+        if (phase == UpdatePhase::Writing || phase == UpdatePhase::WaitingForBootloader ||
+            phase == UpdatePhase::WaitingForApplication)
+            begin = Clock::now();
+    }
+    void advanced(int done) override
+    {
+        const bool wait = current == UpdatePhase::WaitingForBootloader ||
+                          current == UpdatePhase::WaitingForApplication;
+        if (wait && done == kWaitSteps)
+            waiting += Clock::now() - begin;
+    }
+    void walkEnded() override { walking += Clock::now() - begin; }
 
+    UpdatePhase current = UpdatePhase::Connecting;
     Clock::time_point begin;
     Clock::duration walking{};
+    Clock::duration waiting{};
 };
 
 // Answers like a user who picks the example file and reads nothing; times the waits and the walk.
@@ -61,32 +75,21 @@ public:
     }
     void showError(const QString &text) override { lastMessage = text; }
     void showMessage(const QString &text) override { lastMessage = text; }
-    QString chooseHexFile() override { return file; }
-
-    // A wait is ten pauses, each followed by a step: it ends with the tenth step.
-    void startWait(const QString &, int) override { waitBegin = Clock::now(); }
-    void waitStep(int value) override
-    {
-        if (value == kWaitSteps)
-            waiting += Clock::now() - waitBegin;
-    }
-    void restartWait() override { waitBegin = Clock::now(); }
+    ChosenFirmware chooseFirmware() override { return {file, nullptr, {}}; }
     void finishWait() override {}
     void pause(int milliseconds) override
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
-    ProgressReporter &progress() override { return walk; }
+    UpdateProgress &progress() override { return timer; }
     QString frontEnd() const override { return QStringLiteral("benchmark"); }
     void historyNotWritten(const QString &) override {}
 
     QString lastMessage;
-    Clock::duration waiting{};
-    WalkTimer walk;
+    PhaseTimer timer;
 
 private:
     QString file;
-    Clock::time_point waitBegin;
 };
 
 void update(benchmark::State &state, const UpdateTarget &target, const char *exampleName,
@@ -122,10 +125,10 @@ void update(benchmark::State &state, const UpdateTarget &target, const char *exa
         for (const sim::TrafficRecord &record : devices.traffic())
             replies +=
                 record.direction == sim::TrafficRecord::Direction::In && !record.bytes.empty();
-        const double exchanges = seconds(total - host.waiting);
-        state.counters["waits_s"] = seconds(host.waiting);
+        const double exchanges = seconds(total - host.timer.waiting);
+        state.counters["waits_s"] = seconds(host.timer.waiting);
         state.counters["exchanges_s"] = exchanges;
-        state.counters["walk_s"] = seconds(host.walk.walking);
+        state.counters["walk_s"] = seconds(host.timer.walking);
         state.counters["reports"] = reports;
         state.counters["replies"] = replies;
         state.counters["bound_s"] = reports / 1000.0;

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "AccessSession.h"
+
 #include <QStringList>
 #include <QTextStream>
 
 #include <functional>
+#include <optional>
 
 #include <unistd.h>
 
@@ -28,4 +31,7 @@ struct CliStreams
                                 QStringLiteral("/etc/udev/rules.d")};
     // Root opens any hidraw node, so then an open says nothing about the udev rule.
     bool runningAsRoot = ::geteuid() == 0;
+    // Whether the user is at the seat or in the rule's group, which decides `list`'s advice.
+    // Unset: this process's own (currentAccessSession), looked up only by `list`.
+    std::optional<AccessSession> accessSession;
 };

@@ -11,3 +11,7 @@ constexpr const char *kNoEndRecordRefusal =
     "(--allow-no-eof to write it anyway)";
 
 constexpr const char *kUsageHint = "Try 'zelupdate-cli --help'.";
+
+// Formatted with the number of ControlPanels attached and their ports.
+constexpr const char *kSeveralUnitsText =
+    "%1 ControlPanels are attached (%2): choose one with --port";

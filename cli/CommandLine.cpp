@@ -27,6 +27,10 @@ struct Options
     QCommandLineOption json{QStringLiteral("json")};
     QCommandLineOption allowNoEof{QStringLiteral("allow-no-eof")};
     QCommandLineOption wait{QStringLiteral("wait"), QString(), QStringLiteral("seconds")};
+    QCommandLineOption port{QStringLiteral("port"), QString(), QStringLiteral("port")};
+    QCommandLineOption serial{QStringLiteral("serial"), QString(), QStringLiteral("serial")};
+    QCommandLineOption restartTimeout{QStringLiteral("restart-timeout"), QString(),
+                                      QStringLiteral("seconds")};
 };
 
 // The options a command does not take are refused rather than ignored: a script that passes
@@ -35,7 +39,8 @@ bool takesOnly(const QCommandLineParser &parser, const QList<const QCommandLineO
                const Options &options, QString &refused)
 {
     for (const QCommandLineOption *option :
-         {&options.target, &options.json, &options.allowNoEof, &options.wait}) {
+         {&options.target, &options.json, &options.allowNoEof, &options.wait, &options.port,
+          &options.serial, &options.restartTimeout}) {
         if (parser.isSet(*option) && !taken.contains(option)) {
             refused = option->names().constFirst();
             return false;
@@ -96,7 +101,8 @@ int runCommandLine(const QStringList &arguments, CliStreams &io)
     const Options options;
     QCommandLineParser parser;
     parser.addOptions({options.help, options.version, options.target, options.json,
-                       options.allowNoEof, options.wait});
+                       options.allowNoEof, options.wait, options.port, options.serial,
+                       options.restartTimeout});
     if (!parser.parse(arguments))
         return usageError(io, parser.errorText());
     if (parser.isSet(options.help)) {
@@ -134,7 +140,9 @@ int runCommandLine(const QStringList &arguments, CliStreams &io)
     const bool update = command == QLatin1String("update");
     if (!takesOnly(parser,
                    update ? QList<const QCommandLineOption *>{&options.target, &options.json,
-                                                              &options.allowNoEof, &options.wait}
+                                                              &options.allowNoEof, &options.wait,
+                                                              &options.port, &options.serial,
+                                                              &options.restartTimeout}
                           : QList<const QCommandLineOption *>{&options.target, &options.json},
                    options, refused))
         return usageError(io, QStringLiteral("%1 takes no --%2").arg(command, refused));
@@ -161,6 +169,18 @@ int runCommandLine(const QStringList &arguments, CliStreams &io)
         if (!number || request.waitSeconds < 0)
             return usageError(io, QStringLiteral("--wait needs a number of seconds, not '%1'")
                                       .arg(parser.value(options.wait)));
+    }
+    if (parser.isSet(options.port) && parser.isSet(options.serial))
+        return usageError(io, QStringLiteral("--port and --serial choose the same unit: give one"));
+    request.unit.port = parser.value(options.port);
+    request.unit.serial = parser.value(options.serial);
+    if (parser.isSet(options.restartTimeout)) {
+        bool number = false;
+        request.restartTimeoutSeconds = parser.value(options.restartTimeout).toInt(&number);
+        if (!number || request.restartTimeoutSeconds < 1)
+            return usageError(
+                io, QStringLiteral("--restart-timeout needs a number of seconds, not '%1'")
+                        .arg(parser.value(options.restartTimeout)));
     }
     return runUpdate(io, request);
 }

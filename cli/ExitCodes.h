@@ -11,6 +11,7 @@ enum ExitCode : int
     kExitFileRefused = 3,        // the file was refused; nothing was sent
     kExitNoControlPanel = 4,     // none attached, none this user may open, or more than one
     kExitNotAnswering = 5,       // no answer, no bootloader entry or exit, before any write
+    kExitNotBack = 6, // updated and verified, but the unit did not return to its application
 };
 
 inline ExitCode exitCodeFor(SequenceEnd end)
@@ -19,6 +20,8 @@ inline ExitCode exitCodeFor(SequenceEnd end)
     case SequenceEnd::Updated:
         return kExitOk;
     case SequenceEnd::FailedWhileWriting:
+    // The target entered its bootloader: whatever is written, it must be updated again.
+    case SequenceEnd::FileRefusedInBootloader:
         return kExitFailedWhileWriting;
     case SequenceEnd::FileRefused:
         return kExitFileRefused;
@@ -26,6 +29,8 @@ inline ExitCode exitCodeFor(SequenceEnd end)
         return kExitNoControlPanel;
     case SequenceEnd::DeviceNotAnswering:
         return kExitNotAnswering;
+    case SequenceEnd::NotBackInApplication:
+        return kExitNotBack;
     case SequenceEnd::NoFileChosen:
         break;
     }

@@ -8,14 +8,17 @@ void writeJsonLine(QTextStream &out, const QJsonObject &object)
     out.flush();
 }
 
-void JsonProgress::begin(CliPhase next, int units)
+void JsonProgress::begin(UpdatePhase next, int units)
 {
     phase = next;
     total = units;
     percent = 0;
-    writeJsonLine(out, {{QStringLiteral("event"), QStringLiteral("phase")},
-                        {QStringLiteral("phase"), QLatin1String(phaseName(phase))},
-                        {QStringLiteral("total"), total}});
+    QJsonObject event{{QStringLiteral("event"), QStringLiteral("phase")},
+                      {QStringLiteral("phase"), QLatin1String(phaseName(phase))},
+                      {QStringLiteral("total"), total}};
+    if (!unitPort.isEmpty())
+        event.insert(QStringLiteral("port"), unitPort);
+    writeJsonLine(out, event);
 }
 
 void JsonProgress::advance(int done)

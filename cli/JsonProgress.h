@@ -16,13 +16,13 @@ class JsonProgress : public PhaseView
 public:
     explicit JsonProgress(QTextStream &out) : out(out) {}
 
-    void begin(CliPhase phase, int total) override;
+    void begin(UpdatePhase phase, int total) override;
     void advance(int done) override;
     void settle() override {}
 
 private:
     QTextStream &out;
-    CliPhase phase = CliPhase::Entering;
+    UpdatePhase phase = UpdatePhase::Connecting;
     int total = 0;
     int percent = 0;
 };

@@ -14,6 +14,9 @@
 
 namespace {
 
+// Heads a unit whose port sysfs did not give (not on USB, or gone while listed).
+constexpr const char *kUnknownPort = "(unknown port)";
+
 const char *accessName(PanelAccess access)
 {
     switch (access) {
@@ -48,7 +51,8 @@ struct RuleVerdict
 
 // Whether the rule lets this user open the attached ControlPanels: only an open by a user other
 // than root can tell.
-RuleVerdict ruleInForce(const std::vector<AttachedPanel> &panels, bool installed, bool root)
+RuleVerdict ruleInForce(const std::vector<AttachedPanel> &panels, bool installed, bool root,
+                        const AccessSession &session)
 {
     const auto any = [&panels](PanelAccess access) {
         return std::any_of(panels.begin(), panels.end(),
@@ -59,10 +63,16 @@ RuleVerdict ruleInForce(const std::vector<AttachedPanel> &panels, bool installed
     if (root)
         return {"unknown", QStringLiteral("unknown: running as root, which opens the ControlPanel "
                                           "with or without the rule")};
-    if (any(PanelAccess::NoPermission))
-        return {"no", installed ? QStringLiteral("no: the rule is installed but not applied to the "
-                                                 "attached ControlPanel")
-                                : QStringLiteral("no: the rule is not installed")};
+    if (any(PanelAccess::NoPermission)) {
+        if (!installed)
+            return {"no", QStringLiteral("no: the rule is not installed")};
+        if (needsGroup(session))
+            return {"no", QStringLiteral("no: the rule is installed, but this session is neither "
+                                         "at the seat nor in the %1 group")
+                              .arg(QLatin1String(kAccessGroup))};
+        return {"no", QStringLiteral("no: the rule is installed but not applied to the attached "
+                                     "ControlPanel")};
+    }
     if (any(PanelAccess::Usable))
         return {"yes", installed ? QStringLiteral("yes: the ControlPanel opens for this user")
                                  : QStringLiteral("yes: the ControlPanel opens for this user, "
@@ -71,42 +81,67 @@ RuleVerdict ruleInForce(const std::vector<AttachedPanel> &panels, bool installed
             QStringLiteral("unknown: the ControlPanel would not open for another reason")};
 }
 
+QString shown(const std::string &text)
+{
+    return printable(QString::fromStdString(text));
+}
+
+QString shown(const std::wstring &text)
+{
+    return printable(QString::fromStdWString(text));
+}
+
+// "  name: value", or "  name:" alone for an empty value, with no space at the end of the line.
+QString field(const char *name, const QString &value)
+{
+    return QStringLiteral("  %1:%2\n")
+        .arg(QLatin1String(name), value.isEmpty() ? QString() : QLatin1Char(' ') + value);
+}
+
+void printUnit(QTextStream &out, const AttachedPanel &panel)
+{
+    QString access = QLatin1String(accessName(panel.access));
+    // The other kinds say it all; hidapi's words only add the path again.
+    if (panel.access == PanelAccess::Failed)
+        access += QStringLiteral(" (%1)").arg(shown(panel.reason));
+    out << (panel.port.empty() ? QLatin1String(kUnknownPort) : shown(panel.port)) << '\n'
+        << field("hidraw node", shown(panel.path))
+        << field("serial number", shown(panel.serialNumber))
+        << field("manufacturer", shown(panel.manufacturer))
+        << field("product", shown(panel.product)) << field("access", access);
+}
+
+void writeUnitJson(QTextStream &out, const AttachedPanel &panel)
+{
+    writeJsonLine(out,
+                  {{QStringLiteral("event"), QStringLiteral("device")},
+                   {QStringLiteral("port"), QString::fromStdString(panel.port)},
+                   {QStringLiteral("path"), QString::fromStdString(panel.path)},
+                   {QStringLiteral("manufacturer"), QString::fromStdWString(panel.manufacturer)},
+                   {QStringLiteral("product"), QString::fromStdWString(panel.product)},
+                   {QStringLiteral("serialNumber"), QString::fromStdWString(panel.serialNumber)},
+                   {QStringLiteral("access"), QLatin1String(accessName(panel.access))},
+                   {QStringLiteral("reason"), QString::fromStdWString(panel.reason)}});
+}
+
 } // namespace
 
 int runList(CliStreams &io, bool json)
 {
     const std::vector<AttachedPanel> panels = surveyControlPanels();
     const QString rule = installedRule(io.udevRuleFolders);
-    const RuleVerdict verdict = ruleInForce(panels, !rule.isEmpty(), io.runningAsRoot);
+    const AccessSession session = io.accessSession ? *io.accessSession : currentAccessSession();
+    const RuleVerdict verdict = ruleInForce(panels, !rule.isEmpty(), io.runningAsRoot, session);
     const bool usable = std::any_of(panels.begin(), panels.end(), [](const AttachedPanel &panel) {
         return panel.access == PanelAccess::Usable;
     });
     const int code = usable ? kExitOk : kExitNoControlPanel;
 
     for (const AttachedPanel &panel : panels) {
-        const QString reason = QString::fromStdWString(panel.reason);
-        if (json) {
-            writeJsonLine(
-                io.out,
-                {{QStringLiteral("event"), QStringLiteral("device")},
-                 {QStringLiteral("path"), QString::fromStdString(panel.path)},
-                 {QStringLiteral("manufacturer"), QString::fromStdWString(panel.manufacturer)},
-                 {QStringLiteral("product"), QString::fromStdWString(panel.product)},
-                 {QStringLiteral("serialNumber"), QString::fromStdWString(panel.serialNumber)},
-                 {QStringLiteral("access"), QLatin1String(accessName(panel.access))},
-                 {QStringLiteral("reason"), reason}});
-            continue;
-        }
-        io.out << QString::fromStdString(panel.path) << '\n'
-               << "  manufacturer: " << QString::fromStdWString(panel.manufacturer) << '\n'
-               << "  product: " << QString::fromStdWString(panel.product) << '\n'
-               << "  serial number: " << QString::fromStdWString(panel.serialNumber) << '\n'
-               << "  access: "
-               << accessName(panel.access)
-               // The other kinds say it all; hidapi's words only add the path again.
-               << (panel.access == PanelAccess::Failed ? QStringLiteral(" (%1)").arg(reason)
-                                                       : QString())
-               << '\n';
+        if (json)
+            writeUnitJson(io.out, panel);
+        else
+            printUnit(io.out, panel);
     }
     const QString ruleText =
         rule.isEmpty()
@@ -122,7 +157,7 @@ int runList(CliStreams &io, bool json)
     } else {
         if (panels.empty())
             io.out << "no ControlPanel attached\n";
-        io.out << "udev rule: " << ruleText << '\n'
+        io.out << "udev rule: " << printable(ruleText) << '\n'
                << "udev rule in force: " << verdict.text << '\n';
         io.out.flush();
     }
@@ -130,7 +165,7 @@ int runList(CliStreams &io, bool json)
     // What to do goes with the messages.
     if (panels.empty())
         io.err << kNoPanelText << '\n' << kNoPanelAdvice << '\n';
-    const QString detail = unusablePanelsDetail(panels);
+    const QString detail = unusablePanelsDetail(panels, session, !rule.isEmpty());
     if (!detail.isEmpty())
         io.err << detail << '\n';
     if (panels.size() > 1)

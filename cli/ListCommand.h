@@ -2,7 +2,10 @@
 
 #include "CliStreams.h"
 
-// `list`: every attached device with the ControlPanel's ids, whether this user can open it, and
-// whether the udev rule is installed and in force; what to do about one that cannot be opened
-// goes to standard error. kExitOk when one can be opened, kExitNoControlPanel otherwise.
+// `list`: every attached device with the ControlPanel's ids, headed by the USB port that names it
+// across restarts, whether this user can open it, and whether the udev rule is installed and in
+// force; what to do about one that cannot be opened, chosen for the session (at the seat or not,
+// in the rule's group or not), goes to standard error. Strings from the devices are shown
+// escaped, never as control characters. kExitOk when one can be opened, kExitNoControlPanel
+// otherwise.
 int runList(CliStreams &io, bool json);

@@ -1,35 +1,39 @@
 #include "PhaseView.h"
 
-const char *phaseName(CliPhase phase)
+const char *phaseTitle(UpdatePhase phase)
 {
     switch (phase) {
-    case CliPhase::Entering:
-        return "entering";
-    case CliPhase::Waiting:
-        return "waiting";
-    case CliPhase::Writing:
-        return "writing";
-    case CliPhase::Verifying:
-        return "verifying";
-    case CliPhase::Leaving:
-        return "leaving";
+    case UpdatePhase::Connecting:
+        return "Connecting to the ControlPanel";
+    case UpdatePhase::EnteringBootloader:
+        return "Entering the bootloader";
+    case UpdatePhase::WaitingForBootloader:
+        return "Waiting for the bootloader";
+    case UpdatePhase::AwaitingDeparture:
+        return "Waiting for the ControlPanel to restart";
+    case UpdatePhase::AwaitingReturn:
+        return "Waiting for the ControlPanel to come back";
+    case UpdatePhase::Writing:
+        return "Writing";
+    case UpdatePhase::Verifying:
+        return "Verifying";
+    case UpdatePhase::LeavingBootloader:
+        return "Leaving the bootloader";
+    case UpdatePhase::WaitingForApplication:
+        return "Waiting for the application";
+    case UpdatePhase::ConfirmingApplication:
+        return "Checking the ControlPanel's application";
     }
     return "";
 }
 
-const char *phaseTitle(CliPhase phase)
+QString PhaseView::title(UpdatePhase phase) const
 {
-    switch (phase) {
-    case CliPhase::Entering:
-        return "Entering the bootloader";
-    case CliPhase::Waiting:
-        return "Waiting for the bootloader";
-    case CliPhase::Writing:
-        return "Writing";
-    case CliPhase::Verifying:
-        return "Verifying";
-    case CliPhase::Leaving:
-        return "Leaving the bootloader";
-    }
-    return "";
+    const QString text = QString::fromLatin1(phaseTitle(phase));
+    const bool followsUnit = phase == UpdatePhase::AwaitingDeparture ||
+                             phase == UpdatePhase::AwaitingReturn ||
+                             phase == UpdatePhase::ConfirmingApplication;
+    if (!followsUnit || unitPort.isEmpty())
+        return text;
+    return text + QStringLiteral(" at USB port ") + unitPort;
 }

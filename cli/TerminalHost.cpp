@@ -1,5 +1,7 @@
 #include "TerminalHost.h"
 
+#include "CliTexts.h"
+
 #include <QThread>
 
 void TerminalHost::say(const QString &text)
@@ -12,8 +14,26 @@ void TerminalHost::say(const QString &text)
 void TerminalHost::showConnectionError(const ConnectionProblem &problem)
 {
     QString text = problem.text + QLatin1Char('\n') + problem.advice;
-    if (!problem.detail.isEmpty())
-        text += QStringLiteral("\n\n") + problem.detail;
+    switch (problem.kind) {
+    case ConnectionProblem::Kind::NoPanel:
+        if (!problem.detail.isEmpty())
+            text += QStringLiteral("\n\n") + problem.detail;
+        break;
+    case ConnectionProblem::Kind::Busy:
+        // Names the port and the other program: all a script needs.
+        text = problem.detail;
+        break;
+    case ConnectionProblem::Kind::SeveralPanels:
+        text = QString::fromLatin1(kSeveralUnitsText)
+                   .arg(problem.ports.count(QLatin1Char(',')) + 1)
+                   .arg(problem.ports);
+        break;
+    case ConnectionProblem::Kind::NotAttached:
+        text = problem.text +
+               QStringLiteral(" (attached: %1)")
+                   .arg(problem.ports.isEmpty() ? QStringLiteral("none") : problem.ports);
+        break;
+    }
     say(text);
 }
 
@@ -27,11 +47,12 @@ void TerminalHost::showMessage(const QString &text)
     say(text);
 }
 
-void TerminalHost::startWait(const QString &, int steps)
+void TerminalHost::unitChosen(const QString &port, const QString &serial)
 {
-    // The engine's labels are the window's; the terminal names the phase instead.
-    waitSteps = steps;
-    view.begin(CliPhase::Waiting, steps);
+    view.setUnit(port);
+    say(QStringLiteral("ControlPanel at USB port %1%2")
+            .arg(port.isEmpty() ? QStringLiteral("(unknown)") : port,
+                 serial.isEmpty() ? QString() : QStringLiteral(", serial number ") + serial));
 }
 
 void TerminalHost::pause(int milliseconds)
@@ -42,54 +63,7 @@ void TerminalHost::pause(int milliseconds)
         QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
-void TerminalHost::phaseChanged(UpdatePhase phase)
-{
-    switch (phase) {
-    case UpdatePhase::EnteringBootloader:
-        view.begin(CliPhase::Entering, 0);
-        break;
-    case UpdatePhase::Waiting:
-        // startWait follows with the number of steps.
-        break;
-    case UpdatePhase::LeavingBootloader:
-        // The ControlPanel's restart into its application is a wait like the first.
-        view.begin(CliPhase::Leaving, waitSteps);
-        break;
-    }
-}
-
 void TerminalHost::historyNotWritten(const QString &why)
 {
     say(QStringLiteral("warning: update history not written: ") + why);
-}
-
-void TerminalHost::start(int maximum)
-{
-    walkSteps = maximum;
-    verifyingFrom = -1;
-    // One step a page written, one a page read back.
-    view.begin(CliPhase::Writing, maximum - maximum / 2);
-}
-
-void TerminalHost::step(int value)
-{
-    if (verifyingFrom < 0) {
-        view.advance(value);
-        return;
-    }
-    view.advance(value - verifyingFrom);
-    leaveAfterWalk(value);
-}
-
-void TerminalHost::startVerifying(int value)
-{
-    verifyingFrom = value;
-    view.begin(CliPhase::Verifying, walkSteps - value);
-    leaveAfterWalk(value);
-}
-
-void TerminalHost::leaveAfterWalk(int value)
-{
-    if (!target.restartsIntoBootloader && value >= walkSteps)
-        view.begin(CliPhase::Leaving, 0);
 }

@@ -12,16 +12,17 @@ QString timeLeft(qint64 milliseconds)
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-bool countsPages(CliPhase phase)
+bool countsPages(UpdatePhase phase)
 {
-    return phase == CliPhase::Writing || phase == CliPhase::Verifying;
+    return phase == UpdatePhase::Writing || phase == UpdatePhase::Verifying;
 }
 
 } // namespace
 
-QString TextProgress::line(CliPhase phase, int done, int total, qint64 elapsedMs)
+QString TextProgress::line(const QString &title, UpdatePhase phase, int done, int total,
+                           qint64 elapsedMs)
 {
-    QString text = QString::fromLatin1(phaseTitle(phase));
+    QString text = title;
     if (total <= 0)
         return text;
     text += QStringLiteral(": ");
@@ -34,7 +35,7 @@ QString TextProgress::line(CliPhase phase, int done, int total, qint64 elapsedMs
     return text;
 }
 
-void TextProgress::begin(CliPhase next, int units)
+void TextProgress::begin(UpdatePhase next, int units)
 {
     settle();
     phase = next;
@@ -45,7 +46,7 @@ void TextProgress::begin(CliPhase next, int units)
         redraw(0);
         return;
     }
-    QString text = QString::fromLatin1(phaseTitle(phase));
+    QString text = title(phase);
     if (countsPages(phase))
         text += QStringLiteral(": %1 pages").arg(total);
     err << text << '\n';
@@ -70,6 +71,6 @@ void TextProgress::settle()
 void TextProgress::redraw(int done)
 {
     // Back to the start of the line, and clear what a longer line left there.
-    err << "\r\x1b[K" << line(phase, done, total, clock.elapsed());
+    err << "\r\x1b[K" << line(title(phase), phase, done, total, clock.elapsed());
     err.flush();
 }

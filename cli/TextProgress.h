@@ -16,19 +16,20 @@ public:
     TextProgress(const TextProgress &) = delete;
     TextProgress &operator=(const TextProgress &) = delete;
 
-    void begin(CliPhase phase, int total) override;
+    void begin(UpdatePhase phase, int total) override;
     void advance(int done) override;
     void settle() override;
 
     // The phase's line as it stands after `done` of `total` units in `elapsedMs`.
-    static QString line(CliPhase phase, int done, int total, qint64 elapsedMs);
+    static QString line(const QString &title, UpdatePhase phase, int done, int total,
+                        qint64 elapsedMs);
 
 private:
     void redraw(int done);
 
     QTextStream &err;
     const bool terminal;
-    CliPhase phase = CliPhase::Entering;
+    UpdatePhase phase = UpdatePhase::Connecting;
     int total = 0;
     bool lineOpen = false;
     QElapsedTimer clock;

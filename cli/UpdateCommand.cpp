@@ -10,6 +10,8 @@
 #include "TextProgress.h"
 #include "UpdateSequence.h"
 
+#include <QFileInfo>
+
 #include <memory>
 
 namespace {
@@ -96,10 +98,18 @@ int runUpdate(CliStreams &io, const UpdateRequest &request)
         view = std::make_unique<JsonProgress>(io.out);
     else
         view = std::make_unique<TextProgress>(io.err, io.errIsTerminal);
-    TerminalHost host(target, request.file, io, *view);
+    // The history names the file wherever the update was started from; the engine writes the
+    // image checked above, never the file as it may be by then.
+    TerminalHost host({QFileInfo(request.file).absoluteFilePath(), check.image, check.summary}, io,
+                      *view);
     CommandChannel channel;
     TargetProfile profile{};
-    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host);
+    SequenceOptions options;
+    options.unit = request.unit;
+    // A terminal has no fixed wait to keep: the unit is followed through its restarts.
+    options.restarts.follow = true;
+    options.restarts.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
+    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host, options);
     view->settle();
 
     Result result;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliStreams.h"
+#include "UnitSelection.h"
 #include "UpdateTarget.h"
 
 struct UpdateRequest
@@ -8,8 +9,10 @@ struct UpdateRequest
     const UpdateTarget *target = nullptr;
     QString file;
     bool json = false;
-    bool allowNoEndRecord = false; // --allow-no-eof
-    int waitSeconds = -1;          // --wait; -1: a ControlPanel must be attached already
+    bool allowNoEndRecord = false;  // --allow-no-eof
+    int waitSeconds = -1;           // --wait; -1: a ControlPanel must be attached already
+    UnitChoice unit;                // --port, --serial
+    int restartTimeoutSeconds = 15; // --restart-timeout
 };
 
 // `update --target T FILE`: the window's update sequence, with the file loaded first so that a

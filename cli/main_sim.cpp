@@ -1,15 +1,29 @@
-// zelupdate-cli on simulated devices: the same commands, with a ControlPanel and a control board
-// timed like hardware whose flash zelUpdate-sim shares (ZELUPDATE_SIM_DIR).
+// zelupdate-cli on simulated devices: the same commands, with ControlPanels and control boards
+// timed like hardware whose flash zelUpdate-sim shares (ZELUPDATE_SIM_DIR; DemoSettings.h names
+// the other variables).
 
 #include "Console.h"
 #include "DemoDevices.h"
+#include "ExitCodes.h"
 
 #include <QCoreApplication>
 
+#include <cstdio>
+
+namespace {
+
+constexpr const char *kProgram = "zelupdate-cli-sim";
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    sim::DemoSettings settings;
+    if (const std::string problem = sim::readDemoSettings(settings); !problem.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+        return kExitUsage;
+    }
     QCoreApplication app(argc, argv);
-    sim::DemoDevices devices("zelupdate-cli-sim");
-    const int code = runOnConsole(QCoreApplication::arguments());
-    return devices.save() && code == 0 ? 1 : code;
+    sim::DemoDevices devices(kProgram, settings);
+    return runOnConsole(QCoreApplication::arguments());
 }

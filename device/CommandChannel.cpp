@@ -42,6 +42,16 @@ bool CommandChannel::openChannel()
     return device == nullptr;
 }
 
+bool CommandChannel::openPath(const std::string &path)
+{
+    if (!device) {
+        device = hid_open_path(path.c_str());
+        if (device)
+            heldPath = path;
+    }
+    return device == nullptr;
+}
+
 int CommandChannel::attachedControlPanels()
 {
     hid_device_info *found = hid_enumerate(kControlPanelVendorId, kControlPanelProductId);
@@ -94,5 +104,6 @@ void CommandChannel::closeChannel()
         hid_close(device);
         device = nullptr;
     }
+    heldPath.clear();
     hid_exit();
 }

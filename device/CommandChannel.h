@@ -4,6 +4,7 @@
 #include "ProtocolCommands.h"
 
 #include <cstdint>
+#include <string>
 
 struct hid_device_;
 typedef struct hid_device_ hid_device;
@@ -23,6 +24,10 @@ public:
     // Opens the first enumerated device with the ControlPanel's ids unless a handle is held.
     // True when no device could be opened.
     bool openChannel();
+
+    // Opens the device at hidapi's path unless a handle is held. True when it could not be
+    // opened.
+    bool openPath(const std::string &path);
 
     // How many devices with the ControlPanel's ids are attached (hid_enumerate). Opening takes
     // the first one only, so with more than one the program cannot know which it updates.
@@ -49,6 +54,8 @@ public:
     void closeChannel();
 
     bool isOpen() const { return device != nullptr; }
+    // hidapi's path of the device held, when it was opened by its path; empty otherwise.
+    const std::string &path() const { return heldPath; }
 
     // The last reply read; a read that fails leaves it as it was.
     std::uint8_t reply[kReplySize];
@@ -62,4 +69,5 @@ private:
     bool discardPendingInput();
 
     hid_device *device = nullptr;
+    std::string heldPath;
 };

@@ -1,6 +1,7 @@
 #include "ControlPanelSurvey.h"
 
 #include "DeviceIds.h"
+#include "UsbPort.h"
 
 #include <hidapi.h>
 
@@ -46,6 +47,7 @@ std::vector<AttachedPanel> surveyControlPanels()
     for (const hid_device_info *info = found; info; info = info->next) {
         AttachedPanel panel;
         panel.path = info->path ? info->path : "";
+        panel.port = usbPortOf(info->path);
         panel.manufacturer = text(info->manufacturer_string);
         panel.product = text(info->product_string);
         panel.serialNumber = text(info->serial_number);

@@ -14,7 +14,8 @@ enum class PanelAccess
 
 struct AttachedPanel
 {
-    std::string path;
+    std::string path; // the hidraw node, which changes at every restart
+    std::string port; // the USB port (usbPortOf), which does not; empty when unknown
     std::wstring manufacturer;
     std::wstring product;
     std::wstring serialNumber;

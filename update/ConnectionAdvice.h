@@ -1,14 +1,42 @@
 #pragma once
 
+#include "AccessSession.h"
 #include "ControlPanelSurvey.h"
 
 #include <QString>
 
 #include <vector>
 
+// This process's session: at a seat when pam_systemd named one (XDG_SEAT) and no SSH variable is
+// set; its groups from the process and from the group database.
+AccessSession currentAccessSession();
+
+// What to do when this user may not open an attached ControlPanel: install or reload the rule,
+// join the group, or log in again, or the rule first and then the group when both are missing.
+// `ruleInstalled` is whether the rule's file is in one of udev's folders.
+QString noPermissionAdvice(const AccessSession &session, bool ruleInstalled);
+
+// Whether joining the group (or logging in again after joining) is what this session lacks: it
+// is not at the seat and its process does not hold the group.
+bool needsGroup(const AccessSession &session);
+
+// Text from outside (a device's strings, a node's name, hidapi's words) as it may be shown on a
+// terminal or in a label: control characters, line and paragraph separators and bidirectional
+// controls escaped as \n, \x1b, \u202e..., and a backslash doubled, so that such a string can
+// neither forge a line, move the cursor nor pass for an escape.
+QString printable(const QString &text);
+
 // A line naming the device: its node, what it calls itself and its serial number.
 QString describePanel(const AttachedPanel &panel);
 
+// The same, headed by the USB port that names the unit; the node alone when the port is unknown.
+QString describeUnit(const AttachedPanel &panel);
+
 // For each attached ControlPanel that cannot be opened: which one, why, and what to do. Empty
-// when every attached one can be opened (or none is attached).
+// when every attached one can be opened (or none is attached). Without a session, the advice for
+// no permission is the seat's: install or reload the rule.
 QString unusablePanelsDetail(const std::vector<AttachedPanel> &panels);
+
+// The same, each unit named by its port, the advice for no permission chosen for `session`.
+QString unusablePanelsDetail(const std::vector<AttachedPanel> &panels, const AccessSession &session,
+                             bool ruleInstalled);

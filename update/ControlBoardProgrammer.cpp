@@ -29,18 +29,12 @@ bool pageAcknowledged(const CommandChannel &channel)
 } // namespace
 
 UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &profile,
-                               std::FILE *file, ProgressReporter &progress,
-                               ImageSummary *loadedFile)
+                               const LoadedImage &loaded, UpdateProgress &progress)
 {
-    UpdateResult error;
-    const std::unique_ptr<LoadedImage> loaded =
-        loadImage(file, profile, HexVariant::ControlBoard, error, loadedFile);
-    if (!loaded)
-        return error;
-    const FirmwareImage &image = loaded->image;
-    const PageMap &pageMap = loaded->pageMap;
+    const FirmwareImage &image = loaded.image;
+    const PageMap &pageMap = loaded.pageMap;
 
-    ProgressSession session(progress, 2 * int(loaded->usedPages));
+    WalkProgress walk(progress, loaded.usedPages);
     for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
         if (pageMap[page] == 0)
             continue;
@@ -58,10 +52,11 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         putHalf(channel, image, offset + kPayloadSize);
         if (channel.exchange(false) || !pageAcknowledged(channel))
             return kProgrammingError;
-        session.step();
+        if (walk.pageDone())
+            return kInterruptedError;
     }
 
-    session.startVerifying(int(loaded->usedPages));
+    walk.startVerifying();
     for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
         if (pageMap[page] == 0)
             continue;
@@ -83,9 +78,11 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         UpdateResult mismatch = compareReply(channel, image, offset + kPayloadSize);
         if (!mismatch.isEmpty())
             return mismatch;
-        session.step();
+        if (walk.pageDone())
+            return kInterruptedError;
     }
 
+    walk.startLeaving();
     channel.putCommand(command::kBoardBootloaderExit);
     if (channel.exchange(true))
         return kBootExitError;

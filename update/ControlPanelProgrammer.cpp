@@ -21,23 +21,17 @@ void putOffsetCommand(CommandChannel &channel, CommandLetters letters, std::uint
 } // namespace
 
 UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &profile,
-                               std::FILE *file, ProgressReporter &progress,
-                               ImageSummary *loadedFile)
+                               const LoadedImage &loaded, UpdateProgress &progress)
 {
-    UpdateResult error;
-    const std::unique_ptr<LoadedImage> loaded =
-        loadImage(file, profile, HexVariant::ControlPanel, error, loadedFile);
-    if (!loaded)
-        return error;
-    const FirmwareImage &image = loaded->image;
-    const PageMap &pageMap = loaded->pageMap;
+    const FirmwareImage &image = loaded.image;
+    const PageMap &pageMap = loaded.pageMap;
     const std::uint32_t chunks = profile.pageSize / kPayloadSize;
 
     channel.putCommand(command::kStart);
     if (channel.exchange(true))
         return kUsbError;
 
-    ProgressSession session(progress, 2 * int(loaded->usedPages));
+    WalkProgress walk(progress, loaded.usedPages);
     for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
         if (pageMap[page] == 0)
             continue;
@@ -57,10 +51,11 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
         }
         if (failed)
             return kProgrammingError;
-        session.step();
+        if (walk.pageDone())
+            return kInterruptedError;
     }
 
-    session.startVerifying(int(loaded->usedPages));
+    walk.startVerifying();
     for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
         if (pageMap[page] == 0)
             continue;
@@ -73,7 +68,8 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
             if (!mismatch.isEmpty())
                 return mismatch;
         }
-        session.step();
+        if (walk.pageDone())
+            return kInterruptedError;
     }
     return {};
 }

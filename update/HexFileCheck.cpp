@@ -4,6 +4,8 @@
 #include "PageWalk.h"
 #include "UpdateTexts.h"
 
+#include <utility>
+
 HexFileCheck checkHexFile(const UpdateTarget &target, const QString &path)
 {
     HexFileCheck check;
@@ -13,7 +15,7 @@ HexFileCheck checkHexFile(const UpdateTarget &target, const QString &path)
         return check;
     }
     UpdateResult error;
-    const std::unique_ptr<LoadedImage> loaded =
+    std::unique_ptr<LoadedImage> loaded =
         loadImage(file.get(), target.profile, target.variant, error, &check.summary);
     if (!loaded) {
         check.verdict = HexFileCheck::Verdict::Refused;
@@ -32,5 +34,6 @@ HexFileCheck checkHexFile(const UpdateTarget &target, const QString &path)
     if (profile.imageLimit % profile.pageSize != 0 && limitPage < profile.pageCount &&
         loaded->pageMap[limitPage] != 0)
         check.warnings << QString::fromLatin1(kLimitPageWarning);
+    check.image = std::move(loaded);
     return check;
 }

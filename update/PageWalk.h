@@ -1,13 +1,13 @@
 #pragma once
 
 // What the two programmers' page walks share: the loaded image, the read-back comparison and the
-// progress session.
+// walk's progress.
 
 #include "CommandChannel.h"
 #include "FirmwareImage.h"
 #include "HexLoader.h"
 #include "ImageSummary.h"
-#include "ProgressReporter.h"
+#include "UpdateProgress.h"
 #include "UpdateResult.h"
 
 #include <cstdint>
@@ -32,26 +32,35 @@ std::unique_ptr<LoadedImage> loadImage(std::FILE *file, const TargetProfile &pro
 UpdateResult compareReply(const CommandChannel &channel, const FirmwareImage &image,
                           std::uint32_t offset);
 
-// Keeps the reporter's start and finish paired on every path out of a walk.
-class ProgressSession
+// A page walk as its front end sees it: writing, then verifying, each counting the used pages,
+// and the walk's end announced on every path out of it.
+class WalkProgress
 {
 public:
-    ProgressSession(ProgressReporter &reporter, int maximum) : reporter(reporter)
+    WalkProgress(UpdateProgress &progress, std::uint32_t usedPages)
+        : progress(progress), pages(int(usedPages))
     {
-        reporter.start(maximum);
+        progress.phaseBegins(UpdatePhase::Writing, pages);
     }
-    ~ProgressSession() { reporter.finish(); }
-    ProgressSession(const ProgressSession &) = delete;
-    ProgressSession &operator=(const ProgressSession &) = delete;
+    ~WalkProgress() { progress.walkEnded(); }
+    WalkProgress(const WalkProgress &) = delete;
+    WalkProgress &operator=(const WalkProgress &) = delete;
 
-    void step() { reporter.step(++value); }
-    void startVerifying(int steps)
+    // A page is done. True when the walk is to stop here: the user interrupted the update.
+    [[nodiscard]] bool pageDone()
     {
-        value = steps;
-        reporter.startVerifying(value);
+        progress.advanced(++done);
+        return progress.stopRequested();
     }
+    void startVerifying()
+    {
+        done = 0;
+        progress.phaseBegins(UpdatePhase::Verifying, pages);
+    }
+    void startLeaving() { progress.phaseBegins(UpdatePhase::LeavingBootloader, 0); }
 
 private:
-    ProgressReporter &reporter;
-    int value = 0;
+    UpdateProgress &progress;
+    const int pages;
+    int done = 0;
 };

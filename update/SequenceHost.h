@@ -1,30 +1,46 @@
 #pragma once
 
-#include "ProgressReporter.h"
+#include "ImageSummary.h"
+#include "PageWalk.h"
+#include "UpdateProgress.h"
 
 #include <QString>
+
+#include <memory>
 
 // Why no ControlPanel could be opened: a text, advice beneath it, and, when a ControlPanel is
 // attached but cannot be opened by this user, what was found and what to do.
 struct ConnectionProblem
 {
+    enum class Kind
+    {
+        NoPanel,       // none attached or none that opens
+        SeveralPanels, // more than one attached and none chosen
+        NotAttached,   // the one chosen is not attached
+        Busy,          // another program updates it; `detail` says which
+    };
+    Kind kind = Kind::NoPanel;
     QString text;
     QString advice;
     QString detail;
+    QString ports; // the attached units' ports, "1-1.2, 1-1.4"
 };
 
-// The steps of an update a front end may want to name; writing and verifying come to its
-// ProgressReporter.
-enum class UpdatePhase
+// The firmware to write, as the user chose it.
+struct ChosenFirmware
 {
-    EnteringBootloader,
-    Waiting,
-    LeavingBootloader, // the ControlPanel's return to its application
+    QString file; // empty when the user chose none
+    // A front end that has loaded and checked the file already hands over the image: the sequence
+    // then writes exactly what was checked and never opens the file again. Null: the sequence
+    // opens the file and its programmer loads it, after the bootloader entry.
+    std::shared_ptr<const LoadedImage> image;
+    ImageSummary summary; // the loaded image's, when `image` is given
 };
 
-// The user's side of an update sequence: the answers it asks for, the messages it gives, the wait
-// indicator and the programmers' progress. The window answers with dialogs, the command line with
-// its terminal, a test with a recording. The sequence owns everything that talks to the device.
+// The user's side of an update sequence: the answers it asks for, the messages it gives, and
+// where it announces its phases and progress. The window answers with dialogs, the command line
+// with its terminal, a test with a recording. The sequence owns everything that talks to the
+// device.
 class SequenceHost
 {
 public:
@@ -36,22 +52,23 @@ public:
     virtual void showError(const QString &text) = 0;
     // A plain message with an Ok button: the result of an update, or why it could not go on.
     virtual void showMessage(const QString &text) = 0;
-    // The HEX file to write; empty when the user chose none.
-    virtual QString chooseHexFile() = 0;
+    // The firmware to write; an empty file name when the user chose none.
+    virtual ChosenFirmware chooseFirmware() = 0;
+    // The unit that answered the connection check: its USB port (empty when unknown) and serial
+    // number.
+    virtual void unitChosen(const QString &port, const QString &serial)
+    {
+        Q_UNUSED(port);
+        Q_UNUSED(serial);
+    }
 
-    // The wait indicator, over `steps` steps: shown by startWait, moved by waitStep after each
-    // pause, shown again from its start by restartWait, gone after finishWait.
-    virtual void startWait(const QString &label, int steps) = 0;
-    virtual void waitStep(int value) = 0;
-    virtual void restartWait() = 0;
-    virtual void finishWait() = 0;
-    // Blocks for the pause before each wait step; a test host may only count it.
+    // Where the sequence and the programmers announce each phase and its progress.
+    virtual UpdateProgress &progress() = 0;
+    // Blocks for the pause before each step of a fixed wait, and between the looks for a unit
+    // that is followed through its restart; a test host may only count it.
     virtual void pause(int milliseconds) = 0;
-
-    // Where the programmers report their page walks.
-    virtual ProgressReporter &progress() = 0;
-
-    virtual void phaseChanged(UpdatePhase) {}
+    // The sequence will not wait again: a wait indicator kept up between its waits can go.
+    virtual void finishWait() = 0;
 
     // Names the front end in the update history.
     virtual QString frontEnd() const = 0;

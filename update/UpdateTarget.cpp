@@ -35,3 +35,15 @@ const UpdateTarget *targetNamed(const QString &name)
     }
     return nullptr;
 }
+
+UpdateResult programHexFile(const UpdateTarget &target, CommandChannel &channel,
+                            const TargetProfile &profile, std::FILE *file, UpdateProgress &progress,
+                            ImageSummary *loaded)
+{
+    UpdateResult error;
+    const std::unique_ptr<LoadedImage> image =
+        loadImage(file, profile, target.variant, error, loaded);
+    if (!image)
+        return error;
+    return target.write(channel, profile, *image, progress);
+}

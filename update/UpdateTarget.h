@@ -3,19 +3,18 @@
 #include "CommandChannel.h"
 #include "HexLoader.h"
 #include "ImageSummary.h"
-#include "ProgressReporter.h"
+#include "PageWalk.h"
 #include "TargetProfile.h"
+#include "UpdateProgress.h"
 #include "UpdateResult.h"
 
 #include <QString>
 
 #include <cstdio>
 
-// Writes and verifies the open HEX file on a target whose bootloader runs. Fills `loaded`, when
-// given, once the file has been loaded.
-using Programmer = UpdateResult (*)(CommandChannel &channel, const TargetProfile &profile,
-                                    std::FILE *file, ProgressReporter &progress,
-                                    ImageSummary *loaded);
+// Writes and verifies a loaded image on a target whose bootloader runs.
+using ImageWriter = UpdateResult (*)(CommandChannel &channel, const TargetProfile &profile,
+                                     const LoadedImage &loaded, UpdateProgress &progress);
 
 // Everything that sets the two targets' updates apart.
 struct UpdateTarget
@@ -32,7 +31,7 @@ struct UpdateTarget
     bool restartsIntoBootloader;
     const char *waitLabel;
     const char *successText;
-    Programmer program;
+    ImageWriter write;
 };
 
 extern const UpdateTarget kControlPanelTarget;
@@ -40,3 +39,10 @@ extern const UpdateTarget kControlBoardTarget;
 
 // "panel" or "board"; null for any other name.
 const UpdateTarget *targetNamed(const QString &name);
+
+// Loads the open HEX file for the target and, when it loads, writes it. A file the loader refuses
+// sends nothing and returns the loader's message. Fills `loaded`, when given, once the file has
+// been loaded.
+UpdateResult programHexFile(const UpdateTarget &target, CommandChannel &channel,
+                            const TargetProfile &profile, std::FILE *file, UpdateProgress &progress,
+                            ImageSummary *loaded = nullptr);

@@ -8,6 +8,9 @@ constexpr const char *kUsbError = "USB communication error";
 constexpr const char *kProgrammingError = "USB communication error during programming";
 constexpr const char *kVerificationError = "USB communication error during verification";
 constexpr const char *kBootExitError = "USB communication error during boot exit";
+// ...and when the user stopped it at a page boundary.
+constexpr const char *kInterruptedError = "Interrupted: the firmware is incomplete; run the update "
+                                          "again";
 // ...and what the sequence adds when the target never reached its bootloader.
 constexpr const char *kBootloaderEntryError = "USB communication error during bootloader entry";
 constexpr const char *kBootloaderStartError = "USB communication error during bootloader start";
@@ -49,6 +52,20 @@ constexpr const char *kNoPermissionAdvice =
     "  sudo udevadm control --reload\n"
     "  sudo udevadm trigger --subsystem-match=hidraw\n"
     "and plug the ControlPanel in again.";
+// ...and for a session beyond the seat (SSH, a service, no local seat), which only the group the
+// rule names can let in. Formatted with the user's name and the group's.
+constexpr const char *kAccessGroup = "plugdev";
+constexpr const char *kJoinGroupAdvice =
+    "The udev rule opens the ControlPanel to the user at this computer's seat and to the %2 "
+    "group, and this session is not at the seat (an SSH session, a service, or no local seat). "
+    "Add %1 to the group:\n"
+    "  sudo usermod -aG %2 %1\n"
+    "then log in again (a service: restart it).";
+constexpr const char *kLogInAgainAdvice =
+    "%1 is in the %2 group, which the udev rule opens the ControlPanel to, but this session began "
+    "before %1 joined it: log in again (a service: restart it).";
+// Stands for the user's name when it cannot be found.
+constexpr const char *kUserPlaceholder = "USER";
 constexpr const char *kBusyText = "another program holds it";
 constexpr const char *kBusyAdvice =
     "Close the other program that uses the ControlPanel (another zelUpdate, for example) and try "
@@ -62,3 +79,46 @@ constexpr const char *kNoDataWarning = "the file holds no data: nothing would be
 constexpr const char *kLimitPageWarning =
     "data in the page that holds the ControlPanel's image limit (0x3fc00-0x3fc3f), which its "
     "bootloader shares";
+
+// The unit chosen by its port or serial number is not attached.
+constexpr const char *kNoPanelAtPortText = "No ControlPanel is attached at USB port %1";
+constexpr const char *kNoPanelWithSerialText = "No ControlPanel with serial number %1 is attached";
+
+// A ControlPanel followed through its restarts: formatted with its USB port and the time-out in
+// seconds. Before anything was written...
+constexpr const char *kNeverLeftText =
+    "The ControlPanel at USB port %1 did not restart within %2 s of its bootloader entry command: "
+    "nothing was written; power it off and on, then run the update again";
+constexpr const char *kNotBackInBootloaderText =
+    "The ControlPanel at USB port %1 did not come back within %2 s of its restart into its "
+    "bootloader: nothing was written; power it off and on, then run the update again "
+    "(--restart-timeout waits longer)";
+// ...and after the firmware was written and verified.
+constexpr const char *kNotBackText =
+    "The ControlPanel at USB port %1 did not come back within %2 s: its firmware was written and "
+    "verified; power it off and on";
+constexpr const char *kNotLeftForApplicationText =
+    "The ControlPanel at USB port %1 did not restart within %2 s of its bootloader exit command: "
+    "its firmware was written and verified; power it off and on";
+constexpr const char *kExitNotConfirmedText =
+    "The ControlPanel at USB port %1 did not confirm its bootloader exit command: its firmware "
+    "was written and verified; power it off and on";
+constexpr const char *kBackButSilentText =
+    "The ControlPanel at USB port %1 came back but does not answer: its firmware was written and "
+    "verified; power it off and on";
+constexpr const char *kBoardExitNotConfirmedText =
+    "The ZEL02 control board behind the ControlPanel at USB port %1 did not confirm its boot exit "
+    "command: its firmware was written and verified; power it off and on";
+
+// Another program updates the unit: the box's text and advice, and the detail, formatted with
+// the unit's USB port, the program and its process.
+constexpr const char *kUnitBusyText = "The ControlPanel is being updated by another program";
+constexpr const char *kUnitBusyAdvice = "Wait until that update has ended, then try again";
+constexpr const char *kUnitBusyDetail =
+    "The ControlPanel at USB port %1 is being updated by %2 (process %3)";
+// An earlier update of the unit ended without finishing (killed, power lost, crashed): formatted
+// with the port and the time it started.
+constexpr const char *kUnfinishedText =
+    "The last update of the ControlPanel at USB port %1, started %2, did not finish: the "
+    "ControlPanel or its control board may still run its bootloader. Run the update again with "
+    "--in-bootloader";

@@ -6,29 +6,48 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <utility>
-#include <vector>
+#include <cstring>
+#include <filesystem>
 
 namespace sim {
 
 namespace {
 
-// FlashFiles reports through a plain function, so the program's name is kept here.
-const char *programName = "";
+constexpr const char *kFlashFiles[] = {"controlpanel.bin", "controlboard.bin"};
 
-void report(const std::string &message)
+void report(const char *program, const std::string &message)
 {
-    std::fprintf(stderr, "%s: %s\n", programName, message.c_str());
+    std::fprintf(stderr, "%s: %s\n", program, message.c_str());
 }
 
-std::vector<unsigned char> bothFlashes()
+// Earlier versions kept one unit's flash at the top of the folder. Moves each such file into
+// `unitFolder` unless one is there already; a file is never overwritten, nor lost.
+void moveEarlierFiles(const char *program, const std::string &folder, const std::string &unitFolder)
 {
-    SimulatedDevices &devices = SimulatedDevices::instance();
-    std::vector<unsigned char> flashes(devices.panelFlash().begin(), devices.panelFlash().end());
-    flashes.insert(flashes.end(), devices.boardFlash().begin(), devices.boardFlash().end());
-    return flashes;
+    for (const char *name : kFlashFiles) {
+        const std::string from = folder + '/' + name;
+        const std::string to = unitFolder + '/' + name;
+        if (::access(from.c_str(), F_OK) != 0)
+            continue;
+        std::error_code ignored;
+        std::filesystem::create_directories(unitFolder, ignored);
+        // link, then unlink: unlike rename it refuses to replace a file already there.
+        if (::link(from.c_str(), to.c_str()) != 0) {
+            const int code = errno;
+            report(program, "left " + from + " where it is, not moved to " + to + ": " +
+                                std::strerror(code));
+            continue;
+        }
+        ::unlink(from.c_str());
+        report(program, "moved " + from + " to " + to +
+                            ": each simulated unit keeps its flash "
+                            "in a folder of its own now");
+    }
 }
 
 } // namespace
@@ -50,44 +69,51 @@ void behaveLikeHardware(SimulatedDevices &devices)
     devices.setRealTimeouts(true);
 }
 
-DemoDevices::DemoDevices(const char *program)
-    : flash(SimulatedDevices::instance(), demoFlashFolder())
+DemoDevices::DemoDevices(const char *program, const DemoSettings &settings)
+    : program(program), ports(settings.ports)
 {
-    programName = program;
     SimulatedDevices &devices = SimulatedDevices::instance();
     behaveLikeHardware(devices);
-    for (const std::string &problem : flash.load())
-        report(problem);
-    std::fprintf(stderr,
-                 "%s: flash of the simulated devices in %s (controlpanel.bin, controlboard.bin)\n",
-                 program, demoFlashFolder().c_str());
-    saved = bothFlashes();
-    // Saved after every update too, so a run that ends abruptly keeps what it wrote.
-    devices.setExitHook(saveAtExit, this);
+    devices.setRestartTime(settings.restartTime);
+    devices.setUnits(ports);
+    for (const FaultEntry &entry : settings.faults)
+        devices.injectFault(entry.trigger, entry.fault);
+
+    const std::string folder = demoFlashFolder();
+    if (!ports.empty())
+        moveEarlierFiles(program, folder, folder + '/' + ports.front());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        auto files = std::make_unique<UnitFiles>(folder + '/' + ports[i]);
+        for (const std::string &problem : files->open())
+            report(program, problem);
+        const int device = static_cast<int>(i);
+        devices.useFlash(device, files->panelFlash(), files->boardFlash());
+        devices.setUnitState(files->state(), device);
+        std::fprintf(stderr,
+                     "%s: flash of the simulated devices in %s (controlpanel.bin, "
+                     "controlboard.bin)\n",
+                     program, files->folder().c_str());
+        units.push_back(std::move(files));
+    }
+    devices.setUnitStateHook(recordState, this);
 }
 
 DemoDevices::~DemoDevices()
 {
-    SimulatedDevices::instance().setExitHook(nullptr, nullptr);
+    SimulatedDevices &devices = SimulatedDevices::instance();
+    devices.setUnitStateHook(nullptr, nullptr);
+    for (const std::string &port : ports)
+        if (const int device = devices.unitIndex(port); device >= 0)
+            devices.useFlash(device, nullptr, nullptr);
 }
 
-void DemoDevices::saveAtExit(void *context)
+void DemoDevices::recordState(void *context, const std::string &port, UnitState state)
 {
-    static_cast<DemoDevices *>(context)->save();
-}
-
-bool DemoDevices::save()
-{
-    std::vector<unsigned char> now = bothFlashes();
-    if (now == saved)
-        return false;
-    std::vector<std::string> messages;
-    const bool failed = flash.save(messages);
-    for (const std::string &message : messages)
-        report(message);
-    if (!failed)
-        saved = std::move(now);
-    return failed;
+    auto *self = static_cast<DemoDevices *>(context);
+    for (std::size_t i = 0; i < self->ports.size(); ++i)
+        if (self->ports[i] == port)
+            if (std::string problem = self->units[i]->recordState(state); !problem.empty())
+                report(self->program, problem);
 }
 
 } // namespace sim

@@ -1,11 +1,14 @@
 #pragma once
 
 // The simulated devices as the programs that stand in for hardware use them (zelUpdate-sim,
-// zelupdate-cli-sim): timed like the real devices, their flash kept in files between runs, in a
-// folder both programs share.
+// zelupdate-cli-sim): units at the ports DemoSettings names, timed like the real devices, each
+// keeping its flash and state in its own folder, shared by both programs:
+// demoFlashFolder()/<port>/.
 
-#include "FlashFiles.h"
+#include "DemoSettings.h"
+#include "UnitFiles.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,26 +26,22 @@ void behaveLikeHardware(SimulatedDevices &devices);
 class DemoDevices
 {
 public:
-    // Times the devices like hardware and loads their flash from demoFlashFolder(), saving it
-    // again after every update that changed it (at the hid_exit that ends it). Messages go to
-    // standard error, after `program` and a colon; the name must outlive the object.
-    explicit DemoDevices(const char *program);
-    // Removes the exit hook, which points at this object.
+    // Sets the units up as `settings` say, moves flash files that earlier versions left at the
+    // top of the folder into the first unit's folder, and starts each unit from its folder as
+    // an earlier run left it. Messages go to standard error, after `program` and a colon; the
+    // name must outlive the object.
+    DemoDevices(const char *program, const DemoSettings &settings);
+    // Returns the devices to their own memory before the files are unmapped.
     ~DemoDevices();
     DemoDevices(const DemoDevices &) = delete;
     DemoDevices &operator=(const DemoDevices &) = delete;
 
-    // Saves the flash at the end, if it changed since it was last saved or loaded. True when a
-    // flash could not be saved.
-    bool save();
-
 private:
-    static void saveAtExit(void *context);
+    static void recordState(void *context, const std::string &port, UnitState state);
 
-    FlashFiles flash;
-    // Both flashes as last loaded or saved: a save costs a few disk flushes, and most hid_exit
-    // calls (a listing, the ControlPanel's restart) follow no write at all.
-    std::vector<unsigned char> saved;
+    const char *program;
+    std::vector<std::string> ports;
+    std::vector<std::unique_ptr<UnitFiles>> units; // in the order of `ports`
 };
 
 } // namespace sim

@@ -1,14 +1,17 @@
 #pragma once
 
-// A ControlPanel and the ZEL02 control board behind it, simulated behind hidapi's own functions
-// (hid_open, hid_write, hid_read_timeout, hid_close, hid_exit), so that the program's unchanged
-// code runs against them in tests and in zelUpdate-sim. Single-threaded, like the program.
+// ControlPanels, each with the ZEL02 control board behind it, simulated behind hidapi's own
+// functions (hid_open, hid_write, hid_read_timeout, hid_close, hid_exit), so that the program's
+// unchanged code runs against them in tests and in zelUpdate-sim. Each ControlPanel is a unit at
+// a USB port ("1-1", "1-1.2"), with its own serial number, board and flash. Single-threaded, like
+// the program.
 
 #include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct hid_device_;
@@ -39,6 +42,23 @@ enum class BoardState
     Bootloader,
 };
 
+// What a unit would come back in after losing its host: where its last command left it.
+enum class UnitState
+{
+    Application,     // both devices run their applications
+    PanelBootloader, // the ControlPanel runs (or is restarting into) its bootloader
+    BoardBootloader, // the control board's bootloader, the ControlPanel relaying to it
+};
+
+// How a ControlPanel takes the commands that restart it (bootloader entry and exit). Either way
+// it echoes the command first.
+enum class RestartQuirk
+{
+    Normal,       // leaves the bus for the restart time, then comes back
+    StaysOnBus,   // never leaves: it goes on running what it ran
+    NeverReturns, // leaves the bus and never comes back
+};
+
 enum class FaultKind
 {
     NoReply,         // the device acts on the report but its reply never comes: the read times out
@@ -62,21 +82,32 @@ enum class PanelAccess
     Busy,         // something else holds it
 };
 
-// Where a fault strikes: the n-th report written since reset() (0-based), or the n-th report
-// (0-based) whose first two payload bytes are the given letters.
+// Where a fault strikes: the n-th report written to a unit since reset() (0-based), or the n-th
+// report (0-based) to a unit whose first two payload bytes are the given letters. Each unit
+// counts its own reports; the fault strikes every unit, or only the one at `port`.
 struct FaultTrigger
 {
-    static FaultTrigger atReport(int index) { return {index, 0, 0, 0}; }
+    static FaultTrigger atReport(int index) { return {index, 0, 0, 0, {}}; }
     static FaultTrigger onCommand(char first, char second, int occurrence = 0)
     {
-        return {-1, static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(second),
-                occurrence};
+        return {-1,
+                static_cast<std::uint8_t>(first),
+                static_cast<std::uint8_t>(second),
+                occurrence,
+                {}};
+    }
+    FaultTrigger atPort(std::string unitPort) const
+    {
+        FaultTrigger trigger = *this;
+        trigger.port = std::move(unitPort);
+        return trigger;
     }
 
     int reportIndex;
     std::uint8_t first;
     std::uint8_t second;
     int occurrence;
+    std::string port; // empty: every unit
 };
 
 struct Fault
@@ -97,17 +128,21 @@ struct TrafficRecord
              // poll that finds nothing is not logged)
     };
     Direction direction;
-    int device; // which ControlPanel: 0 is the one hidapi enumerates first
+    int device; // which ControlPanel: 0 is the one hidapi enumerates first; -1 a unit since pulled
+                // out
     std::vector<std::uint8_t> bytes;
 };
+
+struct SimulatedDevicesState;
 
 class SimulatedDevices
 {
 public:
     static SimulatedDevices &instance();
 
-    // Power-on state: one ControlPanel running its application, the board running its own, both
-    // flashes erased (0xFF), no faults, an empty log, zero counts, no latency, instant restarts.
+    // Power-on state: one unit at port 1-1 (serial CP1000), its ControlPanel running its
+    // application, its board running its own, both flashes erased (0xFF), no faults, an empty
+    // log, zero counts, no latency, instant restarts.
     void reset();
 
     // Time each reply takes; about 1 ms per report models a full-speed USB link.
@@ -119,12 +154,33 @@ public:
     // With false (the default) a read that nothing answers returns 0 at once instead of sleeping
     // through its time-out; the time-out asked for is still recorded.
     void setRealTimeouts(bool real);
-    // 0: no ControlPanel attached; n: n matching ControlPanels, enumerated in order.
+    // 0: no ControlPanel attached; n: units at ports 1-1 ... 1-n, enumerated in that order, with
+    // serial numbers CP1000, CP1001, ... by order. A unit already at one of these ports stays as
+    // it is; the others are pulled out.
     void setDeviceCount(int count);
+    // Exactly these units, enumerated in this order, serial numbers by order as above; a unit
+    // already at one of the ports stays as it is, the others are pulled out.
+    void setUnits(const std::vector<std::string> &ports);
+    // Plugs a unit in at `port`, freshly powered, enumerated after the others; a unit already
+    // there is pulled out first.
+    void attachUnit(const std::string &port, const std::string &serial);
+    // Pulls the unit at `port` out: its handles fail from now on as a vanished device's do.
+    void detachUnit(const std::string &port);
+    int unitCount() const;
+    // The port of the unit enumerated `device`-th; empty past the last.
+    std::string unitPort(int device) const;
+    // Which unit is at `port` (its place in the enumeration), or -1.
+    int unitIndex(const std::string &port) const;
+    // The port of the unit whose node hid_enumerate names `path`; empty when no unit on the bus
+    // has that node (usbPortOf() of the simulated devices).
+    std::string portOfPath(const char *path) const;
+    void setRestartQuirk(RestartQuirk quirk, int device = 0);
     // Whether this user can open the given ControlPanel; hid_enumerate lists it either way.
     void setPanelAccess(PanelAccess access, int device = 0);
-    // Each ControlPanel's node as hid_enumerate names it.
+    // Each ControlPanel's node as hid_enumerate names it, by its place in the enumeration.
     static std::string panelPath(int device);
+    // The node the unit is at now: panelPath() until its first restart, a new one after each.
+    std::string nodeOf(int device) const;
     // With false the traffic log stays empty (benchmarks); counts are kept regardless.
     void setLogging(bool on);
 
@@ -133,18 +189,31 @@ public:
 
     PanelState panelState(int device = 0);
     void setPanelState(PanelState state, int device = 0);
-    BoardState boardState() const;
-    // Puts the board into its bootloader with the ControlPanel relaying, as 'K','k' leaves them.
-    void enterBoardBootloader();
+    BoardState boardState(int device = 0) const;
+    // Puts the board into its bootloader with the ControlPanel relaying, as the board-entry
+    // command leaves them.
+    void enterBoardBootloader(int device = 0);
+    UnitState unitState(int device = 0);
+    // Starts the unit in `state` at once, as it was left by an earlier run.
+    void setUnitState(UnitState state, int device = 0);
+    // Called with the unit's port whenever a report changes its UnitState; nullptr removes it,
+    // and so does reset().
+    void setUnitStateHook(void (*hook)(void *context, const std::string &port, UnitState state),
+                          void *context);
 
+    // With no unit attached, device 0's flashes are erased ones that nothing writes.
     PanelFlash &panelFlash(int device = 0);
-    BoardFlash &boardFlash();
+    BoardFlash &boardFlash(int device = 0);
+    // Makes the unit keep its flash in this memory (a file mapped into memory) instead of its
+    // own, as it is; null returns to its own memory. Must stay valid until the unit is detached
+    // or reset() runs.
+    void useFlash(int device, PanelFlash *panel, BoardFlash *board);
 
     const std::vector<TrafficRecord> &traffic() const;
     // The reports written, each as its 65 bytes, in order.
     std::vector<std::vector<std::uint8_t>> reportsWritten() const;
     void clearTraffic();
-    int reportCount() const; // reports written since reset(), failed writes included
+    int reportCount() const; // reports written to any unit since reset(), failed writes included
 
     int readCount() const;  // hid_read_timeout calls that wait (time-out above 0)
     int pollCount() const;  // hid_read_timeout calls with time-out 0
@@ -158,10 +227,6 @@ public:
     // for less than a report) aborts the process unless a handler is set; after a handler returns,
     // the call fails as hidapi would. Tests of the stand-in itself set one.
     void setContractViolationHandler(void (*handler)(const char *what));
-    // Called with context at the end of every hid_exit, which the program calls when it lets go
-    // of the ControlPanel after each update; nullptr removes it, and so does reset().
-    void setExitHook(void (*hook)(void *context), void *context);
-
     // What hidapi's functions do here (HidApiStandIn.cpp forwards them). Enumeration lists the
     // ControlPanels that are on the bus, not those restarting.
     hid_device_ *open(unsigned short vendorId, unsigned short productId, const wchar_t *serial);
@@ -177,8 +242,7 @@ public:
 
 private:
     SimulatedDevices();
-    struct State;
-    State *state;
+    SimulatedDevicesState *state;
 };
 
 } // namespace sim

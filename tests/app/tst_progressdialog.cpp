@@ -109,7 +109,7 @@ UpdateResult ProgressDialogTest::program(MainWin &window, Target target, const Q
     if (!file)
         return QStringLiteral("no file");
     ProgressDialogReporter progress(&window);
-    return target->program(channel, target->profile, file.get(), progress, nullptr);
+    return programHexFile(*target, channel, target->profile, file.get(), progress);
 }
 
 void ProgressDialogTest::followsTheWalk_data()

@@ -21,6 +21,7 @@ CliRun runCli(const QStringList &arguments, const CliSetup &setup)
     };
     io.udevRuleFolders = setup.udevRuleFolders;
     io.runningAsRoot = setup.runningAsRoot;
+    io.accessSession = setup.accessSession;
     run.code = runCommandLine(QStringList{QStringLiteral("zelupdate-cli")} + arguments, io);
     outStream.flush();
     errStream.flush();

@@ -3,12 +3,15 @@
 // Runs zelupdate-cli's command lines in this process, on the simulated devices, and keeps what
 // they wrote.
 
+#include "AccessSession.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 struct CliRun
 {
@@ -25,6 +28,7 @@ struct CliSetup
     std::function<void(int milliseconds)> pause;
     QStringList udevRuleFolders;
     bool runningAsRoot = false;
+    std::optional<AccessSession> accessSession; // unset: this process's
 };
 
 // `arguments` come after the program's name.

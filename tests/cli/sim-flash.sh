@@ -9,6 +9,7 @@ examples=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export ZELUPDATE_SIM_DIR=$work/flash XDG_STATE_HOME=$work/state
+flash=$ZELUPDATE_SIM_DIR/1-1 # the one simulated unit's folder
 fail() {
     echo "FAIL: $*" >&2
     exit 1
@@ -25,23 +26,23 @@ image controlboard-example.hex 32768 board.bin
 image controlpanel-example.hex 262144 panel.bin
 
 "$cli" --version >/dev/null
-[[ ! -e $ZELUPDATE_SIM_DIR/controlboard.bin ]] || fail "--version wrote the flash files"
+[[ $(tr -d '\377' <"$flash/controlboard.bin" | wc -c) == 0 ]] || fail "--version wrote the flash"
 
 "$cli" update --target board "$examples/controlboard-example.hex" >"$work/out" 2>"$work/err" ||
     fail "the board update exited with $?: $(cat "$work/err")"
-cmp "$ZELUPDATE_SIM_DIR/controlboard.bin" "$work/board.bin" ||
+cmp "$flash/controlboard.bin" "$work/board.bin" ||
     fail "controlboard.bin differs from objcopy's image"
 grep -qx "result: The ZEL02 firmware has been updated" "$work/out" || fail "$(cat "$work/out")"
-inode=$(stat -c %i "$ZELUPDATE_SIM_DIR/controlboard.bin")
+inode=$(stat -c %i "$flash/controlboard.bin")
 
-# list lets go of the ControlPanel (hid_exit) without writing to it: nothing to save. A save
-# renames a new file over the old one.
+# list lets go of the ControlPanel (hid_exit) without writing to it. The flash files are mapped
+# and written in place, never replaced.
 "$cli" list >/dev/null || fail "list exited with $?"
-[[ $(stat -c %i "$ZELUPDATE_SIM_DIR/controlboard.bin") == "$inode" ]] ||
+[[ $(stat -c %i "$flash/controlboard.bin") == "$inode" ]] ||
     fail "list wrote controlboard.bin again"
 "$cli" update --target panel "$examples/controlpanel-example.hex" >"$work/out" 2>"$work/err" ||
     fail "the panel update exited with $?: $(cat "$work/err")"
-cmp "$ZELUPDATE_SIM_DIR/controlpanel.bin" "$work/panel.bin" ||
+cmp "$flash/controlpanel.bin" "$work/panel.bin" ||
     fail "controlpanel.bin differs from objcopy's image"
-cmp "$ZELUPDATE_SIM_DIR/controlboard.bin" "$work/board.bin" || fail "controlboard.bin changed"
+cmp "$flash/controlboard.bin" "$work/board.bin" || fail "controlboard.bin changed"
 echo "both updates left objcopy's images in the flash files; --version and list wrote none"

@@ -163,6 +163,8 @@ void CliTest::exitCodes_data()
     QTest::addColumn<QString>("message"); // in standard error; %1 is the file
     QTest::addColumn<bool>("sends");      // whether any report reaches a device
     QTest::addColumn<QString>("image");   // the flash then equals this file's objcopy image
+    // What the file becomes while the target restarts into its bootloader, after it was checked.
+    QTest::addColumn<QString>("changedTo");
 
     const QStringList none;
     const int open = int(PanelAccess::Open);
@@ -173,18 +175,19 @@ void CliTest::exitCodes_data()
     QTest::newRow("panel updated") << "panel"
                                    << "panel" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                    << 0 << QString(kPanelUpdatedText) + '\n'
-                                   << true << "panel";
+                                   << true << "panel" << QString();
     QTest::newRow("board updated") << "board"
                                    << "board" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                    << 0 << QString(kBoardUpdatedText) + '\n'
-                                   << true << "board";
+                                   << true << "board" << QString();
     QTest::newRow("no device") << "board"
                                << "board" << none << 0 << open << QByteArray() << 0 << 0 << 0 << 4
-                               << noPanel << false << "";
+                               << noPanel << false << "" << QString();
     QTest::newRow("two devices")
         << "panel"
         << "panel" << none << 2 << open << QByteArray() << 0 << 0 << 0 << 4
-        << QStringLiteral("%1\n%2\n").arg(kSeveralPanelsText, kSeveralPanelsAdvice) << false << "";
+        << QStringLiteral("2 ControlPanels are attached (1-1, 1-2): choose one with --port\n")
+        << false << "" << QString();
     QTest::newRow("no permission")
         << "board"
         << "board" << none << 1 << int(PanelAccess::NoPermission) << QByteArray() << 0 << 0 << 0
@@ -192,83 +195,107 @@ void CliTest::exitCodes_data()
         << noPanel + QStringLiteral("\n%1 (ZEL ControlPanel), serial number CP1000: %2.\n%3\n")
                          .arg(QString::fromStdString(SimulatedDevices::panelPath(0)),
                               kNoPermissionText, kNoPermissionAdvice)
-        << false << "";
+        << false << "" << QString();
     QTest::newRow("busy") << "panel"
                           << "panel" << none << 1 << int(PanelAccess::Busy) << QByteArray() << 0
                           << 0 << 0 << 4
                           << QStringLiteral(": %1.\n%2\n").arg(kBusyText, kBusyAdvice) << false
-                          << "";
+                          << "" << QString();
     QTest::newRow("check not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Ee") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << QString(kNoConnectionError) + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel entry not echoed")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Bb") << 0 << noReply << 0 << 5
         << error + kBootloaderEntryError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("board entry not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Kk") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << error + kBootloaderEntryError + '\n'
-        << true << "";
-    QTest::newRow("panel not back") << "panel"
-                                    << "panel" << none << 1 << open << QByteArray() << 0 << 0
-                                    << 60000 << 5 << QString(kPanelNotBackText) + '\n'
-                                    << true << "";
+        << true << "" << QString();
+    // The unit is followed at its port for as long as --restart-timeout allows.
+    QTest::newRow("panel not back")
+        << "panel"
+        << "panel" << QStringList{QStringLiteral("--restart-timeout"), QStringLiteral("1")} << 1
+        << open << QByteArray() << 0 << 0 << 60000 << 5
+        << QString(kNotBackInBootloaderText).arg(QStringLiteral("1-1")).arg(1) + '\n'
+        << true << "" << QString();
     QTest::newRow("board start not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
         << error + kBootloaderStartError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel programming not started")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
         << error + kUsbError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("board write fails mid-walk")
         << "board"
         << "board" << none << 1 << open << QByteArray("Mm") << 40 << noReply << 0 << 1
         << error + kProgrammingError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel write fails mid-walk")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Yy") << 500 << int(FaultKind::FailedWrite)
         << 0 << 1 << error + kProgrammingError + '\n'
-        << true << "";
+        << true << "" << QString();
     QTest::newRow("panel read-back fails")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Rr") << 100 << noReply << 0 << 1
         << error + kVerificationError + '\n'
-        << true << "";
+        << true << "" << QString();
     // The eleventh page of the board's example, 0x500, comes back with byte 5 flipped.
     QTest::newRow("board read-back differs")
         << "board"
         << "board" << none << 1 << open << QByteArray("Nn") << 10 << int(FaultKind::CorruptReadBack)
-        << 0 << 1 << error + "\nError: Address 0x00505" << true << "";
-    QTest::newRow("board boot exit fails") << "board"
-                                           << "board" << none << 1 << open << QByteArray("Oo") << 0
-                                           << noReply << 0 << 1 << error + kBootExitError + '\n'
-                                           << true << "";
+        << 0 << 1 << error + "\nError: Address 0x00505" << true << "" << QString();
+    // Written and verified, but the control board may still run its bootloader.
+    QTest::newRow("board boot exit fails")
+        << "board"
+        << "board" << none << 1 << open << QByteArray("Oo") << 0 << noReply << 0 << 6
+        << QString(kBoardExitNotConfirmedText).arg(QStringLiteral("1-1")) + '\n'
+        << true << "board" << QString();
+    QTest::newRow("panel exit not echoed")
+        << "panel"
+        << "panel" << none << 1 << open << QByteArray("bB") << 0 << int(FaultKind::WrongEcho) << 0
+        << 6 << QString(kExitNotConfirmedText).arg(QStringLiteral("1-1")) + '\n'
+        << true << "panel" << QString();
     QTest::newRow("refused file") << "board"
                                   << "damaged" << none << 1 << open << QByteArray() << 0 << 0 << 0
-                                  << 3 << "%1: Checksum Error line 100. " << false << "";
+                                  << 3 << "%1: Checksum Error line 100. " << false << ""
+                                  << QString();
     QTest::newRow("missing file") << "panel"
                                   << "missing" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                   << 3 << "%1: Error: Can't open hex file\n"
-                                  << false << "";
+                                  << false << "" << QString();
     QTest::newRow("no end-of-file record")
         << "board"
         << "noeof" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 3
         << "%1: no end-of-file record after 768 lines; the file may have been cut short "
            "(--allow-no-eof to write it anyway)\n"
-        << false << "";
+        << false << "" << QString();
     QTest::newRow("no end-of-file record allowed")
         << "board"
         << "noeof" << QStringList{QStringLiteral("--allow-no-eof")} << 1 << open << QByteArray()
         << 0 << 0 << 0 << 0 << QStringLiteral("warning: %1\n").arg(kNoEndRecordWarning) << true
-        << "board";
+        << "board" << QString();
+    // What was checked is what is written: the file is read once.
+    QTest::newRow("board file cut short during the wait")
+        << "board"
+        << "changing" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
+        << QString(kBoardUpdatedText) + '\n'
+        << true << "board"
+        << "cut";
+    QTest::newRow("panel file damaged during the wait")
+        << "panel"
+        << "changing" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
+        << QString(kPanelUpdatedText) + '\n'
+        << true << "panel"
+        << "damaged";
 }
 
 void CliTest::exitCodes()
@@ -286,6 +313,7 @@ void CliTest::exitCodes()
     QFETCH(QString, message);
     QFETCH(bool, sends);
     QFETCH(QString, image);
+    QFETCH(QString, changedTo);
 
     SimulatedDevices &simulated = SimulatedDevices::instance();
     simulated.setDeviceCount(devices);
@@ -297,8 +325,20 @@ void CliTest::exitCodes()
                               {FaultKind(fault), 5, 0x01});
 
     const QString path = file(fileKey);
+    CliSetup setup;
+    if (!changedTo.isEmpty()) {
+        QVERIFY(writeFile(path, readFile(file(target))));
+        // Cut to its first 300 lines, or replaced by a file the loader refuses.
+        setup.pause = [&](int) {
+            if (changedTo == QLatin1String("cut"))
+                QFile::resize(path, 300 * 45);
+            else
+                writeFile(path, readFile(file(changedTo)));
+        };
+    }
     const CliRun run = runCli(
-        QStringList{QStringLiteral("update"), QStringLiteral("--target"), target, path} + options);
+        QStringList{QStringLiteral("update"), QStringLiteral("--target"), target, path} + options,
+        setup);
     QCOMPARE(run.code, code);
     QVERIFY2(run.err.contains(QString(message).replace(QStringLiteral("%1"), path)),
              qPrintable(run.err));
@@ -313,10 +353,10 @@ void CliTest::exitCodes()
         QVERIFY(panelFlash() == panelImage);
     if (image == QLatin1String("board"))
         QVERIFY(boardFlash() == boardImage);
-    // Every wait runs its whole course, but only through the host's pauses.
+    // The board's wait runs its whole course, but only through the host's pauses; the
+    // ControlPanel is followed instead, and has no fixed wait.
     if (code == 0)
-        QCOMPARE(run.pauses,
-                 QVector<int>(target == QLatin1String("panel") ? 20 : 10, 300).toList());
+        QCOMPARE(run.pauses.count(300), target == QLatin1String("panel") ? 0 : 10);
 }
 
 void CliTest::usageErrors_data()
@@ -383,6 +423,8 @@ void CliTest::progressLog_data()
 
     QTest::newRow("board log") << "board" << false
                                << "Updating the ZEL02 control board with %1\n"
+                                  "Connecting to the ControlPanel\n"
+                                  "ControlPanel at USB port 1-1, serial number CP1000\n"
                                   "Entering the bootloader\n"
                                   "Waiting for the bootloader\n"
                                   "Writing: 96 pages\n"
@@ -391,11 +433,17 @@ void CliTest::progressLog_data()
                                   "The ZEL02 firmware has been updated\n";
     QTest::newRow("panel log") << "panel" << false
                                << "Updating the ControlPanel with %1\n"
+                                  "Connecting to the ControlPanel\n"
+                                  "ControlPanel at USB port 1-1, serial number CP1000\n"
                                   "Entering the bootloader\n"
-                                  "Waiting for the bootloader\n"
+                                  "Waiting for the ControlPanel to restart at USB port 1-1\n"
+                                  "Waiting for the ControlPanel to come back at USB port 1-1\n"
                                   "Writing: 1604 pages\n"
                                   "Verifying: 1604 pages\n"
                                   "Leaving the bootloader\n"
+                                  "Waiting for the ControlPanel to restart at USB port 1-1\n"
+                                  "Waiting for the ControlPanel to come back at USB port 1-1\n"
+                                  "Checking the ControlPanel's application at USB port 1-1\n"
                                   "The ControlPanel firmware has been updated\n";
     // Each line redrawn after "\r\x1b[K"; the time left only appears once a unit is done and
     // depends on the clock, so the lines are compared as they stand at their end.
@@ -408,10 +456,14 @@ void CliTest::progressLog_data()
                                        "The ZEL02 firmware has been updated\n";
     QTest::newRow("panel terminal") << "panel" << true
                                     << "Entering the bootloader\n"
-                                       "Waiting for the bootloader: 100%\n"
+                                       "Waiting for the ControlPanel to restart at USB port 1-1\n"
+                                       "Waiting for the ControlPanel to come back at USB port 1-1\n"
                                        "Writing: 1604/1604 pages, 100%\n"
                                        "Verifying: 1604/1604 pages, 100%\n"
-                                       "Leaving the bootloader: 100%\n"
+                                       "Leaving the bootloader\n"
+                                       "Waiting for the ControlPanel to restart at USB port 1-1\n"
+                                       "Waiting for the ControlPanel to come back at USB port 1-1\n"
+                                       "Checking the ControlPanel's application at USB port 1-1\n"
                                        "The ControlPanel firmware has been updated\n";
 }
 
@@ -453,16 +505,18 @@ void CliTest::jsonStream_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("result");
 
-    const QStringList all{"entering", "waiting", "writing", "verifying", "leaving"};
-    QTest::newRow("panel") << "panel" << QByteArray() << 0 << all << 0
+    const QStringList board{"connecting", "entering", "waiting", "writing", "verifying", "leaving"};
+    const QStringList panel{"connecting", "entering", "departing", "returning", "writing",
+                            "verifying",  "leaving",  "departing", "returning", "confirming"};
+    QTest::newRow("panel") << "panel" << QByteArray() << 0 << panel << 0
                            << QString(kPanelUpdatedText);
-    QTest::newRow("board") << "board" << QByteArray() << 0 << all << 0
+    QTest::newRow("board") << "board" << QByteArray() << 0 << board << 0
                            << QString(kBoardUpdatedText);
     QTest::newRow("board write fails")
-        << "board" << QByteArray("Mm") << 40 << QStringList{"entering", "waiting", "writing"} << 1
+        << "board" << QByteArray("Mm") << 40 << QStringList(board.mid(0, 4)) << 1
         << QString(kErrorPrefix) + kProgrammingError;
     // The ControlPanel leaves its bootloader after a failed walk too.
-    QTest::newRow("panel verify fails") << "panel" << QByteArray("Rr") << 100 << all << 1
+    QTest::newRow("panel verify fails") << "panel" << QByteArray("Rr") << 100 << panel << 1
                                         << QString(kErrorPrefix) + kVerificationError;
 }
 
@@ -536,53 +590,104 @@ void CliTest::jsonStream()
              target == QLatin1String("panel") ? 1604 : 96);
 }
 
+// Who the session is, for the advice when the rule keeps a user out.
+enum class Session
+{
+    AtSeat,
+    BeyondSeat,        // SSH, a service: only the group can let it in
+    JoinedNotLoggedIn, // listed in the group since this session began
+    InGroup,
+};
+
+Q_DECLARE_METATYPE(Session)
+
+namespace {
+
+AccessSession accessSession(Session session)
+{
+    AccessSession facts;
+    facts.atSeat = session == Session::AtSeat;
+    facts.inGroup = session == Session::InGroup;
+    facts.groupListed = session == Session::JoinedNotLoggedIn || session == Session::InGroup;
+    facts.user = QStringLiteral("tech");
+    return facts;
+}
+
+} // namespace
+
 void CliTest::list_data()
 {
     QTest::addColumn<int>("devices");
     QTest::addColumn<int>("access");
     QTest::addColumn<bool>("ruleInstalled");
     QTest::addColumn<bool>("root");
+    QTest::addColumn<Session>("session");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("inForce");
     QTest::addColumn<QStringList>("errLines"); // standard error holds each, in order
 
     const int open = int(PanelAccess::Open);
     const int denied = int(PanelAccess::NoPermission);
-    const QStringList noPermission{
-        QStringLiteral("%1 (ZEL ControlPanel), serial number CP1000: this user may not open it.")
-            .arg(QString::fromStdString(SimulatedDevices::panelPath(0))),
+    const Session seat = Session::AtSeat;
+    const Session away = Session::BeyondSeat;
+    const QString unit = QStringLiteral("1-1 (%1, ZEL ControlPanel), serial number CP1000")
+                             .arg(QString::fromStdString(SimulatedDevices::panelPath(0)));
+    const QStringList ruleAdvice{
         "The udev rule 70-zelupdate-controlpanel.rules is not installed or not loaded. Install the "
         "zelupdate package, or copy the rule into /etc/udev/rules.d, then run:",
         "  sudo udevadm control --reload", "  sudo udevadm trigger --subsystem-match=hidraw",
         "and plug the ControlPanel in again."};
+    const QStringList joinAdvice{
+        "The udev rule opens the ControlPanel to the user at this computer's seat and to the "
+        "plugdev group, and this session is not at the seat (an SSH session, a service, or no "
+        "local seat). Add tech to the group:",
+        "  sudo usermod -aG plugdev tech", "then log in again (a service: restart it)."};
+    const QStringList noPermission =
+        QStringList{unit + QStringLiteral(": this user may not open it.")} + ruleAdvice;
+    const QString neither =
+        "no: the rule is installed, but this session is neither at the seat nor in the plugdev "
+        "group";
 
     QTest::newRow("usable, rule installed")
-        << 1 << open << true << false << 0 << "yes: the ControlPanel opens for this user"
+        << 1 << open << true << false << seat << 0 << "yes: the ControlPanel opens for this user"
         << QStringList();
     QTest::newRow("usable without the rule")
-        << 1 << open << false << false << 0
+        << 1 << open << false << false << seat << 0
         << "yes: the ControlPanel opens for this user, though not through the rule"
         << QStringList();
-    QTest::newRow("usable as root") << 1 << open << true << true << 0
+    QTest::newRow("usable as root") << 1 << open << true << true << seat << 0
                                     << "unknown: running as root, which opens the ControlPanel "
                                        "with or without the rule"
                                     << QStringList();
-    QTest::newRow("no permission, no rule")
-        << 1 << denied << false << false << 4 << "no: the rule is not installed" << noPermission;
+    QTest::newRow("no permission, no rule") << 1 << denied << false << false << seat << 4
+                                            << "no: the rule is not installed" << noPermission;
     QTest::newRow("no permission, rule not applied")
-        << 1 << denied << true << false << 4
+        << 1 << denied << true << false << seat << 4
         << "no: the rule is installed but not applied to the attached ControlPanel" << noPermission;
-    QTest::newRow("busy") << 1 << int(PanelAccess::Busy) << true << false << 4
+    // Beyond the seat the rule's uaccess cannot apply: only its group can let the user in.
+    QTest::newRow("beyond the seat: join the group")
+        << 1 << denied << true << false << away << 4 << neither
+        << QStringList{unit + QStringLiteral(": this user may not open it.")} + joinAdvice;
+    QTest::newRow("beyond the seat, no rule: rule, then group")
+        << 1 << denied << false << false << away << 4 << "no: the rule is not installed"
+        << noPermission + joinAdvice;
+    QTest::newRow("beyond the seat, joined: log in again")
+        << 1 << denied << true << false << Session::JoinedNotLoggedIn << 4 << neither
+        << QStringList{unit + QStringLiteral(": this user may not open it."),
+                       "tech is in the plugdev group, which the udev rule opens the ControlPanel "
+                       "to, but this session began before tech joined it: log in again (a "
+                       "service: restart it)."};
+    QTest::newRow("beyond the seat, in the group: rule not applied")
+        << 1 << denied << true << false << Session::InGroup << 4
+        << "no: the rule is installed but not applied to the attached ControlPanel" << noPermission;
+    QTest::newRow("busy") << 1 << int(PanelAccess::Busy) << true << false << seat << 4
                           << "unknown: the ControlPanel would not open for another reason"
-                          << QStringList{
-                                 QStringLiteral("%1 (ZEL ControlPanel), serial number CP1000: "
-                                                "another program holds it.")
-                                     .arg(QString::fromStdString(SimulatedDevices::panelPath(0))),
-                                 kBusyAdvice};
-    QTest::newRow("none") << 0 << open << true << false << 4
+                          << QStringList{unit + QStringLiteral(": another program holds it."),
+                                         kBusyAdvice};
+    QTest::newRow("none") << 0 << open << true << false << seat << 4
                           << "unknown: no ControlPanel is attached to try"
                           << QStringList{kNoPanelText, kNoPanelAdvice};
-    QTest::newRow("two usable") << 2 << open << true << false << 0
+    QTest::newRow("two usable") << 2 << open << true << false << seat << 0
                                 << "yes: the ControlPanel opens for this user"
                                 << QStringList{QStringLiteral(
                                                    "warning: %1: an update takes none of them. %2")
@@ -595,6 +700,7 @@ void CliTest::list()
     QFETCH(int, access);
     QFETCH(bool, ruleInstalled);
     QFETCH(bool, root);
+    QFETCH(Session, session);
     QFETCH(int, code);
     QFETCH(QString, inForce);
     QFETCH(QStringList, errLines);
@@ -611,16 +717,19 @@ void CliTest::list()
     CliSetup setup;
     setup.udevRuleFolders = QStringList{missing, rules.path()};
     setup.runningAsRoot = root;
+    setup.accessSession = accessSession(session);
 
     const CliRun run = runCli({QStringLiteral("list")}, setup);
     QCOMPARE(run.code, code);
     QStringList expected;
     const char *accessNames[] = {"usable", "no permission", "busy"};
     for (int device = 0; device < devices; ++device) {
-        expected << QString::fromStdString(SimulatedDevices::panelPath(device))
+        expected << QStringLiteral("1-%1").arg(device + 1)
+                 << QStringLiteral("  hidraw node: %1")
+                        .arg(QString::fromStdString(SimulatedDevices::panelPath(device)))
+                 << QStringLiteral("  serial number: CP%1").arg(1000 + device)
                  << "  manufacturer: ZEL"
                  << "  product: ControlPanel"
-                 << QStringLiteral("  serial number: CP%1").arg(1000 + device)
                  << QStringLiteral("  access: %1").arg(accessNames[device == 0 ? access : 0]);
     }
     if (devices == 0)
@@ -641,6 +750,16 @@ void CliTest::list()
     const QList<QJsonObject> objects = jsonLines(json.out, allParse);
     QVERIFY(allParse);
     QCOMPARE(objects.size(), devices + 1);
+    for (int device = 0; device < devices; ++device) {
+        const QJsonObject &object = objects[device];
+        QCOMPARE(object.value(QStringLiteral("port")).toString(),
+                 QStringLiteral("1-%1").arg(device + 1));
+        // The keys scripts were written against before the port came.
+        QCOMPARE(object.value(QStringLiteral("path")).toString(),
+                 QString::fromStdString(SimulatedDevices::panelPath(device)));
+        QCOMPARE(object.value(QStringLiteral("serialNumber")).toString(),
+                 QStringLiteral("CP%1").arg(1000 + device));
+    }
     QCOMPARE(objects.last().value(QStringLiteral("exitCode")).toInt(-1), code);
     QCOMPARE(objects.last().value(QStringLiteral("udevRule")).toString(),
              ruleInstalled ? rule : QString());

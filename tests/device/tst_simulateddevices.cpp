@@ -1,12 +1,17 @@
 // The simulated devices themselves, where the programmers' and sequences' tests would otherwise
-// trust them blindly: their protocol, their restarts, their faults and hidapi's contract; and
-// the files that keep their flash between runs of zelUpdate-sim.
-#include "FlashFiles.h"
+// trust them blindly: their protocol, their restarts, their faults and hidapi's contract; their
+// units by USB port; and the files that keep each unit's flash and state between runs of the
+// -sim programs, and the variables that set those programs up.
+#include "DemoDevices.h"
 #include "SimulatedDevices.h"
+#include "UnitFiles.h"
+#include "UsbPort.h"
 
 #include <hidapi.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -22,6 +27,9 @@ using sim::FaultTrigger;
 using sim::SimulatedDevices;
 
 Q_DECLARE_METATYPE(sim::FaultKind)
+Q_DECLARE_METATYPE(sim::RestartQuirk)
+Q_DECLARE_METATYPE(sim::PanelState)
+Q_DECLARE_METATYPE(sim::UnitState)
 
 namespace {
 
@@ -91,8 +99,33 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-void ignoreReport(const std::string &)
+// The ports of what hid_enumerate lists, as usbPortOf() answers for each node, and their serial
+// numbers.
+void enumerated(QStringList &ports, QStringList &serials)
 {
+    hid_device_info *all = hid_enumerate(0x03EB, 0x2402);
+    for (hid_device_info *info = all; info; info = info->next) {
+        ports << QString::fromStdString(usbPortOf(info->path));
+        serials << QString::fromWCharArray(info->serial_number);
+    }
+    hid_free_enumeration(all);
+}
+
+QByteArray erased(int size)
+{
+    return QByteArray(size, '\xFF');
+}
+
+struct RecordedState
+{
+    std::string port;
+    sim::UnitState state;
+};
+std::vector<RecordedState> recordedStates;
+
+void recordState(void *, const std::string &port, sim::UnitState state)
+{
+    recordedStates.push_back({port, state});
 }
 
 } // namespace
@@ -106,7 +139,9 @@ private slots:
     {
         devices().reset();
         violations.clear();
+        recordedStates.clear();
         devices().setContractViolationHandler(recordViolation);
+        devices().setUnitStateHook(recordState, nullptr);
     }
 
     void panelRestartsIntoBootloaderAndBack();
@@ -121,13 +156,28 @@ private slots:
     void corruptionLandsInFlashOrReadBack();
     void contractBreaksAreLoud_data();
     void contractBreaksAreLoud();
-    void flashPersistsAfterEachUpdate();
+    void unitsEnumerateByPort_data();
+    void unitsEnumerateByPort();
+    void detachedUnitFailsLikeVanished();
+    void unitsKeepTheirOwnFlashBoardAndFaults();
+    void restartQuirks_data();
+    void restartQuirks();
+    void faultList_data();
+    void faultList();
+    void unitList_data();
+    void unitList();
+    void flashFollowsEveryWrite();
     void flashFileSetAside_data();
     void flashFileSetAside();
     void flashFolderUnwritable_data();
     void flashFolderUnwritable();
-    void interruptedSaveKeepsOldFile_data();
-    void interruptedSaveKeepsOldFile();
+    void interruptedCreationLeavesNoFile();
+    void unitStateFile_data();
+    void unitStateFile();
+    void earlierFilesMoveToFirstUnit_data();
+    void earlierFilesMoveToFirstUnit();
+    void killedUpdateFoundAtNextStart_data();
+    void killedUpdateFoundAtNextStart();
 };
 
 void SimulatedDevicesTest::panelRestartsIntoBootloaderAndBack()
@@ -429,33 +479,317 @@ void SimulatedDevicesTest::contractBreaksAreLoud()
         QCOMPARE(result, -1);
 }
 
-void SimulatedDevicesTest::flashPersistsAfterEachUpdate()
+void SimulatedDevicesTest::unitsEnumerateByPort_data()
+{
+    QTest::addColumn<QStringList>("steps"); // "count N", "units P,Q", "attach P SERIAL", "detach P"
+    QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<QStringList>("serials");
+
+    QTest::newRow("power-on") << QStringList() << QStringList{"1-1"} << QStringList{"CP1000"};
+    QTest::newRow("device count") << QStringList{"count 3"} << QStringList{"1-1", "1-2", "1-3"}
+                                  << QStringList{"CP1000", "CP1001", "CP1002"};
+    QTest::newRow("none") << QStringList{"count 0"} << QStringList() << QStringList();
+    QTest::newRow("units in their order")
+        << QStringList{"units 1-2,1-1.4"} << QStringList{"1-2", "1-1.4"}
+        << QStringList{"CP1000", "CP1001"};
+    QTest::newRow("attached after the others")
+        << QStringList{"attach 2-1 ZX9"} << QStringList{"1-1", "2-1"}
+        << QStringList{"CP1000", "ZX9"};
+    QTest::newRow("detached leaves the others")
+        << QStringList{"count 3", "detach 1-2"} << QStringList{"1-1", "1-3"}
+        << QStringList{"CP1000", "CP1002"};
+    QTest::newRow("attached again at its port")
+        << QStringList{"count 2", "attach 1-1 NEW"} << QStringList{"1-2", "1-1"}
+        << QStringList{"CP1001", "NEW"};
+}
+
+void SimulatedDevicesTest::unitsEnumerateByPort()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, ports);
+    QFETCH(QStringList, serials);
+    for (const QString &step : steps) {
+        const QStringList words = step.split(' ');
+        if (words[0] == "count")
+            devices().setDeviceCount(words[1].toInt());
+        else if (words[0] == "units") {
+            std::vector<std::string> list;
+            for (const QString &port : words[1].split(','))
+                list.push_back(port.toStdString());
+            devices().setUnits(list);
+        } else if (words[0] == "attach")
+            devices().attachUnit(words[1].toStdString(), words[2].toStdString());
+        else
+            devices().detachUnit(words[1].toStdString());
+    }
+    QStringList foundPorts;
+    QStringList foundSerials;
+    enumerated(foundPorts, foundSerials);
+    QCOMPARE(foundPorts, ports);
+    QCOMPARE(foundSerials, serials);
+    for (int i = 0; i < ports.size(); ++i) {
+        QCOMPARE(QString::fromStdString(devices().unitPort(i)), ports[i]);
+        QCOMPARE(devices().unitIndex(ports[i].toStdString()), i);
+    }
+    QCOMPARE(devices().unitPort(int(ports.size())), std::string());
+    QCOMPARE(usbPortOf(SimulatedDevices::panelPath(int(ports.size())).c_str()), std::string());
+    QCOMPARE(usbPortOf("/dev/hidraw0"), std::string());
+}
+
+void SimulatedDevicesTest::detachedUnitFailsLikeVanished()
+{
+    devices().setDeviceCount(2);
+    hid_device *first = hid_open_path(SimulatedDevices::panelPath(0).c_str());
+    hid_device *second = hid_open_path(SimulatedDevices::panelPath(1).c_str());
+    QVERIFY(first && second);
+    unsigned char report[65] = {0, 'E', 'e'};
+    unsigned char reply[64];
+    QCOMPARE(hid_write(second, report, 65), 65);
+    devices().detachUnit("1-2");
+    // The echo on its way is lost with the cable.
+    QCOMPARE(hid_read_timeout(second, reply, 64, 4000), -1);
+    QCOMPARE(hid_write(second, report, 65), -1);
+    QVERIFY(!hid_open_path(SimulatedDevices::panelPath(1).c_str()));
+    QCOMPARE(hid_write(first, report, 65), 65);
+    QCOMPARE(hid_read_timeout(first, reply, 64, 4000), 64);
+    hid_close(second);
+    hid_close(first);
+    QVERIFY(violations.empty());
+
+    // Plugged in again, it is a fresh unit on a node of its own.
+    devices().panelFlash(0)[0] = 0x00;
+    devices().attachUnit("1-2", "CP1001");
+    QCOMPARE(usbPortOf(SimulatedDevices::panelPath(1).c_str()), std::string("1-2"));
+    QCOMPARE(devices().panelFlash(1)[0], 0xFF);
+}
+
+void SimulatedDevicesTest::unitsKeepTheirOwnFlashBoardAndFaults()
+{
+    devices().setUnits({"3-1", "3-2"});
+    // Each unit counts its own reports: the second report to either unit goes unanswered, and
+    // only 3-2's first 'L','l' report.
+    devices().injectFault(FaultTrigger::atReport(1), Fault{FaultKind::NoReply});
+    devices().injectFault(FaultTrigger::onCommand('L', 'l').atPort("3-2"),
+                          Fault{FaultKind::NoReply});
+    devices().enterBoardBootloader(1);
+    QCOMPARE(devices().boardState(0), sim::BoardState::Application);
+    QCOMPARE(devices().unitState(1), sim::UnitState::BoardBootloader);
+
+    for (int device : {0, 1}) {
+        Link link;
+        hid_close(link.device);
+        link.device = hid_open_path(SimulatedDevices::panelPath(device).c_str());
+        link.send({'E', 'e'});
+        link.read();
+        QCOMPARE(link.send({'E', 'e'}), 65);
+        QCOMPARE(link.read(), 0);
+        link.send({'L', 'l', 0x00, 0x80});
+        QCOMPARE(link.read(), device == 0 ? 64 : 0);
+        hid_close(link.device);
+    }
+
+    Link board;
+    hid_close(board.device);
+    board.device = hid_open_path(SimulatedDevices::panelPath(1).c_str());
+    board.send({'L', 'l', 0x00, 0x80});
+    board.read();
+    board.send({'M', 'm'});
+    board.read();
+    board.sendData(0x11);
+    board.read();
+    board.sendData(0x22);
+    board.read();
+    board.send({'O', 'o'});
+    QCOMPARE(board.read(), 64);
+    QCOMPARE(devices().boardFlash(1)[0x80], 0x11);
+    QCOMPARE(devices().boardFlash(0)[0x80], 0xFF);
+    QCOMPARE(devices().unitState(1), sim::UnitState::Application);
+    QCOMPARE(recordedStates.size(), std::size_t(1));
+    QCOMPARE(recordedStates[0].port, std::string("3-2"));
+    QCOMPARE(recordedStates[0].state, sim::UnitState::Application);
+    hid_close(board.device);
+}
+
+void SimulatedDevicesTest::restartQuirks_data()
+{
+    QTest::addColumn<sim::RestartQuirk>("quirk");
+    QTest::addColumn<sim::PanelState>("settled"); // well after the restart time
+    QTest::addColumn<bool>("handleWorks");        // the handle opened before the command
+    QTest::addColumn<sim::UnitState>("lasting");
+
+    QTest::newRow("normal") << sim::RestartQuirk::Normal << sim::PanelState::Bootloader << false
+                            << sim::UnitState::PanelBootloader;
+    QTest::newRow("stays on the bus")
+        << sim::RestartQuirk::StaysOnBus << sim::PanelState::Application << true
+        << sim::UnitState::Application;
+    QTest::newRow("never returns") << sim::RestartQuirk::NeverReturns << sim::PanelState::Restarting
+                                   << false << sim::UnitState::PanelBootloader;
+}
+
+void SimulatedDevicesTest::restartQuirks()
+{
+    QFETCH(sim::RestartQuirk, quirk);
+    QFETCH(sim::PanelState, settled);
+    QFETCH(bool, handleWorks);
+    QFETCH(sim::UnitState, lasting);
+    devices().setDeviceCount(2);
+    devices().setRestartTime(std::chrono::milliseconds(20));
+    devices().setRestartQuirk(quirk, 1);
+    Link link;
+    hid_close(link.device);
+    link.device = hid_open_path(SimulatedDevices::panelPath(1).c_str());
+    link.send({'B', 'b'});
+    QCOMPARE(link.read(), 64);
+    QVERIFY(link.echoed('B', 'b'));
+    QTest::qWait(100);
+    QCOMPARE(devices().panelState(1), settled);
+    QCOMPARE(devices().panelState(0), sim::PanelState::Application);
+    QCOMPARE(link.send({'E', 'e'}), handleWorks ? 65 : -1);
+    QCOMPARE(devices().unitState(1), lasting);
+    QCOMPARE(recordedStates.size(), std::size_t(lasting == sim::UnitState::Application ? 0 : 1));
+    QStringList ports;
+    QStringList serials;
+    enumerated(ports, serials);
+    QCOMPARE(ports.contains("1-2"), settled != sim::PanelState::Restarting);
+    hid_close(link.device);
+}
+
+void SimulatedDevicesTest::faultList_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("problem"); // empty: accepted
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<FaultKind>("kind"); // of the first entry, and where it strikes:
+    QTest::addColumn<int>("reportIndex");
+    QTest::addColumn<QString>("letters");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<QString>("port");
+
+    QTest::newRow("by index") << "no-reply@#3"
+                              << "" << 1 << FaultKind::NoReply << 3 << "" << 0 << "";
+    QTest::newRow("by letters and occurrence")
+        << "corrupt-read-back@Rr:3"
+        << "" << 1 << FaultKind::CorruptReadBack << -1 << "Rr" << 3 << "";
+    QTest::newRow("first occurrence by default")
+        << "wrong-second-byte@Nn"
+        << "" << 1 << FaultKind::WrongSecondByte << -1 << "Nn" << 0 << "";
+    QTest::newRow("one unit") << "duplicated-reply@Rr:3@1-2"
+                              << "" << 1 << FaultKind::DuplicatedReply << -1 << "Rr" << 3 << "1-2";
+    QTest::newRow("several") << "short-write@#0,unsolicited@Yy,failed-write@#9@1-1"
+                             << "" << 3 << FaultKind::ShortWrite << 0 << "" << 0 << "";
+
+    auto refused = [](const char *tag, const char *text, const char *problem) {
+        QTest::newRow(tag) << text << problem << 0 << FaultKind::NoReply << 0 << "" << 0 << "";
+    };
+    refused("no place", "no-reply", "\"no-reply\": an entry is KIND@WHERE or KIND@WHERE@PORT");
+    refused("too many fields", "no-reply@#1@1-1@x",
+            "\"no-reply@#1@1-1@x\": an entry is KIND@WHERE or KIND@WHERE@PORT");
+    refused("empty entry", "no-reply@#1,,late-reply@#2",
+            "\"\": an entry is KIND@WHERE or KIND@WHERE@PORT");
+    refused("unknown kind", "lost-reply@#1", "\"lost-reply@#1\": unknown fault kind");
+    refused("index not a number", "no-reply@#x",
+            "\"no-reply@#x\": the report's number after '#' must be a count from 0");
+    refused("negative index", "no-reply@#-1",
+            "\"no-reply@#-1\": the report's number after '#' must be a count from 0");
+    refused("one letter", "no-reply@R",
+            "\"no-reply@R\": where the fault strikes must be #N or two command letters");
+    refused("letters not letters", "no-reply@R1",
+            "\"no-reply@R1\": where the fault strikes must be #N or two command letters");
+    refused("occurrence without colon", "no-reply@Rr3",
+            "\"no-reply@Rr3\": after the command letters may come only ':'");
+    refused("other mark before the occurrence", "no-reply@Rr;3",
+            "\"no-reply@Rr;3\": after the command letters may come only ':'");
+    refused("colon without occurrence",
+            "no-reply@Rr:", "\"no-reply@Rr:\": after the command letters may come only ':'");
+    refused("unit not simulated", "no-reply@Rr:1@1-9",
+            "\"no-reply@Rr:1@1-9\": no simulated unit at port \"1-9\"");
+}
+
+void SimulatedDevicesTest::faultList()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, problem);
+    QFETCH(int, entries);
+    std::vector<sim::FaultEntry> faults;
+    const QString found =
+        QString::fromStdString(sim::parseFaultList(text.toStdString(), {"1-1", "1-2"}, faults));
+    QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.startsWith(problem), qPrintable(found));
+    QCOMPARE(int(faults.size()), entries);
+    if (!entries)
+        return;
+    QFETCH(FaultKind, kind);
+    QFETCH(int, reportIndex);
+    QFETCH(QString, letters);
+    QFETCH(int, occurrence);
+    QFETCH(QString, port);
+    const FaultTrigger &trigger = faults[0].trigger;
+    QCOMPARE(faults[0].fault.kind, kind);
+    QCOMPARE(trigger.reportIndex, reportIndex);
+    if (reportIndex < 0) {
+        QCOMPARE(QString(QChar(trigger.first)) + QChar(trigger.second), letters);
+        QCOMPARE(trigger.occurrence, occurrence);
+    }
+    QCOMPARE(QString::fromStdString(trigger.port), port);
+}
+
+void SimulatedDevicesTest::unitList_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("problem"); // empty: accepted
+
+    QTest::newRow("ports and hub ports") << "1-1,1-1.2,3-10.4.1"
+                                         << "";
+    QTest::newRow("not a port") << "1-1,hidraw3"
+                                << "\"hidraw3\" is not a USB port";
+    QTest::newRow("port 0") << "1-0"
+                            << "\"1-0\" is not a USB port";
+    QTest::newRow("trailing comma") << "1-1,"
+                                    << "\"\" is not a USB port";
+    QTest::newRow("named twice") << "1-2,1-1,1-2"
+                                 << "port 1-2 is named twice";
+}
+
+void SimulatedDevicesTest::unitList()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, problem);
+    std::vector<std::string> ports{"kept"};
+    const QString found = QString::fromStdString(sim::parseUnitList(text.toStdString(), ports));
+    QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.startsWith(problem), qPrintable(found));
+    QCOMPARE(int(ports.size()), problem.isEmpty() ? int(text.count(',')) + 1 : 1);
+}
+
+void SimulatedDevicesTest::flashFollowsEveryWrite()
 {
     QTemporaryDir top;
-    const QString folder = top.filePath("data/zelUpdate-sim");
-    {
-        sim::FlashFiles files(devices(), folder.toStdString());
-        QCOMPARE(joined(files.load()), QString());
-        files.saveAfterEachUpdate(ignoreReport);
-        devices().panelFlash()[0x3FC17] = 0x12;
-        devices().boardFlash()[0x7DFF] = 0x34;
-        QVERIFY(!QFileInfo::exists(folder + "/controlpanel.bin"));
-        hid_exit(); // as the program does at the end of an update
-    }
+    const QString folder = top.filePath("data/zelUpdate-sim/1-1");
+    sim::UnitFiles files(folder.toStdString());
+    QCOMPARE(joined(files.open()), QString());
     QCOMPARE(entries(folder), (QStringList{"controlboard.bin", "controlpanel.bin"}));
-    QCOMPARE(QFileInfo(folder + "/controlpanel.bin").size(), 262144);
-    // The hook left with the files.
-    devices().boardFlash()[0x7DFF] = 0x00;
-    hid_exit();
-    QCOMPARE(readFile(folder + "/controlboard.bin").at(0x7DFF), '\x34');
+    QCOMPARE(readFile(folder + "/controlpanel.bin"), erased(262144));
+    devices().useFlash(0, files.panelFlash(), files.boardFlash());
 
-    devices().reset();
-    devices().panelFlash().fill(0x00); // loading replaces every byte
-    sim::FlashFiles files(devices(), folder.toStdString());
-    QCOMPARE(joined(files.load()), QString());
-    QCOMPARE(devices().panelFlash()[0x3FC17], 0x12);
-    QCOMPARE(devices().panelFlash()[0x3FC16], 0xFF);
+    devices().setPanelState(sim::PanelState::Bootloader);
+    Link link;
+    link.send({'C', 'c'});
+    link.read();
+    link.send({'Y', 'y', 0, 0, 0x01, 0x40});
+    link.read();
+    link.sendData(0x3C);
+    QCOMPARE(link.read(), 64);
+    // No save: the file already holds what the device wrote.
+    QCOMPARE(readFile(folder + "/controlpanel.bin").mid(0x13F, 3), QByteArray("\xFF\x3C\x3C"));
+
+    // A second program on the same folder shares the flash: neither undoes the other's writes.
+    sim::UnitFiles other(folder.toStdString());
+    QCOMPARE(joined(other.open()), QString());
+    (*other.boardFlash())[0x7DFF] = 0x34;
+    (*files.panelFlash())[0x3FC17] = 0x12;
     QCOMPARE(devices().boardFlash()[0x7DFF], 0x34);
+    QCOMPARE(readFile(folder + "/controlpanel.bin").at(0x3FC17), '\x12');
+    QCOMPARE(readFile(folder + "/controlboard.bin").at(0x7DFF), '\x34');
+    hid_close(link.device);
+    devices().reset();
 }
 
 void SimulatedDevicesTest::flashFileSetAside_data()
@@ -484,22 +818,21 @@ void SimulatedDevicesTest::flashFileSetAside()
     const QString path = folder.filePath(name);
     QVERIFY(contents.isNull() ? QDir(folder.path()).mkdir(name) : writeFile(path, contents));
     const bool panelAside = name == "controlpanel.bin";
-    devices().panelFlash().fill(0x00);
-    devices().boardFlash().fill(0x00);
-    sim::FlashFiles files(devices(), folder.path().toStdString());
-    QCOMPARE(joined(files.load()),
+    sim::UnitFiles files(folder.path().toStdString());
+    QCOMPARE(joined(files.open()),
              path + ' ' + problem + " starts erased, and the file is left as it is");
+    QCOMPARE(panelAside, files.panelFlash() == nullptr);
+    QCOMPARE(!panelAside, files.boardFlash() == nullptr);
+    devices().useFlash(0, files.panelFlash(), files.boardFlash());
     QCOMPARE(panelAside ? devices().panelFlash()[5] : devices().boardFlash()[5], 0xFF);
 
     devices().panelFlash()[5] = 0x11;
     devices().boardFlash()[5] = 0x11;
-    std::vector<std::string> messages;
-    QVERIFY(!files.save(messages));
-    QCOMPARE(joined(messages), "not saved: " + path + ' ' + problem.section(':', 0, 0));
     QCOMPARE(QFileInfo(path).isDir() ? QByteArray() : readFile(path), contents);
-    // The other device's file is saved as usual.
+    // The other device's file follows its writes as usual.
     const QString other = panelAside ? "controlboard.bin" : "controlpanel.bin";
     QCOMPARE(readFile(folder.filePath(other)).at(5), '\x11');
+    devices().reset();
 }
 
 void SimulatedDevicesTest::flashFolderUnwritable_data()
@@ -509,7 +842,7 @@ void SimulatedDevicesTest::flashFolderUnwritable_data()
 
     // Both refuse root too.
     QTest::newRow("parent is a file") << "<file>/sim"
-                                      << "cannot create <file>/sim: Not a directory";
+                                      << "cannot create <file>/sim: Not a directory: nothing";
     QTest::newRow("read-only file system") << "/proc"
                                            << "cannot write in /proc: ";
 }
@@ -522,58 +855,160 @@ void SimulatedDevicesTest::flashFolderUnwritable()
     QVERIFY(file.open());
     folder.replace("<file>", file.fileName());
 
-    sim::FlashFiles files(devices(), folder.toStdString());
-    const QString problems = joined(files.load());
+    sim::UnitFiles files(folder.toStdString());
+    const QString problems = joined(files.open());
     QVERIFY2(problems.startsWith(problem.replace("<file>", file.fileName())), qPrintable(problems));
-    std::vector<std::string> messages;
-    QVERIFY(files.save(messages));
-    QCOMPARE(messages.size(), std::size_t(2));
-    QVERIFY(joined(messages).startsWith("cannot save " + folder + "/controlpanel.bin: "));
+    QVERIFY(problems.contains("nothing the simulated devices write is kept"));
+    QVERIFY(!files.panelFlash() && !files.boardFlash());
+    QVERIFY(!files.recordState(sim::UnitState::PanelBootloader).empty());
 }
 
-void SimulatedDevicesTest::interruptedSaveKeepsOldFile_data()
+void SimulatedDevicesTest::interruptedCreationLeavesNoFile()
 {
-    QTest::addColumn<bool>("renameRefused");
-    // A size limit under the panel's 262,144 bytes stops its save in the middle of the write.
-    QTest::newRow("write cut short") << false;
-    // A folder at the file's place: the temporary file is written whole but cannot replace it.
-    QTest::newRow("rename refused") << true;
-}
-
-void SimulatedDevicesTest::interruptedSaveKeepsOldFile()
-{
-    QFETCH(bool, renameRefused);
+    // A size limit under the panel's 262,144 bytes stops its erased file in the middle.
     QTemporaryDir folder;
-    const QString panelFile = folder.filePath("controlpanel.bin");
-    sim::FlashFiles files(devices(), folder.path().toStdString());
-    QCOMPARE(joined(files.load()), QString());
-    devices().panelFlash()[7] = 0x01;
-    std::vector<std::string> messages;
-    QVERIFY(!files.save(messages));
-    const QByteArray oldPanel = readFile(panelFile);
-    if (renameRefused)
-        QVERIFY(QFile::remove(panelFile) && QDir(folder.path()).mkpath("controlpanel.bin/kept"));
-
-    devices().panelFlash()[7] = 0x02;
-    devices().boardFlash()[7] = 0x02;
+    sim::UnitFiles files(folder.path().toStdString());
     rlimit limit{};
     getrlimit(RLIMIT_FSIZE, &limit);
     const rlimit unlimited = limit;
-    limit.rlim_cur = renameRefused ? limit.rlim_cur : 100000;
+    limit.rlim_cur = 100000;
     std::signal(SIGXFSZ, SIG_IGN); // past the limit write() fails instead of killing the process
     setrlimit(RLIMIT_FSIZE, &limit);
-    const bool failed = files.save(messages);
+    const QString problems = joined(files.open());
     setrlimit(RLIMIT_FSIZE, &unlimited);
     std::signal(SIGXFSZ, SIG_DFL);
 
-    QVERIFY(failed);
-    QVERIFY(joined(messages).startsWith("cannot save " + panelFile + ": "));
-    if (renameRefused)
-        QCOMPARE(entries(panelFile), QStringList{"kept"});
-    else
-        QCOMPARE(readFile(panelFile), oldPanel);
-    QCOMPARE(readFile(folder.filePath("controlboard.bin")).at(7), '\x02');
-    QCOMPARE(entries(folder.path()), (QStringList{"controlboard.bin", "controlpanel.bin"}));
+    QVERIFY2(problems.startsWith("cannot create " + folder.filePath("controlpanel.bin") + ": "),
+             qPrintable(problems));
+    QVERIFY(problems.endsWith(": the ControlPanel starts erased"));
+    QVERIFY(!files.panelFlash() && files.boardFlash());
+    QCOMPARE(entries(folder.path()), QStringList{"controlboard.bin"});
+}
+
+void SimulatedDevicesTest::unitStateFile_data()
+{
+    QTest::addColumn<QByteArray>("contents"); // null: no state file
+    QTest::addColumn<sim::UnitState>("state");
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("never written") << QByteArray() << sim::UnitState::Application << "";
+    QTest::newRow("bootloader") << QByteArray("bootloader\n") << sim::UnitState::PanelBootloader
+                                << "";
+    QTest::newRow("board bootloader")
+        << QByteArray("board-bootloader\n") << sim::UnitState::BoardBootloader << "";
+    QTest::newRow("unknown word") << QByteArray("dfu\n") << sim::UnitState::Application
+                                  << "/state does not hold a state this program knows";
+}
+
+void SimulatedDevicesTest::unitStateFile()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(sim::UnitState, state);
+    QFETCH(QString, problem);
+    QTemporaryDir folder;
+    QVERIFY(contents.isNull() || writeFile(folder.filePath("state"), contents));
+    sim::UnitFiles files(folder.path().toStdString());
+    const QString problems = joined(files.open());
+    QVERIFY2(problem.isEmpty() ? problems.isEmpty() : problems.contains(problem),
+             qPrintable(problems));
+    QCOMPARE(files.state(), state);
+
+    QCOMPARE(files.recordState(sim::UnitState::BoardBootloader), std::string());
+    QCOMPARE(readFile(folder.filePath("state")), QByteArray("board-bootloader\n"));
+    // A folder at the file's place: the state cannot be recorded, and the message says where.
+    QVERIFY(QFile::remove(folder.filePath("state")) && QDir(folder.path()).mkpath("state/kept"));
+    const QString refused = QString::fromStdString(files.recordState(sim::UnitState::Application));
+    QVERIFY2(refused.startsWith("cannot record the unit's state in " + folder.filePath("state")),
+             qPrintable(refused));
+    QCOMPARE(entries(folder.path()),
+             (QStringList{"controlboard.bin", "controlpanel.bin", "state"}));
+}
+
+void SimulatedDevicesTest::earlierFilesMoveToFirstUnit_data()
+{
+    QTest::addColumn<bool>("unitHasOne"); // the first unit's folder already holds a panel file
+    QTest::newRow("moved") << false;
+    QTest::newRow("left where it is") << true;
+}
+
+void SimulatedDevicesTest::earlierFilesMoveToFirstUnit()
+{
+    QFETCH(bool, unitHasOne);
+    QTemporaryDir folder;
+    const QByteArray earlier(262144, '\x5A');
+    QVERIFY(writeFile(folder.filePath("controlpanel.bin"), earlier));
+    QVERIFY(!unitHasOne || (QDir(folder.path()).mkdir("2-3") &&
+                            writeFile(folder.filePath("2-3/controlpanel.bin"), erased(262144))));
+    qputenv("ZELUPDATE_SIM_DIR", folder.path().toLocal8Bit());
+    sim::DemoSettings settings;
+    settings.ports = {"2-3", "2-4"};
+    {
+        sim::DemoDevices demo("tst_simulateddevices", settings);
+        QCOMPARE(devices().panelFlash(0)[0], unitHasOne ? 0xFF : 0x5A);
+        QCOMPARE(devices().panelFlash(1)[0], 0xFF);
+    }
+    qunsetenv("ZELUPDATE_SIM_DIR");
+    QCOMPARE(readFile(folder.filePath(unitHasOne ? "controlpanel.bin" : "2-3/controlpanel.bin")),
+             earlier);
+    QCOMPARE(QFileInfo::exists(folder.filePath("controlpanel.bin")), unitHasOne);
+    QCOMPARE(entries(folder.filePath("2-4")),
+             (QStringList{"controlboard.bin", "controlpanel.bin"}));
+}
+
+void SimulatedDevicesTest::killedUpdateFoundAtNextStart_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<sim::UnitState>("state");
+    QTest::newRow("panel") << "panel"
+                           << "controlpanel.bin" << sim::UnitState::PanelBootloader;
+    QTest::newRow("board") << "board"
+                           << "controlboard.bin" << sim::UnitState::BoardBootloader;
+}
+
+void SimulatedDevicesTest::killedUpdateFoundAtNextStart()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, file);
+    QFETCH(sim::UnitState, state);
+    QTemporaryDir folder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ZELUPDATE_SIM_DIR", folder.path());
+    environment.insert("XDG_STATE_HOME", folder.filePath("history"));
+    environment.insert("ZELUPDATE_SIM_RESTART_MS", "100");
+    QProcess update;
+    update.setProcessEnvironment(environment);
+    update.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    update.start(ZELUPDATE_CLI_SIM,
+                 {"update", "--target", target, EXAMPLES_DIR "/control" + target + "-example.hex"});
+    QVERIFY(update.waitForStarted());
+    // Killed as soon as its first page is in the flash: no chance to tidy up.
+    const QString flashPath = folder.filePath("1-1/" + file);
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(flashPath).count('\xFF') < QFileInfo(flashPath).size(),
+                             20000);
+    QCOMPARE(update.state(), QProcess::Running);
+    update.kill();
+    QVERIFY(update.waitForFinished());
+    QCOMPARE(update.exitStatus(), QProcess::CrashExit);
+
+    const QByteArray halfWritten = readFile(flashPath);
+    QVERIFY(halfWritten.count('\xFF') > halfWritten.size() / 2);
+    QCOMPARE(readFile(folder.filePath("1-1/state")).trimmed(), QByteArray(sim::stateWord(state)));
+
+    // The next start finds the unit as the update left it.
+    qputenv("ZELUPDATE_SIM_DIR", folder.path().toLocal8Bit());
+    sim::DemoDevices demo("tst_simulateddevices", sim::DemoSettings());
+    qunsetenv("ZELUPDATE_SIM_DIR");
+    QCOMPARE(devices().unitState(), state);
+    const auto *flash =
+        target == "panel" ? devices().panelFlash().data() : devices().boardFlash().data();
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(flash), halfWritten.size()), halfWritten);
+    // Its bootloader answers the start command, which the ControlPanel's application refuses.
+    Link link;
+    link.send({'C', 'c'});
+    QCOMPARE(link.read(), 64);
+    QVERIFY(link.echoed('C', 'c'));
+    hid_close(link.device);
 }
 
 QTEST_GUILESS_MAIN(SimulatedDevicesTest)

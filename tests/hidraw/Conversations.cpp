@@ -116,13 +116,13 @@ QByteArray firmware(int size, int start)
 }
 
 // A whole programming call: the result, the UpdateResult's text when it failed.
-template <typename Programmer>
-void program(Steps &steps, CommandChannel &channel, const TargetProfile &profile,
-             const std::vector<Block> &blocks, Programmer writeTarget)
+void program(Steps &steps, CommandChannel &channel, const UpdateTarget &target,
+             const std::vector<Block> &blocks)
 {
     HexFile file = textFile(hexFile(blocks));
     SilentProgress progress;
-    const UpdateResult result = writeTarget(channel, profile, file.get(), progress, nullptr);
+    const UpdateResult result =
+        programHexFile(target, channel, target.profile, file.get(), progress);
     steps.outcome +=
         result.isEmpty() ? "program: ok\n" : "program: failed " + result.toStdString() + "\n";
 }
@@ -134,9 +134,8 @@ std::string panelProgramming(CommandChannel &channel, DeviceEvents &events)
     Steps steps(channel);
     steps.open();
     events.panelEntersBootloader();
-    program(steps, channel, kControlPanelProfile,
-            {{0x0000, firmware(128, 3)}, {0x0150, firmware(40, 90)}, {0x10000, firmware(64, 7)}},
-            writeControlPanel);
+    program(steps, channel, kControlPanelTarget,
+            {{0x0000, firmware(128, 3)}, {0x0150, firmware(40, 90)}, {0x10000, firmware(64, 7)}});
     steps.close();
     return steps.outcome;
 }
@@ -148,8 +147,8 @@ std::string boardProgramming(CommandChannel &channel, DeviceEvents &events)
     Steps steps(channel);
     steps.open();
     events.boardEntersBootloader();
-    program(steps, channel, kControlBoardProfile,
-            {{0x0000, firmware(128, 5)}, {0x0100, firmware(50, 60)}}, writeControlBoard);
+    program(steps, channel, kControlBoardTarget,
+            {{0x0000, firmware(128, 5)}, {0x0100, firmware(50, 60)}});
     steps.close();
     return steps.outcome;
 }

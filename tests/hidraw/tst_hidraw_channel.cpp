@@ -8,6 +8,7 @@
 #include "HidapiTap.h"
 #include "TrafficText.h"
 #include "UmockdevScript.h"
+#include "UsbPort.h"
 
 #include <QtTest>
 
@@ -191,6 +192,8 @@ private slots:
     void cleanup();
 
     void emulatedPanel();
+    void usbPort_data();
+    void usbPort();
     void exchange_data();
     void exchange();
     void noReply();
@@ -254,6 +257,28 @@ void HidrawChannelTest::emulatedPanel()
     QCOMPARE(reports.inputBits, kReplySize * 8);
     QCOMPARE(reports.outputBits, kPayloadSize * 8);
     QVERIFY(!reports.numbered);
+}
+
+// The port is the name of the nearest USB device above the node in sysfs: the ControlPanel
+// (1-1.2), not the hub it hangs from (1-1) nor the root hub (usb1), which have busnum and devpath
+// as well.
+void HidrawChannelTest::usbPort_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("port");
+
+    QTest::newRow("emulated panel") << QByteArray("/dev/hidraw0") << "1-1.2";
+    QTest::newRow("node not attached") << QByteArray("/dev/hidraw7") << "";
+    QTest::newRow("hidraw name outside /dev") << QByteArray("/tmp/hidraw0") << "";
+    QTest::newRow("no path") << QByteArray() << "";
+}
+
+void HidrawChannelTest::usbPort()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, port);
+
+    QCOMPARE(QString::fromStdString(usbPortOf(path.isNull() ? nullptr : path.constData())), port);
 }
 
 void HidrawChannelTest::exchange_data()

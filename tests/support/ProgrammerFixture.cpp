@@ -60,8 +60,7 @@ HexFile textFile(const QByteArray &text)
     return file;
 }
 
-std::unique_ptr<ProgrammerRun> runProgrammer(Programmer programmer, const TargetProfile &profile,
-                                             const QByteArray &hex)
+std::unique_ptr<ProgrammerRun> runProgrammer(const UpdateTarget &target, const QByteArray &hex)
 {
     auto run = std::make_unique<ProgrammerRun>();
     CommandChannel channel;
@@ -70,7 +69,8 @@ std::unique_ptr<ProgrammerRun> runProgrammer(Programmer programmer, const Target
         return run;
     }
     HexFile file = textFile(hex);
-    run->result = programmer(channel, profile, file.get(), run->progress, &run->loaded);
+    run->result =
+        programHexFile(target, channel, target.profile, file.get(), run->progress, &run->loaded);
     return run;
 }
 

@@ -6,8 +6,8 @@
 #include "CommandChannel.h"
 #include "FirmwareImage.h"
 #include "HexFile.h"
-#include "ProgressReporter.h"
 #include "TargetProfile.h"
+#include "UpdateProgress.h"
 #include "UpdateResult.h"
 #include "UpdateTarget.h"
 
@@ -40,14 +40,17 @@ std::unique_ptr<FirmwareImage> imageOf(const std::vector<Block> &blocks);
 // A temporary C stream holding the text, at its start.
 HexFile textFile(const QByteArray &text);
 
-// Records what a walk reports, as readable lines: "start 8", "step 1", "verify 4", "finish".
-class RecordingProgress : public ProgressReporter
+// Records what a walk reports, as readable lines: "writing 4", "step 1", ..., "verifying 4",
+// "step 1", ..., "leaving 0", "finish".
+class RecordingProgress : public UpdateProgress
 {
 public:
-    void start(int maximum) override { events << QString("start %1").arg(maximum); }
-    void step(int value) override { events << QString("step %1").arg(value); }
-    void startVerifying(int value) override { events << QString("verify %1").arg(value); }
-    void finish() override { events << "finish"; }
+    void phaseBegins(UpdatePhase phase, int total) override
+    {
+        events << QString("%1 %2").arg(phaseName(phase)).arg(total);
+    }
+    void advanced(int done) override { events << QString("step %1").arg(done); }
+    void walkEnded() override { events << "finish"; }
 
     QStringList events;
 };
@@ -59,9 +62,9 @@ struct ProgrammerRun
     ImageSummary loaded;
 };
 
-// Opens a channel and runs the programmer on the HEX text, recording its progress.
-std::unique_ptr<ProgrammerRun> runProgrammer(Programmer programmer, const TargetProfile &profile,
-                                             const QByteArray &hex);
+// Opens a channel, loads the HEX text for the target and runs its programmer, recording its
+// progress.
+std::unique_ptr<ProgrammerRun> runProgrammer(const UpdateTarget &target, const QByteArray &hex);
 
 // The output report as the program must build it: commands write only their own bytes, so the
 // model keeps the payload between reports just as the channel does.

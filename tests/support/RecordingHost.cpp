@@ -29,18 +29,15 @@ void RecordingHost::showMessage(const QString &text)
     note(QStringLiteral("box: ") + text);
 }
 
-QString RecordingHost::chooseHexFile()
+ChosenFirmware RecordingHost::chooseFirmware()
 {
     note(QStringLiteral("file dialog"));
-    const QString chosen = files.isEmpty() ? QString() : files.takeFirst();
-    if (!chosen.isEmpty() && onChosen)
-        onChosen(chosen);
+    ChosenFirmware chosen = preloaded;
+    preloaded = {};
+    chosen.file = files.isEmpty() ? QString() : files.takeFirst();
+    if (!chosen.file.isEmpty() && onChosen)
+        onChosen(chosen.file);
     return chosen;
-}
-
-void RecordingHost::startWait(const QString &label, int steps)
-{
-    note(QStringLiteral("wait: %1 %2").arg(label).arg(steps));
 }
 
 void RecordingHost::waitStep(int value)
@@ -57,11 +54,6 @@ void RecordingHost::waitStep(int value)
         onWaitStep(value);
 }
 
-void RecordingHost::restartWait()
-{
-    note(QStringLiteral("wait again"));
-}
-
 void RecordingHost::finishWait()
 {
     note(QStringLiteral("wait over"));
@@ -69,24 +61,11 @@ void RecordingHost::finishWait()
 
 void RecordingHost::pause(int milliseconds)
 {
+    if (onPause)
+        onPause();
     ++pauses;
     pausedMs += milliseconds;
     pausedSinceStep = true;
-}
-
-void RecordingHost::phaseChanged(UpdatePhase phase)
-{
-    switch (phase) {
-    case UpdatePhase::EnteringBootloader:
-        phases << QStringLiteral("entering");
-        break;
-    case UpdatePhase::Waiting:
-        phases << QStringLiteral("waiting");
-        break;
-    case UpdatePhase::LeavingBootloader:
-        phases << QStringLiteral("leaving");
-        break;
-    }
 }
 
 void RecordingHost::historyNotWritten(const QString &why)
@@ -94,14 +73,44 @@ void RecordingHost::historyNotWritten(const QString &why)
     note(QStringLiteral("history not written: ") + why);
 }
 
-void RecordingHost::Walk::start(int maximum)
+void RecordingHost::Walk::phaseBegins(UpdatePhase phase, int total)
 {
-    RecordingProgress::start(maximum);
-    host.note(QStringLiteral("walk: start %1").arg(maximum));
+    host.phases << QString::fromLatin1(phaseName(phase));
+    switch (phase) {
+    case UpdatePhase::WaitingForBootloader:
+        host.note(QStringLiteral("wait: %1").arg(total));
+        return;
+    case UpdatePhase::WaitingForApplication:
+        host.note(QStringLiteral("wait again"));
+        return;
+    case UpdatePhase::Writing:
+        inWalk = true;
+        host.note(QStringLiteral("walk: writing %1").arg(total));
+        break;
+    case UpdatePhase::Connecting:
+    case UpdatePhase::EnteringBootloader:
+    case UpdatePhase::AwaitingDeparture:
+    case UpdatePhase::AwaitingReturn:
+    case UpdatePhase::Verifying:
+    case UpdatePhase::LeavingBootloader:
+    case UpdatePhase::ConfirmingApplication:
+        break;
+    }
+    if (inWalk)
+        RecordingProgress::phaseBegins(phase, total);
 }
 
-void RecordingHost::Walk::finish()
+void RecordingHost::Walk::advanced(int done)
 {
-    RecordingProgress::finish();
+    if (inWalk)
+        RecordingProgress::advanced(done);
+    else
+        host.waitStep(done);
+}
+
+void RecordingHost::Walk::walkEnded()
+{
+    inWalk = false;
+    RecordingProgress::walkEnded();
     host.note(QStringLiteral("walk: finish"));
 }

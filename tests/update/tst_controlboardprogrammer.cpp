@@ -30,7 +30,7 @@ const std::vector<std::uint32_t> samplePages{0, 1, 3, 251};
 
 std::unique_ptr<ProgrammerRun> program(const QByteArray &hex)
 {
-    return runProgrammer(writeControlBoard, kControlBoardProfile, hex);
+    return runProgrammer(kControlBoardTarget, hex);
 }
 
 TrafficModel expectedTraffic(const FirmwareImage &image, const std::vector<std::uint32_t> &pages)
@@ -88,8 +88,8 @@ void ControlBoardProgrammerTest::writesVerifiesAndExits()
     QCOMPARE(describe(devices().reportsWritten()),
              describe(expectedTraffic(*image, samplePages).reports));
     QCOMPARE(run->progress.events,
-             QStringList({"start 8", "step 1", "step 2", "step 3", "step 4", "verify 4", "step 5",
-                          "step 6", "step 7", "step 8", "finish"}));
+             QStringList({"writing 4", "step 1", "step 2", "step 3", "step 4", "verifying 4",
+                          "step 1", "step 2", "step 3", "step 4", "leaving 0", "finish"}));
     // 4 writes, 2 a page for reading back (each read-page answered twice), the boot exit.
     QCOMPARE(devices().readCount(), 4 * 4 + 4 * 3 + 1);
     const auto &flash = devices().boardFlash();
@@ -122,7 +122,8 @@ void ControlBoardProgrammerTest::emptyImageStillExits()
     TrafficModel expected;
     expected.command('O', 'o');
     QCOMPARE(describe(devices().reportsWritten()), describe(expected.reports));
-    QCOMPARE(run->progress.events, QStringList({"start 0", "verify 0", "finish"}));
+    QCOMPARE(run->progress.events,
+             QStringList({"writing 0", "verifying 0", "leaving 0", "finish"}));
 }
 
 void ControlBoardProgrammerTest::failures_data()

@@ -28,7 +28,7 @@ const std::vector<std::uint32_t> samplePages{0, 1, 5, 6, 8, 1025, 4080};
 
 std::unique_ptr<ProgrammerRun> program(const QByteArray &hex)
 {
-    return runProgrammer(writeControlPanel, kControlPanelProfile, hex);
+    return runProgrammer(kControlPanelTarget, hex);
 }
 
 TrafficModel expectedTraffic(const FirmwareImage &image, const std::vector<std::uint32_t> &pages)
@@ -48,11 +48,11 @@ TrafficModel expectedTraffic(const FirmwareImage &image, const std::vector<std::
 
 QStringList progressOf(int usedPages)
 {
-    QStringList events{QString("start %1").arg(2 * usedPages)};
+    QStringList events{QString("writing %1").arg(usedPages)};
     for (int i = 1; i <= usedPages; ++i)
         events << QString("step %1").arg(i);
-    events << QString("verify %1").arg(usedPages);
-    for (int i = usedPages + 1; i <= 2 * usedPages; ++i)
+    events << QString("verifying %1").arg(usedPages);
+    for (int i = 1; i <= usedPages; ++i)
         events << QString("step %1").arg(i);
     return events << "finish";
 }
@@ -106,7 +106,7 @@ void ControlPanelProgrammerTest::emptyImageStillStarts()
     TrafficModel expected;
     expected.command('C', 'c');
     QCOMPARE(describe(devices().reportsWritten()), describe(expected.reports));
-    QCOMPARE(run->progress.events, QStringList({"start 0", "verify 0", "finish"}));
+    QCOMPARE(run->progress.events, QStringList({"writing 0", "verifying 0", "finish"}));
 }
 
 void ControlPanelProgrammerTest::failures_data()

@@ -281,8 +281,7 @@ void FaultSweepTest::sweep()
         devices().enterBoardBootloader();
     devices().injectFault(FaultTrigger::atReport(index), fault);
 
-    const UpdateResult result =
-        runProgrammer(target->program, target->profile, hexFile(blocks))->result;
+    const UpdateResult result = runProgrammer(*target, hexFile(blocks))->result;
 
     const Outcome expected = expectedOutcome(reports, index, fault, *image);
     QCOMPARE(result, expected.result);

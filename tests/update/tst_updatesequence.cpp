@@ -10,8 +10,10 @@
 #include "SequenceScenario.h"
 #include "TargetProfile.h"
 #include "TestDevices.h"
+#include "UnitLock.h"
 #include "UpdateHistory.h"
 #include "UpdateSequence.h"
+#include "UpdateTexts.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -90,6 +92,10 @@ QString endName(SequenceEnd end)
         return QStringLiteral("DeviceNotAnswering");
     case SequenceEnd::FailedWhileWriting:
         return QStringLiteral("FailedWhileWriting");
+    case SequenceEnd::FileRefusedInBootloader:
+        return QStringLiteral("FileRefusedInBootloader");
+    case SequenceEnd::NotBackInApplication:
+        return QStringLiteral("NotBackInApplication");
     }
     return QStringLiteral("?");
 }
@@ -115,25 +121,26 @@ QString profileOf(Target target)
     return profileText(isPanel(target) ? kControlPanelProfile : kControlBoardProfile);
 }
 
-// One wait as the host records it: shown over ten steps, each after its pause.
-QStringList waitLines(const QString &label)
+// One wait as the host records it: shown over ten steps, each after its pause. Both targets'
+// waits look alike to the engine; only the window labels them.
+QStringList waitLines()
 {
-    return {label + QStringLiteral(" 10"), QStringLiteral("steps: 1 2 3 4 5 6 7 8 9 10")};
+    return {QStringLiteral("wait: 10"), QStringLiteral("steps: 1 2 3 4 5 6 7 8 9 10")};
 }
 
 QStringList panelWait()
 {
-    return waitLines(QStringLiteral("wait: Wait..."));
+    return waitLines();
 }
 
 QStringList boardWait()
 {
-    return waitLines(QStringLiteral("wait: Wait for zel02 bootloader..."));
+    return waitLines();
 }
 
 QStringList walkLines(Target target)
 {
-    return {QStringLiteral("walk: start %1").arg(2 * pagesFor(target).size()),
+    return {QStringLiteral("walk: writing %1").arg(pagesFor(target).size()),
             QStringLiteral("walk: finish")};
 }
 
@@ -150,15 +157,18 @@ QStringList successTimeline(Target target)
                  << QStringLiteral("box: The ZEL02 firmware has been updated") << kWaitOver;
 }
 
-// Every step of a whole walk over `used` pages, as RecordingProgress writes them.
-QStringList wholeWalk(int used)
+// Every step of a whole walk over `used` pages, as RecordingProgress writes them; the control
+// board's programmer ends its walk with the boot exit.
+QStringList wholeWalk(int used, bool bootExit)
 {
-    QStringList events{QStringLiteral("start %1").arg(2 * used)};
+    QStringList events{QStringLiteral("writing %1").arg(used)};
     for (int value = 1; value <= used; ++value)
         events << QStringLiteral("step %1").arg(value);
-    events << QStringLiteral("verify %1").arg(used);
-    for (int value = used + 1; value <= 2 * used; ++value)
+    events << QStringLiteral("verifying %1").arg(used);
+    for (int value = 1; value <= used; ++value)
         events << QStringLiteral("step %1").arg(value);
+    if (bootExit)
+        events << QStringLiteral("leaving 0");
     return events << QStringLiteral("finish");
 }
 
@@ -251,7 +261,7 @@ public:
         closesBefore = devices().closeCount();
         exitsBefore = devices().exitCount();
         reportsBefore = devices().reportsWritten().size();
-        return runUpdateSequence(*target, channel, profile, host);
+        return runUpdateSequence(*target, channel, profile, host, options);
     }
 
     int opens() const { return devices().openCount() - opensBefore; }
@@ -265,6 +275,7 @@ public:
 
     CommandChannel channel;
     TargetProfile profile{};
+    SequenceOptions options;
 
 private:
     int opensBefore = 0;
@@ -293,6 +304,8 @@ private slots:
     void connectionProblems();
     void fileKinds_data();
     void fileKinds();
+    void followedUnits_data();
+    void followedUnits();
     void historyLine_data();
     void historyLine();
     void historyNotWritten_data();
@@ -421,10 +434,14 @@ void UpdateSequenceTest::successfulUpdate()
     QVERIFY(outcome.loaded.loaded);
     QCOMPARE(outcome.loaded.usedPages, std::uint32_t(pagesFor(target).size()));
     QCOMPARE(QString::fromLatin1(outcome.loaded.sha256), imageHash(target));
-    QCOMPARE(lines(host.walk.events), lines(wholeWalk(int(pagesFor(target).size()))));
-    // The ControlPanel's second wait is its return to the application.
+    QCOMPARE(lines(host.walk.events),
+             lines(wholeWalk(int(pagesFor(target).size()), !isPanel(target))));
+    // The ControlPanel's second wait is its return to the application; the control board's
+    // programmer sends its boot exit itself.
     QCOMPARE(lines(host.phases),
-             isPanel(target) ? "entering | waiting | leaving" : "entering | waiting");
+             isPanel(target) ? "connecting | entering | waiting | writing | verifying | leaving | "
+                               "restarting"
+                             : "connecting | entering | waiting | writing | verifying | leaving");
     QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, -1, isPanel(target))));
     QCOMPARE(bench.opens(), opens);
     QCOMPARE(bench.closes(), closes);
@@ -631,12 +648,12 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
         << panel << Choice::Good << QByteArray() << 0 << noFault << 0 << 10000 << 0
         << QStringList{kFileDialog} + panelWait() +
                QStringList{"box: Could not update ControlPanel firmware.", kWaitOver}
-        << SequenceEnd::DeviceNotAnswering << 2 << false << 0 << 2 << 1 << 2;
+        << SequenceEnd::DeviceNotAnswering << 2 << false << 0 << 1 << 1 << 2;
     QTest::newRow("panel: file refused")
         << panel << Choice::Refused << QByteArray() << 0 << noFault << 0 << 0 << 0
         << QStringList{kFileDialog} + panelWait() + panelBack +
                QStringList{kErrorBox + refusal(panel), kWaitOver}
-        << SequenceEnd::FileRefused << 2 << true << 0 << 2 << 2 << 2;
+        << SequenceEnd::FileRefusedInBootloader << 2 << true << 0 << 2 << 2 << 2;
     // The third read-back is page 65's; byte 5 comes back with bit 6 flipped.
     QTest::newRow("panel: read-back differs")
         << panel << Choice::Good << QByteArray("Rr") << 2 << FaultKind::CorruptReadBack << 5 << 0
@@ -656,7 +673,7 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
         << panel << Choice::Good << QByteArray("bB") << 0 << FaultKind::WrongEcho << 0 << 0 << 0
         << QStringList{kFileDialog} + panelWait() + panelWalk +
                QStringList{"box: The ControlPanel firmware has been updated", kWaitOver}
-        << SequenceEnd::Updated << -1 << true << 4 << 2 << 2 << 2;
+        << SequenceEnd::NotBackInApplication << -1 << true << 4 << 2 << 2 << 2;
     QTest::newRow("board: bootloader not started")
         << board << Choice::Good << QByteArray() << 0 << noFault << 0 << 0 << 10000
         << boardStart + QStringList{kWaitOver, kStartErrorBox} << SequenceEnd::DeviceNotAnswering
@@ -672,7 +689,7 @@ void UpdateSequenceTest::failuresAfterTheWait_data()
     QTest::newRow("board: file refused")
         << board << Choice::Refused << QByteArray() << 0 << noFault << 0 << 0 << 0
         << boardStart + QStringList{kErrorBox + refusal(board), kWaitOver}
-        << SequenceEnd::FileRefused << 3 << false << 0 << 1 << 1 << 1;
+        << SequenceEnd::FileRefusedInBootloader << 3 << false << 0 << 1 << 1 << 1;
     // The second page's write command goes nowhere.
     QTest::newRow("board: write fails")
         << board << Choice::Good << QByteArray("Mm") << 1 << FaultKind::FailedWrite << 0 << 0 << 0
@@ -774,12 +791,11 @@ void UpdateSequenceTest::connectionProblems_data()
                                          << SequenceEnd::NoControlPanel << 0 << 0 << 0 << 1;
     QTest::newRow("board: two attached") << board << 2 << open << false << QStringList{several}
                                          << SequenceEnd::NoControlPanel << 0 << 0 << 0 << 1;
-    // The ControlPanel that comes back from its restart may not be the one that left.
+    // Another ControlPanel plugged in during the restart is not taken: the one that left is
+    // opened again at its port and updated.
     QTest::newRow("panel: second during restart")
-        << panel << 1 << open << true
-        << QStringList{kFileDialog} + panelWait() +
-               QStringList{"box: Could not update ControlPanel firmware.", kWaitOver}
-        << SequenceEnd::DeviceNotAnswering << 2 << 1 << 1 << 2;
+        << panel << 1 << open << true << successTimeline(panel) << SequenceEnd::Updated << -1 << 2
+        << 2 << 2;
     // The open fails, and so does the survey's: the detail says which one and what to do.
     QTest::newRow("panel: not permitted")
         << panel << 1 << sim::PanelAccess::NoPermission << false
@@ -833,17 +849,19 @@ void UpdateSequenceTest::connectionProblems()
     QCOMPARE(lines(host.calls), lines(shown));
     QCOMPARE(endName(outcome.end), endName(end));
     checkCommon(host, outcome);
-    QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, reports, false)));
+    const bool updated = end == SequenceEnd::Updated;
+    QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, reports, updated)));
     for (const sim::TrafficRecord &record : devices().traffic())
         QCOMPARE(record.device, 0);
     QCOMPARE(bench.opens(), opens);
     QCOMPARE(bench.closes(), closes);
     QCOMPARE(bench.exits(), exits);
     QCOMPARE(devices().openHandles(), 0);
-    QCOMPARE(profileText(bench.profile), reports > 0 ? profileOf(target) : kNoProfile);
+    QCOMPARE(profileText(bench.profile), reports != 0 ? profileOf(target) : kNoProfile);
     for (int device = 0; device < std::max(panels, secondDuringRestart ? 2 : 0); ++device)
         QCOMPARE(flashDifference(devices().panelFlash(device).data(), sim::kPanelFlashSize,
-                                 &kControlPanelTarget, 0),
+                                 &kControlPanelTarget,
+                                 updated && device == 0 ? int(pagesFor(target).size()) : 0),
                  QString());
 }
 
@@ -933,6 +951,148 @@ void UpdateSequenceTest::fileKinds()
         QCOMPARE(left.left(text.size()), text);
         ::close(writer);
     }
+}
+
+void UpdateSequenceTest::followedUnits_data()
+{
+    QTest::addColumn<Target>("target");
+    QTest::addColumn<int>("units");      // ControlPanels attached, at ports 1-1, 1-2, ...
+    QTest::addColumn<QString>("choice"); // "port:1-2", "serial:CP1001" or empty
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<SequenceEnd>("end");
+    QTest::addColumn<int>("updated");     // the unit whose flash then holds the image; -1: none
+    QTest::addColumn<QString>("message"); // the last message begins so
+
+    const Target panel = &kControlPanelTarget;
+    const Target board = &kControlBoardTarget;
+    const QString done = QString::fromLatin1(kPanelUpdatedText);
+    const QString none;
+    QTest::newRow("panel: the only one")
+        << panel << 1 << none << none << SequenceEnd::Updated << 0 << done;
+    QTest::newRow("panel: several, none chosen")
+        << panel << 2 << none << none << SequenceEnd::NoControlPanel << -1
+        << QString(kSeveralPanelsText);
+    QTest::newRow("panel: by port")
+        << panel << 3 << "port:1-2" << none << SequenceEnd::Updated << 1 << done;
+    QTest::newRow("board: by serial number")
+        << board << 2 << "serial:CP1000" << none << SequenceEnd::Updated << 0
+        << QString(kBoardUpdatedText);
+    QTest::newRow("panel: unknown port")
+        << panel << 2 << "port:1-9" << none << SequenceEnd::NoControlPanel << -1
+        << QString(kNoPanelAtPortText).arg("1-9");
+    // A prefix of a port or serial number is not a match.
+    QTest::newRow("panel: port prefix")
+        << panel << 1 << "port:1" << none << SequenceEnd::NoControlPanel << -1
+        << QString(kNoPanelAtPortText).arg("1");
+    QTest::newRow("panel: slow restart")
+        << panel << 1 << none << "slow restart" << SequenceEnd::Updated << 0 << done;
+    QTest::newRow("panel: never back")
+        << panel << 1 << none << "never back" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNotBackInBootloaderText).arg("1-1").arg(1);
+    QTest::newRow("panel: never leaves the bus")
+        << panel << 1 << none << "stays on the bus" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNeverLeftText).arg("1-1").arg(1);
+    QTest::newRow("panel: another unit plugged in at another port")
+        << panel << 1 << none << "second during restart" << SequenceEnd::Updated << 0 << done;
+    QTest::newRow("panel: held by another program")
+        << panel << 2 << "port:1-2"
+        << "locked" << SequenceEnd::NoControlPanel << -1
+        << QString(kUnitBusyDetail)
+               .arg(QStringLiteral("1-2"), QStringLiteral("zelupdate-cli"))
+               .arg(QCoreApplication::applicationPid());
+    QTest::newRow("panel: in its bootloader")
+        << panel << 1 << none << "in bootloader" << SequenceEnd::Updated << 0 << done;
+    QTest::newRow("board: in its bootloader")
+        << board << 1 << none << "in bootloader" << SequenceEnd::Updated << 0
+        << QString(kBoardUpdatedText);
+    QTest::newRow("board: left in its bootloader, updated without the flag")
+        << board << 1 << none << "left in bootloader" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNoConnectionError);
+    // The lock file of an update that died while writing says so at the next one.
+    QTest::newRow("board: left in its bootloader by an update that died")
+        << board << 1 << none << "died while writing" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNoConnectionError) + "\nThe last update of the ControlPanel at USB port 1-1, "
+                                         "started 2026-12-09 11:44, did not finish";
+}
+
+// The command line's way: the unit chosen by its port or serial number, locked, and followed
+// through its restarts instead of waited for.
+void UpdateSequenceTest::followedUnits()
+{
+    QFETCH(Target, target);
+    QFETCH(int, units);
+    QFETCH(QString, choice);
+    QFETCH(QString, situation);
+    QFETCH(SequenceEnd, end);
+    QFETCH(int, updated);
+    QFETCH(QString, message);
+
+    const QString path = writeHex(QStringLiteral("followed.hex"), hexFile(blocksFor(target)));
+    devices().setDeviceCount(units);
+    Bench bench;
+    bench.options.restarts.follow = true;
+    bench.options.restarts.returnTimeoutMs = 1000;
+    if (choice.startsWith(QLatin1String("port:")))
+        bench.options.unit.port = choice.mid(5);
+    if (choice.startsWith(QLatin1String("serial:")))
+        bench.options.unit.serial = choice.mid(7);
+    RecordingHost host;
+    host.files = QStringList{path};
+    UnitLock other;
+    if (situation == QLatin1String("slow restart"))
+        devices().setRestartTime(std::chrono::milliseconds(300));
+    if (situation == QLatin1String("never back"))
+        devices().setRestartQuirk(sim::RestartQuirk::NeverReturns);
+    if (situation == QLatin1String("stays on the bus")) {
+        devices().setRestartQuirk(sim::RestartQuirk::StaysOnBus);
+        bench.options.restarts.departureTimeoutMs = 1000;
+    }
+    if (situation == QLatin1String("second during restart")) {
+        devices().setRestartTime(std::chrono::milliseconds(200));
+        devices().setDeviceCount(units);
+        host.onPause = [] { devices().setDeviceCount(2); };
+    }
+    if (situation == QLatin1String("locked"))
+        QCOMPARE(other.take(QStringLiteral("1-2"), QStringLiteral("zelupdate-cli"),
+                            QStringLiteral("panel")),
+                 UnitLock::Outcome::Taken);
+    if (situation == QLatin1String("died while writing")) {
+        QFile mark(UnitLock::pathFor(QStringLiteral("1-1")));
+        QVERIFY(mark.open(QIODevice::WriteOnly));
+        mark.write("program=zelupdate-cli\nprocess=1\ntarget=board\nstarted=2026-12-09T11:44:10\n"
+                   "phase=writing\nfinished=no\n");
+    }
+    if (situation == QLatin1String("in bootloader") ||
+        situation == QLatin1String("left in bootloader") ||
+        situation == QLatin1String("died while writing")) {
+        if (isPanel(target))
+            devices().setPanelState(sim::PanelState::Bootloader);
+        else
+            devices().enterBoardBootloader();
+        bench.options.inBootloader = situation == QLatin1String("in bootloader");
+    }
+
+    const SequenceOutcome outcome = bench.run(target, host);
+    QCOMPARE(endName(outcome.end), endName(end));
+    QVERIFY2(outcome.text.startsWith(message), qPrintable(outcome.text));
+    if (end == SequenceEnd::NoControlPanel)
+        QCOMPARE(bench.sent().size(), std::size_t(0));
+    for (int unit = 0; unit < units; ++unit) {
+        const int written = unit == updated ? int(pagesFor(target).size()) : 0;
+        const QString difference = isPanel(target)
+                                       ? flashDifference(devices().panelFlash(unit).data(),
+                                                         sim::kPanelFlashSize, target, written)
+                                       : flashDifference(devices().boardFlash(unit).data(),
+                                                         sim::kBoardFlashSize, target, written);
+        QCOMPARE(difference, QString());
+    }
+    if (end == SequenceEnd::Updated) {
+        QCOMPARE(outcome.port, QStringLiteral("1-%1").arg(updated + 1));
+        QCOMPARE(outcome.serial, QStringLiteral("CP%1").arg(1000 + updated));
+        QCOMPARE(devices().panelState(updated), sim::PanelState::Application);
+    }
+    // A unit that did not answer its connection check stays open for the next try.
+    QCOMPARE(devices().openHandles(), outcome.text.startsWith(kNoConnectionError) ? 1 : 0);
 }
 
 void UpdateSequenceTest::historyLine_data()

@@ -1,0 +1,28 @@
+#include "UpdateProgress.h"
+
+const char *phaseName(UpdatePhase phase)
+{
+    switch (phase) {
+    case UpdatePhase::Connecting:
+        return "connecting";
+    case UpdatePhase::EnteringBootloader:
+        return "entering";
+    case UpdatePhase::WaitingForBootloader:
+        return "waiting";
+    case UpdatePhase::AwaitingDeparture:
+        return "departing";
+    case UpdatePhase::AwaitingReturn:
+        return "returning";
+    case UpdatePhase::Writing:
+        return "writing";
+    case UpdatePhase::Verifying:
+        return "verifying";
+    case UpdatePhase::LeavingBootloader:
+        return "leaving";
+    case UpdatePhase::WaitingForApplication:
+        return "restarting";
+    case UpdatePhase::ConfirmingApplication:
+        return "confirming";
+    }
+    return "";
+}
