@@ -2,6 +2,10 @@
 // a linear address record every 64 KiB, CR LF) and a full control board image, beside the
 // whole-process time of GNU objcopy converting the same ControlPanel file. Prints the peak memory
 // of this process at the end.
+//
+// Each load runs with the loader's line reader and, as baselines, with two earlier ones: the
+// fgets reader, which knew no lone CR, and the character-by-character reader that first honoured
+// it. The loader must stay at least as fast as with the fgets reader.
 
 #include "FullHexImage.h"
 #include "HexLoader.h"
@@ -15,6 +19,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -54,6 +59,84 @@ const HexFile &boardFile()
     return file;
 }
 
+// The reader before lone CRs were honoured: LF and CR LF end a line, fgets finds them.
+HexLineStatus readLineWithFgets(std::FILE *file, char (&buffer)[kHexLineBufferSize])
+{
+    buffer[kHexMaxLineLength] = '\n';
+    if (!std::fgets(buffer, kHexLineBufferSize, file)) {
+        return std::ferror(file) ? HexLineStatus::ReadError : HexLineStatus::EndOfFile;
+    }
+    const auto endOrError = [file] {
+        return std::ferror(file) ? HexLineStatus::ReadError : HexLineStatus::Line;
+    };
+    if (buffer[kHexMaxLineLength] != '\0') {
+        const std::size_t length = std::strlen(buffer);
+        if (length > 0 && buffer[length - 1] == '\n') {
+            return HexLineStatus::Line;
+        }
+        return endOrError();
+    }
+    if (buffer[kHexMaxLineLength - 1] == '\n') {
+        return HexLineStatus::Line;
+    }
+    int next = std::getc(file);
+    if (next == '\r') {
+        next = std::getc(file);
+    }
+    if (next == '\n') {
+        return HexLineStatus::Line;
+    }
+    if (next == EOF) {
+        return endOrError();
+    }
+    return HexLineStatus::TooLong;
+}
+
+// The first reader to honour a lone CR: one getc_unlocked a character.
+HexLineStatus readLockedByCharacter(std::FILE *file, char (&buffer)[kHexLineBufferSize])
+{
+    buffer[0] = '\0';
+    if (std::ferror(file)) {
+        return HexLineStatus::ReadError;
+    }
+    int length = 0;
+    for (;;) {
+        const int c = getc_unlocked(file);
+        if (c == '\n') {
+            break;
+        }
+        if (c == '\r') {
+            const int next = getc_unlocked(file);
+            if (next != '\n' && next != EOF) {
+                ungetc(next, file);
+            }
+            break;
+        }
+        if (c == EOF) {
+            buffer[length] = '\0';
+            if (std::ferror(file)) {
+                return HexLineStatus::ReadError;
+            }
+            return length == 0 ? HexLineStatus::EndOfFile : HexLineStatus::Line;
+        }
+        if (length == kHexMaxLineLength) {
+            buffer[length] = '\0';
+            return HexLineStatus::TooLong;
+        }
+        buffer[length++] = static_cast<char>(c);
+    }
+    buffer[length] = '\0';
+    return HexLineStatus::Line;
+}
+
+HexLineStatus readLineByCharacter(std::FILE *file, char (&buffer)[kHexLineBufferSize])
+{
+    flockfile(file);
+    const HexLineStatus status = readLockedByCharacter(file, buffer);
+    funlockfile(file);
+    return status;
+}
+
 struct Outputs
 {
     FirmwareImage image;
@@ -62,14 +145,14 @@ struct Outputs
 };
 
 void loadRepeatedly(benchmark::State &state, const HexFile &hex, const TargetProfile &profile,
-                    HexVariant variant, std::uint32_t expectedPages)
+                    HexVariant variant, std::uint32_t expectedPages, HexLineReadFunction readLine)
 {
     auto outputs = std::make_unique<Outputs>();
     std::FILE *file = std::fopen(hex.path.c_str(), "r");
     for (auto _ : state) {
         std::rewind(file);
         const HexLoadResult result = loadHexImage(file, profile, variant, outputs->image,
-                                                  outputs->pageMap, outputs->usedPages);
+                                                  outputs->pageMap, outputs->usedPages, readLine);
         benchmark::DoNotOptimize(result);
         if (!result.ok() || outputs->usedPages != expectedPages) {
             state.SkipWithError("the image did not load completely");
@@ -81,17 +164,29 @@ void loadRepeatedly(benchmark::State &state, const HexFile &hex, const TargetPro
     state.counters["file_bytes"] = double(hex.bytes);
 }
 
-void BM_LoadControlPanelImage(benchmark::State &state)
+void BM_LoadControlPanelImage(benchmark::State &state, HexLineReadFunction readLine)
 {
-    loadRepeatedly(state, panelFile(), kControlPanelProfile, HexVariant::ControlPanel, 4081);
+    loadRepeatedly(state, panelFile(), kControlPanelProfile, HexVariant::ControlPanel, 4081,
+                   readLine);
 }
-BENCHMARK(BM_LoadControlPanelImage)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadControlPanelImage, block_reader, readHexLine)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadControlPanelImage, baseline_fgets_reader, readLineWithFgets)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadControlPanelImage, baseline_character_reader, readLineByCharacter)
+    ->Unit(benchmark::kMillisecond);
 
-void BM_LoadControlBoardImage(benchmark::State &state)
+void BM_LoadControlBoardImage(benchmark::State &state, HexLineReadFunction readLine)
 {
-    loadRepeatedly(state, boardFile(), kControlBoardProfile, HexVariant::ControlBoard, 252);
+    loadRepeatedly(state, boardFile(), kControlBoardProfile, HexVariant::ControlBoard, 252,
+                   readLine);
 }
-BENCHMARK(BM_LoadControlBoardImage)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadControlBoardImage, block_reader, readHexLine)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadControlBoardImage, baseline_fgets_reader, readLineWithFgets)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadControlBoardImage, baseline_character_reader, readLineByCharacter)
+    ->Unit(benchmark::kMillisecond);
 
 // Start, conversion and exit of a whole objcopy process on the ControlPanel file.
 void BM_ObjcopyProcessControlPanelImage(benchmark::State &state)

@@ -2,6 +2,8 @@
 // the ControlPanel profile, the ControlBoard variant with the ControlBoard profile. Aborts when a
 // load writes outside its outputs, leaves a byte at or above the image limit other than 0xFF, or
 // accepts a file with a page map that disagrees with its image; ASan and UBSan catch the rest.
+// The ControlPanel load runs twice, from a stream that reads as much of the input as its buffer
+// holds and from one that reads it in small blocks, and aborts when the two disagree.
 //
 // Every check reads all the bytes it covers, but word-wide: byte loops under the sanitizers cost
 // far more than the load itself.
@@ -9,6 +11,7 @@
 #include "HexLoader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +21,11 @@ namespace {
 constexpr std::size_t kGuardSize = 64;
 constexpr std::uint8_t kGuardByte = 0xA5;
 constexpr std::uint32_t kUntouched = 0x5A5A5A5A;
+// Small blocks from 1 to one more than a line and its CR LF, chosen by the input's length so that
+// across a run block boundaries fall at every position of a line.
+constexpr std::size_t kLargestSmallBlock = 83;
+// As much as the stream asks for: a buffer's worth.
+constexpr std::size_t kWholeBuffer = SIZE_MAX;
 
 struct Outputs
 {
@@ -40,6 +48,7 @@ struct Target
 };
 
 Target panel{kControlPanelProfile, HexVariant::ControlPanel, {}};
+Target panelInBlocks{kControlPanelProfile, HexVariant::ControlPanel, {}};
 Target board{kControlBoardProfile, HexVariant::ControlBoard, {}};
 
 std::uint8_t guardBlock[kGuardSize];
@@ -52,6 +61,7 @@ struct Source
     const std::uint8_t *data = nullptr;
     std::size_t size = 0;
     std::size_t position = 0;
+    std::size_t blockSize = 0; // characters a read at most
 };
 
 Source source;
@@ -59,7 +69,7 @@ std::FILE *stream = nullptr;
 
 ssize_t readSource(void *, char *buffer, std::size_t size)
 {
-    const std::size_t count = std::min(size, source.size - source.position);
+    const std::size_t count = std::min({size, source.blockSize, source.size - source.position});
     std::memcpy(buffer, source.data + source.position, count);
     source.position += count;
     return static_cast<ssize_t>(count);
@@ -165,7 +175,7 @@ void prepare(Target &target)
     outputs.pageMap = untouchedMap;
 }
 
-void loadAndCheck(Target &target)
+HexLoadResult loadAndCheck(Target &target, std::size_t blockSize)
 {
     const TargetProfile &profile = target.profile;
     Outputs &outputs = target.outputs;
@@ -175,6 +185,7 @@ void loadAndCheck(Target &target)
                 profile.pageCount * sizeof(std::uint32_t));
     outputs.usedPages = kUntouched;
 
+    source.blockSize = blockSize;
     std::rewind(stream);
     const HexLoadResult result = loadHexImage(stream, profile, target.variant, outputs.image,
                                               outputs.pageMap, outputs.usedPages);
@@ -197,6 +208,24 @@ void loadAndCheck(Target &target)
     // Last, because it clears what the recount may still read.
     require(aboveLimitErasedThenCleared(outputs.image, profile.imageLimit),
             "image byte at or above the limit is not 0xFF");
+    return result;
+}
+
+// Whatever the blocks, the same lines: the same verdict after the same number of lines and, when
+// the file loads, the same image below the limit (each page map was already held to its image).
+void requireSameLoad(const Target &oneBlock, const HexLoadResult &oneBlockResult,
+                     const Target &blocks, const HexLoadResult &blocksResult)
+{
+    require(std::strcmp(oneBlockResult.message, blocksResult.message) == 0 &&
+                oneBlockResult.lines == blocksResult.lines &&
+                oneBlockResult.endOfFileRecord == blocksResult.endOfFileRecord,
+            "the result depends on the stream's block size");
+    if (oneBlockResult.ok()) {
+        require(std::memcmp(oneBlock.outputs.image.data(), blocks.outputs.image.data(),
+                            oneBlock.profile.imageLimit) == 0 &&
+                    oneBlock.outputs.usedPages == blocks.outputs.usedPages,
+                "the image depends on the stream's block size");
+    }
 }
 
 } // namespace
@@ -206,6 +235,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     std::memset(guardBlock, kGuardByte, kGuardSize);
     untouchedMap.fill(kUntouched);
     prepare(panel);
+    prepare(panelInBlocks);
     prepare(board);
     stream = fopencookie(&source, "r", {readSource, nullptr, seekSource, nullptr});
     require(stream != nullptr, "fopencookie failed");
@@ -216,7 +246,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     source.data = data;
     source.size = size;
-    loadAndCheck(panel);
-    loadAndCheck(board);
+    const std::size_t smallBlock = 1 + size % kLargestSmallBlock;
+    const HexLoadResult oneBlockResult = loadAndCheck(panel, kWholeBuffer);
+    const HexLoadResult blocksResult = loadAndCheck(panelInBlocks, smallBlock);
+    requireSameLoad(panel, oneBlockResult, panelInBlocks, blocksResult);
+    loadAndCheck(board, smallBlock);
     return 0;
 }

@@ -15,7 +15,9 @@ enum class HexLineStatus
 
 // Reads the next line into buffer, zero-terminated. LF, CR LF and a lone CR each end a line, as
 // does the end of the stream; no line end counts towards the line's length. Consumes the line and
-// its line end and nothing more: after a CR, the character that follows is pushed back into the
-// stream unless it is the LF of a CR LF. A stream whose error indicator is already set gives
-// ReadError at once. Locks the stream once for the whole line; allocates nothing.
+// its line end and nothing more: after a CR, the character that follows stays in the stream
+// unless it is the LF of a CR LF, even when it begins the stream's next block. A stream whose error
+// indicator is already set gives ReadError at once. Locks the stream once for the whole line;
+// allocates nothing. Takes the line from the block the stream has buffered, a run of characters at
+// a time, so it needs glibc.
 HexLineStatus readHexLine(std::FILE *file, char (&buffer)[kHexLineBufferSize]);

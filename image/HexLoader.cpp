@@ -1,7 +1,6 @@
 #include "HexLoader.h"
 
 #include "HexDigits.h"
-#include "HexLineReader.h"
 #include "PageMapBuilder.h"
 
 #include <cstdarg>
@@ -45,7 +44,8 @@ unsigned expectedChecksum(unsigned sum)
 } // namespace
 
 HexLoadResult loadHexImage(std::FILE *file, const TargetProfile &profile, HexVariant variant,
-                           FirmwareImage &image, PageMap &pageMap, std::uint32_t &usedPages)
+                           FirmwareImage &image, PageMap &pageMap, std::uint32_t &usedPages,
+                           HexLineReadFunction readLine)
 {
     HexLoadResult result;
     image.fill(0xFF);
@@ -58,7 +58,7 @@ HexLoadResult loadHexImage(std::FILE *file, const TargetProfile &profile, HexVar
     const bool extendedAddresses = variant == HexVariant::ControlPanel;
 
     for (;;) {
-        const HexLineStatus status = readHexLine(file, line);
+        const HexLineStatus status = readLine(file, line);
         if (status == HexLineStatus::EndOfFile) {
             break;
         }

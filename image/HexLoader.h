@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FirmwareImage.h"
+#include "HexLineReader.h"
 #include "TargetProfile.h"
 
 #include <cstdint>
@@ -24,8 +25,12 @@ struct HexLoadResult
     bool endOfFileRecord = false;
 };
 
+// Where the loader takes its lines from: readHexLine, unless a benchmark times another reader.
+using HexLineReadFunction = HexLineStatus (*)(std::FILE *file, char (&buffer)[kHexLineBufferSize]);
+
 // Reads the Intel HEX text from the stream's current position and fills image, pageMap and
 // usedPages. The stream is neither opened nor closed here. The outputs are complete only when the
 // result is ok(). Allocates nothing; needs no Qt.
 HexLoadResult loadHexImage(std::FILE *file, const TargetProfile &profile, HexVariant variant,
-                           FirmwareImage &image, PageMap &pageMap, std::uint32_t &usedPages);
+                           FirmwareImage &image, PageMap &pageMap, std::uint32_t &usedPages,
+                           HexLineReadFunction readLine = readHexLine);

@@ -409,6 +409,11 @@ void CliTest::exitCodes()
     QVERIFY(result.hasMatch());
     for (const QString &part : result.captured(1).split(QStringLiteral(" / ")))
         QVERIFY2(!part.trimmed().isEmpty(), qPrintable(result.captured(0)));
+    // One result line, however many lines the failure's text has: a script reads a field a line.
+    QVERIFY2(
+        run.out.count(QStringLiteral("result: ")) == 1 &&
+            run.out.contains(QRegularExpression(QStringLiteral("\nresult: [^\n]+\nexit code: "))),
+        qPrintable(run.out));
     if (image == QLatin1String("panel"))
         QVERIFY(panelFlash() == panelImage);
     if (image == QLatin1String("board"))
@@ -603,9 +608,10 @@ void CliTest::jsonStream_data()
                            << QString(kPanelUpdatedText);
     QTest::newRow("board") << "board" << QByteArray() << 0 << board << 0
                            << QString(kBoardUpdatedText);
+    // The control board stays in its bootloader, and only --in-bootloader reaches it there.
     QTest::newRow("board write fails")
         << "board" << QByteArray("Mm") << 40 << QStringList(board.mid(0, 4)) << 1
-        << QString(kErrorPrefix) + kProgrammingError;
+        << QString(kErrorPrefix) + kProgrammingError + '\n' + kBoardLeftInBootloaderText;
     // The ControlPanel leaves its bootloader after a failed walk too.
     QTest::newRow("panel verify fails") << "panel" << QByteArray("Rr") << 100 << panel << 1
                                         << QString(kErrorPrefix) + kVerificationError;
@@ -1078,30 +1084,40 @@ void CliTest::history()
     QCOMPARE(empty.err, QString());
 
     const QString path = file(QStringLiteral("board"));
-    QCOMPARE(runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("board"),
-                     path})
-                 .code,
-             0);
+    const auto update = [](const QString &hexFile) {
+        return runCli({QStringLiteral("update"), QStringLiteral("--target"),
+                       QStringLiteral("board"), hexFile})
+            .code;
+    };
+    // Named as typed in the file's own folder: the history holds the whole path all the same.
+    const QString workingFolder = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(QFileInfo(path).path()));
+    const int typedCode = update(QFileInfo(path).fileName());
+    const QString typedPath = QDir::current().absoluteFilePath(QFileInfo(path).fileName());
+    QVERIFY(QDir::setCurrent(workingFolder));
+    QCOMPARE(typedCode, 0);
     SimulatedDevices::instance().setDeviceCount(0);
-    QCOMPARE(runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("board"),
-                     path})
-                 .code,
-             4);
+    QCOMPARE(update(path), 4);
+    SimulatedDevices::instance().setDeviceCount(1);
+    QCOMPARE(update(path), 0);
 
     const CliRun run = runCli({QStringLiteral("history")});
     QCOMPARE(run.code, 0);
+    // One header, then a line for each update that took the file; without a ControlPanel the
+    // sequence never took it: nothing to record.
     const QStringList lines = run.out.split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
     QCOMPARE(lines[0],
              QStringLiteral("time\tfront end\ttarget\tfile\tsha256\tused pages\tseconds\tresult"));
-    const QStringList fields = lines[1].split(QLatin1Char('\t'));
-    QCOMPARE(fields.size(), 8);
-    QCOMPARE(fields.mid(1, 3),
-             (QStringList{"command line", "board", QFileInfo(path).absoluteFilePath()}));
-    QCOMPARE(fields[5], QStringLiteral("96"));
-    QCOMPARE(fields[7], QString(kBoardUpdatedText));
-    // Without a ControlPanel the sequence never took the file: nothing to record.
-    QCOMPARE(lines[2], QString());
+    const QStringList paths{typedPath, path};
+    for (int entry = 0; entry < 2; ++entry) {
+        const QStringList fields = lines[1 + entry].split(QLatin1Char('\t'));
+        QCOMPARE(fields.size(), 8);
+        QCOMPARE(fields.mid(1, 3), (QStringList{"command line", "board", paths[entry]}));
+        QCOMPARE(fields[5], QStringLiteral("96"));
+        QCOMPARE(fields[7], QString(kBoardUpdatedText));
+    }
+    QCOMPARE(lines[3], QString());
 }
 
 namespace {

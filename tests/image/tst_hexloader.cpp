@@ -2,7 +2,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -66,19 +69,25 @@ std::unique_ptr<Outcome> loadText(const QByteArray &text, HexVariant variant)
     return outcome;
 }
 
-// A stream that delivers text and then fails, as a disk or network file system may.
-// Given resume, it fails once and then goes on with that text, as a read that timed out may.
-struct FailingSource
+// A stream that delivers text, at most blockSize characters a read, and then fails, as a disk or
+// network file system may. Given resume, it fails once and then goes on with that text, as a read
+// that timed out may. Unless it fails, it ends after the text.
+struct StreamSource
 {
     QByteArray text;
     QByteArray resume;
+    qint64 blockSize = std::numeric_limits<qint64>::max();
+    bool fails = true;
     qint64 position = 0;
 };
 
-ssize_t readOrFail(void *cookie, char *buffer, size_t size)
+ssize_t readSource(void *cookie, char *buffer, size_t size)
 {
-    auto *source = static_cast<FailingSource *>(cookie);
+    auto *source = static_cast<StreamSource *>(cookie);
     const qint64 left = source->text.size() - source->position;
+    if (left == 0 && !source->fails) {
+        return 0;
+    }
     if (left == 0) {
         source->text = source->resume;
         source->resume.clear();
@@ -86,10 +95,44 @@ ssize_t readOrFail(void *cookie, char *buffer, size_t size)
         errno = EIO;
         return -1;
     }
-    const qint64 count = qMin<qint64>(left, qint64(size));
+    const qint64 count = std::min({left, qint64(size), source->blockSize});
     memcpy(buffer, source->text.constData() + source->position, size_t(count));
     source->position += count;
     return count;
+}
+
+std::FILE *openSource(StreamSource &source)
+{
+    return fopencookie(&source, "r", {readSource, nullptr, nullptr, nullptr});
+}
+
+// Block sizes from 1 to one more than a line and its CR LF: across them, a block boundary falls at
+// every position of every line, its line end included, and between a CR and its LF.
+constexpr int kLargestBlock = kHexMaxLineLength + 3;
+
+bool sameOutcome(const Outcome &a, const Outcome &b)
+{
+    return std::strcmp(a.result.message, b.result.message) == 0 &&
+           a.result.lines == b.result.lines &&
+           a.result.endOfFileRecord == b.result.endOfFileRecord && a.image == b.image &&
+           a.pageMap == b.pageMap && a.usedPages == b.usedPages;
+}
+
+// The text read in blocks of every size up to kLargestBlock must load as it did from one block.
+void verifySameInBlocks(const QByteArray &text, HexVariant variant, const Outcome &oneBlock)
+{
+    for (int blockSize = 1; blockSize <= kLargestBlock; ++blockSize) {
+        StreamSource source{text, {}, blockSize, false};
+        std::FILE *file = openSource(source);
+        QVERIFY(file);
+        const auto outcome = loadFile(file, variant);
+        std::fclose(file);
+        QVERIFY2(sameOutcome(*outcome, oneBlock),
+                 qPrintable(QString("in blocks of %1: \"%2\" after %3 lines")
+                                .arg(blockSize)
+                                .arg(outcome->result.message)
+                                .arg(outcome->result.lines)));
+    }
 }
 
 // Compares the whole image, then every page map entry below pageCount against a plain count.
@@ -244,6 +287,7 @@ void TestHexLoader::loads()
     QVERIFY(outcome);
     QCOMPARE(QString(outcome->result.message), QString());
     verifyImage(*outcome, variant, spans, usedPages);
+    verifySameInBlocks(text, variant, *outcome);
 }
 
 void TestHexLoader::fails_data()
@@ -308,6 +352,7 @@ void TestHexLoader::fails()
     QVERIFY(outcome);
     QCOMPARE(QString(outcome->result.message), message);
     QVERIFY(!outcome->result.ok());
+    verifySameInBlocks(text, variant, *outcome);
 }
 
 void TestHexLoader::refusesLooseFields_data()
@@ -417,6 +462,7 @@ void TestHexLoader::countsLineLengthWithoutLineEnd()
         verifyImage(*outcome, HexVariant::ControlPanel, Spans{{0x200, kData34}, {0x300, "\x77"}},
                     2u);
     }
+    verifySameInBlocks(text, HexVariant::ControlPanel, *outcome);
 }
 
 void TestHexLoader::refusesReadErrors_data()
@@ -454,12 +500,21 @@ void TestHexLoader::refusesReadErrors()
     QFETCH(QByteArray, resume);
     QFETCH(QString, message);
 
-    FailingSource source{text, resume};
-    std::FILE *file = fopencookie(&source, "r", {readOrFail, nullptr, nullptr, nullptr});
-    QVERIFY(file);
-    const auto outcome = loadFile(file, HexVariant::ControlBoard);
-    std::fclose(file);
-    QCOMPARE(QString(outcome->result.message), message);
+    for (int blockSize = 1; blockSize <= kLargestBlock + 1; ++blockSize) {
+        // The last size stands for a stream that reads all the text at once.
+        StreamSource source{text, resume};
+        if (blockSize <= kLargestBlock) {
+            source.blockSize = blockSize;
+        }
+        std::FILE *file = openSource(source);
+        QVERIFY(file);
+        const auto outcome = loadFile(file, HexVariant::ControlBoard);
+        std::fclose(file);
+        QVERIFY2(
+            outcome->result.message == message,
+            qPrintable(
+                QString("in blocks of %1: \"%2\"").arg(blockSize).arg(outcome->result.message)));
+    }
 }
 
 void TestHexLoader::readsFromCurrentPositionToEndRecordOnly_data()
@@ -492,6 +547,22 @@ void TestHexLoader::readsFromCurrentPositionToEndRecordOnly()
     QVERIFY(std::fgets(rest, sizeof rest, file));
     QCOMPARE(QByteArray(rest), after);
     std::fclose(file);
+
+    // So it does when the line after the end record begins a new block.
+    for (int blockSize = 1; blockSize <= kLargestBlock; ++blockSize) {
+        StreamSource source{text, {}, blockSize, false};
+        file = openSource(source);
+        QVERIFY(file);
+        QVERIFY(std::fgets(rest, sizeof rest, file));
+        QCOMPARE(QByteArray(rest), prefix);
+        const auto inBlocks = loadFile(file, HexVariant::ControlBoard);
+        QVERIFY(sameOutcome(*inBlocks, *outcome));
+        const bool restRead = std::fgets(rest, sizeof rest, file) != nullptr;
+        std::fclose(file);
+        QVERIFY2(restRead && QByteArray(rest) == after,
+                 qPrintable(
+                     QString("in blocks of %1: %2").arg(blockSize).arg(QString::fromLatin1(rest))));
+    }
 }
 
 void TestHexLoader::leavesPageMapEntriesBeyondPageCount()

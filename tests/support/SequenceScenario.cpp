@@ -6,11 +6,6 @@
 
 #include <cstring>
 
-bool isPanel(Target target)
-{
-    return target == &kControlPanelTarget;
-}
-
 std::vector<Block> blocksFor(Target target)
 {
     if (isPanel(target))

@@ -5,7 +5,7 @@
 // leaves. Shared by the window's end-to-end tests and the sequence's own.
 
 #include "ProgrammerFixture.h"
-#include "UpdateTarget.h"
+#include "TestTarget.h"
 
 #include <QByteArray>
 #include <QMetaType>
@@ -15,13 +15,8 @@
 #include <cstdint>
 #include <vector>
 
-using Target = const UpdateTarget *;
-Q_DECLARE_METATYPE(Target)
-
 using Report = std::vector<std::uint8_t>;
 using Reports = std::vector<Report>;
-
-bool isPanel(Target target);
 
 // ControlPanel: pages 0 and 1 (one row), page 65 (its row's first page is blank) and page 4080 up
 // to the image limit, below its bootloader. Control board: page 0, part of page 2 and page 251,

@@ -2,24 +2,18 @@
 // traffic, the result of every kind of failure, and when the boot exit goes out.
 #include "ControlBoardProgrammer.h"
 #include "ProgrammerFixture.h"
-#include "SimulatedDevices.h"
 #include "TargetProfile.h"
+#include "TestDevices.h"
 
 #include <QtTest>
 
 using sim::Fault;
 using sim::FaultKind;
 using sim::FaultTrigger;
-using sim::SimulatedDevices;
 
 Q_DECLARE_METATYPE(sim::FaultKind)
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
 
 // Page 0 whole, page 1 from its second half on, a single byte in page 3, and the last page,
 // which ends at the image limit; page 2 holds only 0xFF.

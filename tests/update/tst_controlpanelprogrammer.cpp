@@ -2,24 +2,18 @@
 // traffic, the result of every kind of failure, and what the device holds afterwards.
 #include "ControlPanelProgrammer.h"
 #include "ProgrammerFixture.h"
-#include "SimulatedDevices.h"
 #include "TargetProfile.h"
+#include "TestDevices.h"
 
 #include <QtTest>
 
 using sim::Fault;
 using sim::FaultKind;
 using sim::FaultTrigger;
-using sim::SimulatedDevices;
 
 Q_DECLARE_METATYPE(sim::FaultKind)
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
 
 // Pages 0 and 1 (one row), pages 5 and 6 (their row's first page is blank), page 8 with a single
 // byte, a page above 64 KiB and the last page that may hold data; page 3 holds only 0xFF.

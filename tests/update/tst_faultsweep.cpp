@@ -5,8 +5,9 @@
 // the channel discards, and then the image must be on the device.
 #include "PageWalk.h"
 #include "ProgrammerFixture.h"
-#include "SimulatedDevices.h"
 #include "TargetProfile.h"
+#include "TestDevices.h"
+#include "TestTarget.h"
 #include "UpdateTarget.h"
 
 #include <QtTest>
@@ -14,21 +15,8 @@
 using sim::Fault;
 using sim::FaultKind;
 using sim::FaultTrigger;
-using sim::SimulatedDevices;
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
-
-using Target = const UpdateTarget *;
-
-bool isPanel(Target target)
-{
-    return target == &kControlPanelTarget;
-}
 
 // What a report is for in the call.
 enum class Role
@@ -228,7 +216,6 @@ int casesRun = 0;
 
 } // namespace
 
-Q_DECLARE_METATYPE(Target)
 Q_DECLARE_METATYPE(sim::Fault)
 
 class FaultSweepTest : public QObject

@@ -8,8 +8,8 @@
 #include "FileUse.h"
 #include "RecordingHost.h"
 #include "SequenceScenario.h"
-#include "SimulatedDevices.h"
 #include "TargetProfile.h"
+#include "TestDevices.h"
 #include "UnitLock.h"
 #include "UpdateHistory.h"
 #include "UpdateSequence.h"
@@ -35,7 +35,6 @@
 using sim::Fault;
 using sim::FaultKind;
 using sim::FaultTrigger;
-using sim::SimulatedDevices;
 using std::chrono::milliseconds;
 
 enum class Choice
@@ -65,11 +64,6 @@ Q_DECLARE_METATYPE(FileKind)
 Q_DECLARE_METATYPE(SequenceEnd)
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
 
 const QString kFileDialog = QStringLiteral("file dialog");
 const QString kWaitOver = QStringLiteral("wait over");
@@ -331,6 +325,10 @@ void UpdateSequenceTest::initTestCase()
 {
     QVERIFY(files.isValid());
     QVERIFY(state.isValid());
+    // A relative XDG_STATE_HOME is ignored: the history would move with the working folder.
+    qputenv("XDG_STATE_HOME", "state");
+    QCOMPARE(historyPath(),
+             QDir::homePath() + QStringLiteral("/.local/state/zelUpdate/history.tsv"));
     qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     QCOMPARE(historyPath(), state.path() + QStringLiteral("/zelUpdate/history.tsv"));
 }

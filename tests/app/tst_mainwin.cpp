@@ -456,4 +456,4 @@ void MainWinTest::connectionError()
 }
 
 QTEST_MAIN(MainWinTest)
-#include "MainWinTest.moc"
+#include "tst_mainwin.moc"

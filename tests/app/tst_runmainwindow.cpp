@@ -108,4 +108,4 @@ void RunMainWindowTest::runsUntilTheLoopEnds()
 }
 
 QTEST_MAIN(RunMainWindowTest)
-#include "RunMainWindowTest.moc"
+#include "tst_runmainwindow.moc"

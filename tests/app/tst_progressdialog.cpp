@@ -9,7 +9,8 @@
 #include "ProgrammerFixture.h"
 #include "ProgressDialogReporter.h"
 #include "ProgressWatcher.h"
-#include "SimulatedDevices.h"
+#include "TestDevices.h"
+#include "TestTarget.h"
 #include "UpdateTarget.h"
 
 #include <QApplication>
@@ -21,23 +22,10 @@
 using sim::Fault;
 using sim::FaultKind;
 using sim::FaultTrigger;
-using sim::SimulatedDevices;
 
-using Target = const UpdateTarget *;
-Q_DECLARE_METATYPE(Target)
 Q_DECLARE_METATYPE(sim::FaultKind)
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
-
-bool isPanel(Target target)
-{
-    return target == &kControlPanelTarget;
-}
 
 // Five ControlPanel pages: 0 to 2, 9 and 1024.
 std::vector<Block> panelBlocks()
@@ -182,6 +170,10 @@ void ProgressDialogTest::followsTheWalk()
     QCOMPARE(shown.maximum, 2 * usedPages);
     QCOMPARE(shown.modality, Qt::ApplicationModal);
     QCOMPARE(shown.parent, &window);
+    // Shown as built, in the order the dialog has always been set up in: its Cancel button and
+    // its default minimum duration are changed only after show().
+    QVERIFY(shown.buttonShown);
+    QVERIFY(shown.minimumDuration != 0);
 
     // The cancel button goes and the minimum duration is set right after the dialog shows, before
     // the first page: no step may offer a way to cancel.
@@ -235,4 +227,4 @@ void ProgressDialogTest::refusedFileShowsNothing()
 }
 
 QTEST_MAIN(ProgressDialogTest)
-#include "ProgressDialogTest.moc"
+#include "tst_progressdialog.moc"

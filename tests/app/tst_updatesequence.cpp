@@ -13,7 +13,7 @@
 #include "OpenWindows.h"
 #include "ProgressWatcher.h"
 #include "SequenceScenario.h"
-#include "SimulatedDevices.h"
+#include "TestDevices.h"
 
 #include <QApplication>
 #include <QDir>
@@ -30,15 +30,9 @@
 
 #include <chrono>
 
-using sim::SimulatedDevices;
 using std::chrono::milliseconds;
 
 namespace {
-
-SimulatedDevices &devices()
-{
-    return SimulatedDevices::instance();
-}
 
 const QString kFileDialog = QStringLiteral("file dialog");
 const QString kPanelWait = QStringLiteral("progress: Wait...");
@@ -85,15 +79,30 @@ QString describeDialog(const ModalAnswerer::Dialog &dialog)
     return text;
 }
 
+// Counts the times a window is raised: QWidget::raise() sends it a ZOrderChange.
+class RaiseCounter : public QObject
+{
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::ZOrderChange;
+        return false;
+    }
+};
+
 // The window with everything that watches it: the dialogs answered in the order they come, the
 // progress dialogs as they appear, and at each of those moments how many descriptors the process
-// holds on the HEX file. click() runs one whole sequence and notes where the devices' counts
-// stood before it.
+// holds on the HEX file and how often the window was raised. click() runs one whole sequence and
+// notes where the devices' counts stood before it.
 class Bench
 {
 public:
     Bench()
     {
+        window.installEventFilter(&raises);
         answerer.onSeen = [this](const ModalAnswerer::Dialog &dialog) {
             note(describeDialog(dialog));
         };
@@ -128,6 +137,8 @@ public:
         answerer.chooseFiles({choice});
         timeline.clear();
         descriptors.clear();
+        raisesSoFar.clear();
+        raises.count = 0;
         opensBefore = devices().openCount();
         closesBefore = devices().closeCount();
         exitsBefore = devices().exitCount();
@@ -151,13 +162,17 @@ public:
     ProgressWatcher watcher;
     QStringList timeline;
     QVector<int> descriptors;
+    QVector<int> raisesSoFar;
 
 private:
     void note(const QString &entry)
     {
         timeline << entry;
         descriptors << descriptorsOn(hexPath);
+        raisesSoFar << raises.count;
     }
+
+    RaiseCounter raises;
 
     QByteArray hexPath;
     int opensBefore = 0;
@@ -172,6 +187,21 @@ QVector<int> expectedDescriptors(int entries, bool fileOpened)
     QVector<int> counts(entries, fileOpened ? 1 : 0);
     if (entries > 0)
         counts[0] = 0;
+    return counts;
+}
+
+// The window is raised once, as the wait begins and before its dialog shows (the wait after the
+// ControlPanel's bootloader exit shows the same dialog again): for each entry of the timeline, the
+// raises up to and including it.
+QVector<int> expectedRaises(const QStringList &timeline)
+{
+    QVector<int> counts;
+    int raised = 0;
+    for (const QString &entry : timeline) {
+        if (entry == kPanelWait || entry == kBoardWait)
+            raised = 1;
+        counts << raised;
+    }
     return counts;
 }
 
@@ -436,6 +466,7 @@ void UpdateSequenceTest::successfulUpdate()
     QCOMPARE(devices().openHandles(), 0);
     QCOMPARE(bench.descriptors, expectedDescriptors(bench.timeline.size(), true));
     QCOMPARE(bench.descriptorsNow(), 0);
+    QCOMPARE(bench.raisesSoFar, expectedRaises(bench.timeline));
     QCOMPARE(use.events(), QStringList({"open", "close"}));
     QCOMPARE(flashDifference(target, int(pagesFor(target).size())), QString());
     // Both devices run their applications again.
@@ -537,4 +568,4 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "UpdateSequenceTest.moc"
+#include "tst_updatesequence.moc"
