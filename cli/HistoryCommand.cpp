@@ -12,16 +12,18 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 // What is read and written at a time: a history of any size takes no more memory than this.
 constexpr qint64 kHistoryChunkBytes = 64 * 1024;
 
-int cannotRead(CliStreams &io, const QFile &file)
+int cannotRead(CliStreams &io, const QString &path, const QString &why)
 {
     io.out.flush();
-    io.err << kProgramName << ": cannot read " << printable(file.fileName()) << ": "
-           << file.errorString() << '\n';
+    io.err << kProgramName << ": cannot read " << printable(path) << ": " << why << '\n';
     io.err.flush();
     return kExitHistoryUnreadable;
 }
@@ -30,13 +32,19 @@ int cannotRead(CliStreams &io, const QFile &file)
 
 int runHistory(CliStreams &io)
 {
-    QFile file(historyPath());
-    if (!file.open(QIODevice::ReadOnly)) {
-        // None yet is no fault; a dangling link, a folder or a file this user may not read is.
-        const QFileInfo there(file.fileName());
-        if (!there.exists() && !there.isSymLink())
-            return kExitOk;
-        return cannotRead(io, file);
+    const QString path = historyPath();
+    // None yet is no fault; a dangling link, a folder, a pipe or a file this user may not read is.
+    const QFileInfo there(path);
+    if (!there.exists() && !there.isSymLink())
+        return kExitOk;
+    QString error;
+    const int fd = openHistoryFile(path, O_RDONLY, error);
+    QFile file(path);
+    if (fd < 0)
+        return cannotRead(io, path, error);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return cannotRead(io, path, file.errorString());
     }
     // A character cut between two pieces is completed by the next.
     const std::unique_ptr<QTextDecoder> decoder(QTextCodec::codecForName("UTF-8")->makeDecoder());
@@ -44,7 +52,7 @@ int runHistory(CliStreams &io)
     for (;;) {
         const qint64 read = file.read(piece.data(), kHistoryChunkBytes);
         if (read < 0)
-            return cannotRead(io, file);
+            return cannotRead(io, path, file.errorString());
         if (read == 0)
             break;
         io.out << decoder->toUnicode(piece.constData(), int(read));

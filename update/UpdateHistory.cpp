@@ -3,7 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
 #include <QStringList>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,14 +48,47 @@ QString historyPath()
     return state + QLatin1String("/zelUpdate/history.tsv");
 }
 
+int openHistoryFile(const QString &path, int flags, QString &error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const QString notRegular = QStringLiteral("not a regular file");
+    // Said before opening: a pipe without a reader refuses a writer with words that mislead.
+    struct stat status;
+    if (::stat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        error = notRegular;
+        return -1;
+    }
+    // O_NONBLOCK: a named pipe put there meanwhile would otherwise hold the program.
+    const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        error = notRegular;
+        return -1;
+    }
+    const int blocking = ::fcntl(fd, F_GETFL);
+    if (blocking >= 0)
+        ::fcntl(fd, F_SETFL, blocking & ~O_NONBLOCK);
+    return fd;
+}
+
 QString appendHistory(const HistoryEntry &entry)
 {
     const QString path = historyPath();
     if (!QDir().mkpath(QFileInfo(path).path()))
         return QStringLiteral("cannot create the folder of %1").arg(path);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    QString error;
+    const int fd = openHistoryFile(path, O_RDWR | O_APPEND | O_CREAT, error);
+    if (fd < 0)
+        return QStringLiteral("cannot open %1: %2").arg(path, error);
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
+    }
     QStringList fields{entry.time.toString(Qt::ISODate),
                        escaped(entry.frontEnd),
                        escaped(entry.target),
@@ -58,8 +98,13 @@ QString appendHistory(const HistoryEntry &entry)
                        QString::number(entry.seconds, 'f', 1),
                        escaped(entry.result)};
     QByteArray line;
-    if (file.size() == 0)
+    const qint64 size = file.size();
+    if (size == 0)
         line = "time\tfront end\ttarget\tfile\tsha256\tused pages\tseconds\tresult\n";
+    // A last line cut short (a full disk, a hand edit) must not swallow this one.
+    char last = '\n';
+    if (size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n')
+        line = "\n";
     line += fields.join(QLatin1Char('\t')).toUtf8() + '\n';
     if (file.write(line) != line.size() || !file.flush())
         return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());

@@ -26,4 +26,11 @@ QString historyPath();
 // \r, any other control character as \xNN, so a field can neither split the line nor move the
 // cursor of a terminal that shows the file. Returns why it could not be written; empty when it
 // was.
+// Only a regular file is written: a named pipe or a device at the history's path is refused, never
+// waited on. A last line without its line end gets one first.
 [[nodiscard]] QString appendHistory(const HistoryEntry &entry);
+
+// Opens the history file (or another file) with the flags, taking only a regular file and never
+// blocking to open it. Returns the descriptor, or -1 with the reason in `error` ("not a regular
+// file", or the system's words).
+int openHistoryFile(const QString &path, int flags, QString &error);

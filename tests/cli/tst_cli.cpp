@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 
@@ -116,7 +118,9 @@ private slots:
     void history();
     void historyReadErrors_data();
     void historyReadErrors();
+    void historyNotWritten_data();
     void historyNotWritten();
+    void historyAfterCutLine();
 
 private:
     QString file(const QString &key) const;
@@ -1141,6 +1145,8 @@ void CliTest::historyReadErrors_data()
     QTest::newRow("a dangling link") << folder.filePath(QStringLiteral("gone.tsv"));
     // It opens, but reading its first byte fails (EIO): the failure comes while streaming.
     QTest::newRow("a read error") << QStringLiteral("/proc/self/mem");
+    // No writer would ever come: refused at once, never waited on.
+    QTest::newRow("a named pipe") << QStringLiteral("fifo");
 }
 
 void CliTest::historyReadErrors()
@@ -1150,7 +1156,10 @@ void CliTest::historyReadErrors()
     const QString path = historyPath();
     removeHistory();
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QVERIFY(linkTo.isEmpty() ? QDir().mkdir(path) : QFile::link(linkTo, path));
+    if (linkTo == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        QVERIFY(linkTo.isEmpty() ? QDir().mkdir(path) : QFile::link(linkTo, path));
     const CliRun run = runCli({QStringLiteral("history")});
     removeHistory();
     QCOMPARE(run.code, int(kExitHistoryUnreadable));
@@ -1159,21 +1168,60 @@ void CliTest::historyReadErrors()
              qPrintable(run.err));
 }
 
+void CliTest::historyNotWritten_data()
+{
+    QTest::addColumn<QString>("blocking");
+    QTest::addColumn<QString>("warning"); // %1 is the state folder
+
+    // The history's folder would have to be made inside a plain file.
+    QTest::newRow("folder in a file") << "file"
+                                      << "cannot create the folder of %1/zelUpdate/history.tsv";
+    // A pipe at the history's path would hold the update after the device was written.
+    QTest::newRow("named pipe") << "fifo"
+                                << "cannot open %1/zelUpdate/history.tsv: not a regular file";
+}
+
 void CliTest::historyNotWritten()
 {
-    // The history's folder would have to be made inside a plain file.
-    const QString blocker = folder.filePath(QStringLiteral("blocker"));
-    QVERIFY(writeFile(blocker, "x"));
-    qputenv("XDG_STATE_HOME", blocker.toUtf8());
+    QFETCH(QString, blocking);
+    QFETCH(QString, warning);
+
+    const QString state = folder.filePath(QStringLiteral("blocked-") + blocking);
+    if (blocking == QLatin1String("file")) {
+        QVERIFY(writeFile(state, "x"));
+    } else {
+        QVERIFY(QDir().mkpath(state + QStringLiteral("/zelUpdate")));
+        QCOMPARE(
+            ::mkfifo(QFile::encodeName(state + QStringLiteral("/zelUpdate/history.tsv")), 0600), 0);
+    }
+    qputenv("XDG_STATE_HOME", state.toUtf8());
     const CliRun run = runCli({QStringLiteral("update"), QStringLiteral("--target"),
                                QStringLiteral("board"), file(QStringLiteral("board"))});
     qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
     QCOMPARE(run.code, 0);
-    QVERIFY2(run.err.contains(QStringLiteral("warning: update history not written: cannot create "
-                                             "the folder of %1/zelUpdate/history.tsv\n")
-                                  .arg(blocker)),
+    QVERIFY2(run.err.contains(QStringLiteral("warning: update history not written: ") +
+                              warning.arg(state) + '\n'),
              qPrintable(run.err));
     QVERIFY(boardFlash() == boardImage);
+}
+
+// A history whose last line lost its line end (a full disk, an edit) keeps its next line whole.
+void CliTest::historyAfterCutLine()
+{
+    const QString state = folder.filePath(QStringLiteral("cut"));
+    QVERIFY(QDir().mkpath(state + QStringLiteral("/zelUpdate")));
+    QVERIFY(writeFile(state + QStringLiteral("/zelUpdate/history.tsv"), "header\ncut short"));
+    qputenv("XDG_STATE_HOME", state.toUtf8());
+    const CliRun run = runCli({QStringLiteral("update"), QStringLiteral("--target"),
+                               QStringLiteral("board"), file(QStringLiteral("board"))});
+    const QStringList lines =
+        QString::fromUtf8(readFile(state + QStringLiteral("/zelUpdate/history.tsv")))
+            .split(QLatin1Char('\n'));
+    qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+    QCOMPARE(run.code, 0);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[1], QStringLiteral("cut short"));
+    QVERIFY2(lines[2].contains(QLatin1String("\tboard\t")), qPrintable(lines[2]));
 }
 
 QTEST_GUILESS_MAIN(CliTest)
