@@ -318,9 +318,11 @@ SequenceOutcome &Sequence::runSteps()
     } else if (!enterBootloader()) {
         file.reset();
         channel.closeChannel();
-        return endWithMessage(
-            SequenceEnd::DeviceNotAnswering,
-            withUnfinished(kErrorPrefix + QString::fromLatin1(kBootloaderEntryError)));
+        QString text = withUnfinished(kErrorPrefix + QString::fromLatin1(kBootloaderEntryError));
+        // The command may have reached the target although its echo did not come back.
+        if (follow)
+            text += QLatin1Char('\n') + QString::fromLatin1(kMayBeInBootloaderText);
+        return endWithMessage(SequenceEnd::DeviceNotAnswering, text);
     } else if (panel && follow) {
         switch (followRestart(host, phases, channel, unit, options.restarts)) {
         case FollowResult::Back:

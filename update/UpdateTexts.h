@@ -118,3 +118,8 @@ constexpr const char *kUnfinishedText =
 // After a failed control-board walk, on the command line.
 constexpr const char *kBoardLeftInBootloaderText =
     "The ZEL02 control board stays in its bootloader: run the update again with --in-bootloader";
+
+// After an entry command whose echo did not come, on the command line.
+constexpr const char *kMayBeInBootloaderText =
+    "The target may have started its bootloader all the same: if the next update cannot connect, "
+    "run it with --in-bootloader";

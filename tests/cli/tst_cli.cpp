@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -96,6 +97,7 @@ class CliTest : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
 
     void exitCodes_data();
@@ -178,6 +180,12 @@ QString CliTest::file(const QString &key) const
     if (key == QLatin1String("board"))
         return kExamples + QStringLiteral("/controlboard-example.hex");
     return folder.filePath(key + QStringLiteral(".hex"));
+}
+
+void CliTest::cleanupTestCase()
+{
+    // QTemporaryDir removes by decoded names, which cannot reach a name that is not UTF-8.
+    ::unlink(fileBytes(kNotUtf8Name).constData());
 }
 
 // The file's name byte for byte, as argv would hold it.

@@ -994,6 +994,11 @@ void UpdateSequenceTest::followedUnits_data()
         << QString(kNeverLeftText).arg("1-1").arg(1);
     QTest::newRow("panel: another unit plugged in at another port")
         << panel << 1 << none << "second during restart" << SequenceEnd::Updated << 0 << done;
+    // The window keeps its handle after a click that chose no file; the unit unplugged and
+    // plugged in again meanwhile is opened afresh, not failed on.
+    QTest::newRow("board: held handle, unit power-cycled")
+        << board << 1 << none << "power-cycled while held" << SequenceEnd::Updated << 0
+        << QString(kBoardUpdatedText);
     QTest::newRow("panel: held by another program")
         << panel << 2 << "port:1-2"
         << "locked" << SequenceEnd::NoControlPanel << -1
@@ -1070,6 +1075,15 @@ void UpdateSequenceTest::followedUnits()
         else
             devices().enterBoardBootloader();
         bench.options.inBootloader = situation == QLatin1String("in bootloader");
+    }
+
+    if (situation == QLatin1String("power-cycled while held")) {
+        bench.options.restarts.follow = false;
+        RecordingHost cancelled;
+        QCOMPARE(endName(bench.run(target, cancelled).end), endName(SequenceEnd::NoFileChosen));
+        QVERIFY(bench.channel.isOpen());
+        devices().detachUnit("1-1");
+        devices().attachUnit("1-1", "CP1000");
     }
 
     const SequenceOutcome outcome = bench.run(target, host);
