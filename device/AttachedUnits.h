@@ -11,6 +11,8 @@ struct AttachedUnit
     std::string path; // hidapi's path: the hidraw node, which changes at every restart
     std::string port; // the USB port, which does not; empty when it cannot be found
     std::wstring serialNumber;
+    std::wstring manufacturer;
+    std::wstring product;
     unsigned short release = 0;
 };
 

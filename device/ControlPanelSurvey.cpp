@@ -1,8 +1,5 @@
 #include "ControlPanelSurvey.h"
 
-#include "DeviceIds.h"
-#include "UsbPort.h"
-
 #include <hidapi.h>
 
 #include <cerrno>
@@ -43,16 +40,10 @@ PanelAccess classify(const std::wstring &message)
 std::vector<AttachedPanel> surveyControlPanels()
 {
     std::vector<AttachedPanel> panels;
-    hid_device_info *found = hid_enumerate(kControlPanelVendorId, kControlPanelProductId);
-    for (const hid_device_info *info = found; info; info = info->next) {
+    for (const AttachedUnit &unit : attachedUnits()) {
         AttachedPanel panel;
-        panel.path = info->path ? info->path : "";
-        panel.port = usbPortOf(info->path);
-        panel.manufacturer = text(info->manufacturer_string);
-        panel.product = text(info->product_string);
-        panel.serialNumber = text(info->serial_number);
-        panel.release = info->release_number;
-        if (hid_device *device = hid_open_path(info->path)) {
+        static_cast<AttachedUnit &>(panel) = unit;
+        if (hid_device *device = hid_open_path(unit.path.c_str())) {
             hid_close(device);
             panel.access = PanelAccess::Usable;
         } else {
@@ -61,6 +52,5 @@ std::vector<AttachedPanel> surveyControlPanels()
         }
         panels.push_back(panel);
     }
-    hid_free_enumeration(found);
     return panels;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AttachedUnits.h"
+
 #include <string>
 #include <vector>
 
@@ -12,14 +14,9 @@ enum class PanelAccess
     Failed,       // it would not open for another reason, given in `reason`
 };
 
-struct AttachedPanel
+// An attached unit, and whether this user can open it.
+struct AttachedPanel : AttachedUnit
 {
-    std::string path; // the hidraw node, which changes at every restart
-    std::string port; // the USB port (usbPortOf), which does not; empty when unknown
-    std::wstring manufacturer;
-    std::wstring product;
-    std::wstring serialNumber;
-    unsigned short release = 0;
     PanelAccess access = PanelAccess::Failed;
     std::wstring reason; // hidapi's own words when the open failed
 };
