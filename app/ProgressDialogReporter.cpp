@@ -1,6 +1,6 @@
 #include "ProgressDialogReporter.h"
 
-#include "UpdateTexts.h"
+#include "WindowTexts.h"
 
 #include <QCoreApplication>
 

@@ -2,6 +2,7 @@
 
 #include "MainWin.h"
 #include "UpdateTexts.h"
+#include "WindowTexts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -83,8 +84,9 @@ void WindowSequenceHost::walkEnded()
 void WindowSequenceHost::startWait(int steps)
 {
     window.raise();
-    waitDialog = std::make_unique<SteadyProgressDialog>(QString::fromLatin1(target.waitLabel),
-                                                        steps, &window);
+    waitDialog = std::make_unique<SteadyProgressDialog>(
+        QString::fromLatin1(target.restartsIntoBootloader ? kPanelWaitLabel : kBoardWaitLabel),
+        steps, &window);
     waitDialog->setWindowModality(Qt::ApplicationModal);
     // The device restarts whatever the user does; there is nothing to cancel.
     waitDialog->setCancelButton(nullptr);

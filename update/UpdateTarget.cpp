@@ -10,7 +10,6 @@ const UpdateTarget kControlPanelTarget{
     HexVariant::ControlPanel,
     command::kPanelBootloaderEntry,
     true,
-    kPanelWaitLabel,
     kPanelUpdatedText,
     writeControlPanel,
 };
@@ -22,7 +21,6 @@ const UpdateTarget kControlBoardTarget{
     HexVariant::ControlBoard,
     command::kBoardBootloaderEntry,
     false,
-    kBoardWaitLabel,
     kBoardUpdatedText,
     writeControlBoard,
 };

@@ -29,7 +29,6 @@ struct UpdateTarget
     // with a second wait. The control board's bootloader starts behind a ControlPanel that stays
     // open; the sequence starts it after the wait and its programmer ends it.
     bool restartsIntoBootloader;
-    const char *waitLabel;
     const char *successText;
     ImageWriter write;
 };

@@ -18,13 +18,7 @@ constexpr const char *kBootloaderStartError = "USB communication error during bo
 // Formatted with the image offset, the byte read back and the image's byte.
 constexpr const char *kMismatchFormat = "\nError: Address 0x%05x  Actual 0x%02x  Expected 0x%02x\n";
 
-// The progress of a page walk.
-constexpr const char *kWritingLabel = "Writing...";
-constexpr const char *kVerifyingLabel = "Verifying...";
 
-// The sequence's waits while a target restarts.
-constexpr const char *kPanelWaitLabel = "Wait...";
-constexpr const char *kBoardWaitLabel = "Wait for zel02 bootloader...";
 
 // Connection problems: a text and advice beneath it.
 constexpr const char *kNoPanelText = "Can't open USB connection to ControlPanel";
