@@ -15,6 +15,10 @@ std::vector<AttachedUnit> attachedUnits()
         unit.port = usbPortOf(unit.path.c_str());
         if (info->serial_number)
             unit.serialNumber = info->serial_number;
+        if (info->manufacturer_string)
+            unit.manufacturer = info->manufacturer_string;
+        if (info->product_string)
+            unit.product = info->product_string;
         unit.release = info->release_number;
         units.push_back(std::move(unit));
     }

@@ -11,7 +11,9 @@ struct AttachedUnit
     std::string path; // hidapi's path: the hidraw node, which changes at every restart
     std::string port; // the USB port, which does not; empty when it cannot be found
     std::wstring serialNumber;
-    unsigned short release = 0;
+    std::wstring manufacturer;
+    std::wstring product;
+    unsigned short release = 0; // bcdDevice: the bootloader may give another than the application
 };
 
 // Every attached device with the ControlPanel's ids, in hidapi's order. Leaves hidapi
