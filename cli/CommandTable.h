@@ -28,6 +28,8 @@ struct VerbRequest
     int waitSeconds = -1;          // --wait; -1: a ControlPanel must be attached already
     UnitChoice unit;               // --port, --serial
     int restartTimeoutSeconds = kDefaultRestartTimeoutSeconds; // --restart-timeout
+    bool restart = false;                                      // --restart
+    bool yes = false;                                          // --yes
 };
 
 // An option a verb may take: --name, or --name VALUE.
