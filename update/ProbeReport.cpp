@@ -79,17 +79,22 @@ QString fileNamePart(const QString &port)
     return name;
 }
 
+// What a restart slower than the window's fixed wait does there: into the bootloader, the window
+// opens nothing and fails; back, it reports the update done while the unit is still away.
+constexpr const char *kSlowIntoBootloaderNote =
+    "The restart into its bootloader took %1 ms, more than the window's fixed wait of %2 ms: the "
+    "window's update of the ControlPanel fails; update it from the command line, which follows it "
+    "(--restart-timeout to wait longer).";
+constexpr const char *kSlowIntoApplicationNote =
+    "The restart into its application took %1 ms, more than the window's fixed wait of %2 ms: the "
+    "window reports an update done before the ControlPanel is back; wait before using it.";
+
 void noteTrip(QStringList &notes, const RestartTrip &trip, const AttachedUnit &before,
-              const char *into)
+              const char *into, const char *slowNote)
 {
     if (trip.openedMs && *trip.openedMs > kWindowRestartWaitMs)
-        notes << QStringLiteral("The restart into its %1 took %2 ms, more than the window's "
-                                "fixed wait of %3 ms: the window's update of the ControlPanel "
-                                "fails; update it from the command line, which follows it "
-                                "(--restart-timeout to wait longer).")
-                     .arg(QLatin1String(into))
-                     .arg(qRound(*trip.openedMs))
-                     .arg(kWindowRestartWaitMs);
+        notes
+            << QString::fromLatin1(slowNote).arg(qRound(*trip.openedMs)).arg(kWindowRestartWaitMs);
     if (!trip.back)
         return;
     if (trip.back->serialNumber != before.serialNumber)
@@ -130,7 +135,7 @@ QStringList probeNotes(const ProbeReport &report)
                      .arg(report.checks);
     if (!report.restart || !report.unit)
         return notes;
-    noteTrip(notes, report.toBootloader, *report.unit, "bootloader");
+    noteTrip(notes, report.toBootloader, *report.unit, "bootloader", kSlowIntoBootloaderNote);
     if (const std::optional<bool> toldApart = bootloaderToldApart(report)) {
         notes << (*toldApart ? QStringLiteral("Its bootloader is listed otherwise than its "
                                               "application: it can be told apart without sending "
@@ -142,7 +147,7 @@ QStringList probeNotes(const ProbeReport &report)
         notes << QStringLiteral("A ControlPanel came up at USB port %1 while the unit was away: "
                                 "its port may not survive its restart.")
                      .arg(QString::fromStdString(report.toBootloader.elsewhere->port));
-    noteTrip(notes, report.toApplication, *report.unit, "application");
+    noteTrip(notes, report.toApplication, *report.unit, "application", kSlowIntoApplicationNote);
     if (report.toApplication.back && report.toApplication.back->release != report.unit->release)
         notes << QStringLiteral("Back in its application it gives another USB release than "
                                 "before.");
