@@ -17,7 +17,8 @@
 // they can be read later.
 
 // How the window waits for each restart of the ControlPanel: ten fixed steps of 300 ms, then it
-// opens whatever is at the unit's port.
+// opens whatever is at the unit's port. The sequence keeps its own copy of the two
+// (UpdateSequence.cpp): they must stay equal.
 constexpr int kWindowWaitSteps = 10;
 constexpr int kWindowWaitStepMs = 300;
 constexpr int kWindowRestartWaitMs = kWindowWaitSteps * kWindowWaitStepMs;
@@ -93,8 +94,7 @@ RoundTripFigures roundTripFigures(std::vector<double> milliseconds);
 // `roundTripMs` (`checks`, `failed`, `min`, `median`, `p99`, `max`), and after a restart
 // `toBootloader` and `toApplication` (`leftMs`, `backMs`, `openedMs`, ... and how the unit was
 // listed when back, compared with how it was listed before), `bootloaderToldApart`,
-// `finalCheckMs`, and `notes`. Times
-// not reached are null; a front end adds the result.
+// `finalCheckMs`, and `notes`. Times not reached are null; a front end adds the result.
 QJsonObject probeReportJson(const ProbeReport &report);
 
 // What the figures mean for the program, one sentence each: a figure outside what it assumes, a
