@@ -26,6 +26,11 @@ struct CliStreams
     // progress lines are never cut.
     std::function<int()> errColumns;
 
+    // Where probe --restart asks before it restarts a unit: only on a terminal.
+    bool inIsTerminal = ::isatty(STDIN_FILENO) != 0;
+    // The answer typed, one line. Empty: read from standard input.
+    std::function<QString()> readAnswer;
+
     // Blocks for the sequence's wait steps and between the polls of --wait. Empty: sleeps.
     std::function<void(int milliseconds)> pause;
     // Where udev reads rules from, the folders `list` looks for the ControlPanel's rule in.

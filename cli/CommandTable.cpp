@@ -4,6 +4,7 @@
 #include "HistoryCommand.h"
 #include "ListCommand.h"
 #include "PrintableName.h"
+#include "ProbeCommand.h"
 #include "UpdateCommand.h"
 
 namespace {
@@ -64,6 +65,21 @@ QString takeInBootloader(const QByteArray &, VerbRequest &request)
     return QString();
 }
 
+QString takeRestart(const QByteArray &, VerbRequest &request)
+{
+    request.restart = true;
+    return QString();
+}
+
+// Nothing to say yes to without --restart, which the verb table takes first.
+QString takeYes(const QByteArray &, VerbRequest &request)
+{
+    if (!request.restart)
+        return QStringLiteral("--yes answers the question of --restart: give both or neither");
+    request.yes = true;
+    return QString();
+}
+
 QString takeJson(const QByteArray &, VerbRequest &request)
 {
     request.json = true;
@@ -82,11 +98,11 @@ const VerbOption kWait{"wait", "SECONDS",
                        "--serial names) to be attached, then updates it.",
                        takeWait};
 const VerbOption kPort{"port", "PORT",
-                       "Takes only the ControlPanel at this USB port (as list shows it, 1-1.2): "
-                       "needed to update one when more than one is attached.",
+                       "Chooses the ControlPanel at this USB port (as list shows it, 1-1.2) "
+                       "when more than one is attached.",
                        takePort};
 const VerbOption kSerial{"serial", "SERIAL",
-                         "Takes only the ControlPanel with this serial number instead; not with "
+                         "Chooses the ControlPanel with this serial number instead; not with "
                          "--port.",
                          takeSerial};
 const VerbOption kRestartTimeout{"restart-timeout", "SECONDS",
@@ -98,9 +114,17 @@ const VerbOption kInBootloader{"in-bootloader", nullptr,
                                "failed or was cut short leaves it: no connection check, no "
                                "entry command.",
                                takeInBootloader};
+const VerbOption kRestart{"restart", nullptr,
+                          "probe: restarts the ControlPanel into its bootloader and back, and "
+                          "times both restarts; asks first.",
+                          takeRestart};
+const VerbOption kYes{"yes", nullptr,
+                      "probe --restart: restarts without asking, as it must when standard input "
+                      "is not a terminal.",
+                      takeYes};
 const VerbOption kJson{"json", nullptr,
                        "Writes JSON Lines on standard output: each phase, each 1% of progress, "
-                       "then the result.",
+                       "then the result; probe: its report as one object.",
                        takeJson};
 
 int list(CliStreams &io, const VerbRequest &request)
@@ -126,7 +150,8 @@ QString optionSyntax(const VerbOption &option)
 const std::vector<const VerbOption *> &verbOptions()
 {
     static const std::vector<const VerbOption *> options{
-        &kTarget, &kAllowNoEof, &kWait, &kPort, &kSerial, &kRestartTimeout, &kInBootloader, &kJson,
+        &kTarget,  &kAllowNoEof, &kWait,           &kPort,         &kSerial,
+        &kRestart, &kYes,        &kRestartTimeout, &kInBootloader, &kJson,
     };
     return options;
 }
@@ -159,6 +184,18 @@ const std::vector<Verb> &verbs()
           {&kJson, false}},
          true,
          runUpdate},
+        {"probe",
+         "Measures what the program assumes of a ControlPanel: how long its replies take and, "
+         "with --restart, its restarts into its bootloader and back. Writes nothing to its flash "
+         "and keeps the report beside the history.",
+         {{&kPort, false},
+          {&kSerial, false},
+          {&kRestart, false},
+          {&kYes, false},
+          {&kRestartTimeout, false},
+          {&kJson, false}},
+         false,
+         runProbe},
         {"history",
          "Prints the update history (both programs add a line per update).",
          {},

@@ -9,7 +9,7 @@ enum ExitCode : int
 {
     kExitOk = 0,                 // updated and verified; the file is good; a device is usable
     kExitFailedWhileWriting = 1, // writing had begun: the firmware may be incomplete
-    kExitUsage = 2,              // the command line was not understood
+    kExitUsage = 2,              // the command line was not understood, or a restart not confirmed
     kExitFileRefused = 3,        // the file was refused; nothing was sent
     kExitNoControlPanel = 4,     // none (chosen) attached or usable, or another program's
     kExitNotAnswering = 5,       // no answer, no bootloader entry or exit, before any write
@@ -25,11 +25,12 @@ struct ExitCodeMeaning
 
 // Every exit code, in order, as --help explains it.
 constexpr ExitCodeMeaning kExitCodeMeanings[] = {
-    {kExitOk, "updated and verified; check: the file is good; list: a ControlPanel is usable"},
+    {kExitOk, "updated and verified; check: the file is good; list: a ControlPanel is usable; "
+              "probe: every figure measured"},
     {kExitFailedWhileWriting,
      "failed or interrupted after writing began: the firmware may be incomplete; run the update "
      "again (a control board stays in its bootloader: with --in-bootloader)"},
-    {kExitUsage, "usage error"},
+    {kExitUsage, "usage error; probe --restart: the restart not confirmed"},
     {kExitFileRefused, "the file was refused (check: update would refuse it); nothing was sent"},
     {kExitNoControlPanel,
      "no usable ControlPanel: none attached, none at --port or --serial, no permission, more than "

@@ -12,7 +12,7 @@ void TerminalHost::say(const QString &text)
     io.err.flush();
 }
 
-void TerminalHost::showConnectionError(const ConnectionProblem &problem)
+QString connectionProblemText(const ConnectionProblem &problem)
 {
     QString text = problem.text + QLatin1Char('\n') + problem.advice;
     switch (problem.kind) {
@@ -38,7 +38,12 @@ void TerminalHost::showConnectionError(const ConnectionProblem &problem)
                 .arg(problem.ports.isEmpty() ? QStringLiteral("none") : printable(problem.ports));
         break;
     }
-    say(text);
+    return text;
+}
+
+void TerminalHost::showConnectionError(const ConnectionProblem &problem)
+{
+    say(connectionProblemText(problem));
 }
 
 void TerminalHost::showError(const QString &text)

@@ -6,6 +6,9 @@
 
 #include <utility>
 
+// Why no ControlPanel can be used, as a terminal shows it: escaped, with what to do.
+QString connectionProblemText(const ConnectionProblem &problem);
+
 // The update sequence's user side on a terminal: the firmware loaded and checked from the file
 // named on the command line, messages on standard error, the phases shown through a PhaseView.
 class TerminalHost : public SequenceHost, private UpdateProgress

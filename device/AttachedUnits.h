@@ -13,7 +13,7 @@ struct AttachedUnit
     std::wstring serialNumber;
     std::wstring manufacturer;
     std::wstring product;
-    unsigned short release = 0;
+    unsigned short release = 0; // bcdDevice: the bootloader may give another than the application
 };
 
 // Every attached device with the ControlPanel's ids, in hidapi's order. Leaves hidapi

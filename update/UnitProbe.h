@@ -1,0 +1,54 @@
+#pragma once
+
+#include "AttachedUnits.h"
+#include "CommandChannel.h"
+#include "ProbeReport.h"
+#include "UnitSelection.h"
+
+// Measures on a real unit what the program can only assume, writing nothing to its flash: the
+// round trip of its connection check and, when asked, one restart into its bootloader and back.
+// It sends the ControlPanel only its connection check, its bootloader entry command and, to its
+// bootloader, the exit command; never the start command, which may begin programming. The control
+// board is never probed: leaving its bootloader without programming it is not defined.
+
+// Connection checks sent to time the link.
+constexpr int kProbeChecks = 200;
+// Checks that fail one after another before the probe gives up on the link: a unit that does not
+// answer would otherwise hold it for 200 reply time-outs.
+constexpr int kProbeSilentChecks = 3;
+// How often the bus is looked at while the unit restarts: the shorter, the more exact the times.
+// hid_enumerate opens nothing.
+constexpr int kProbePollMs = 5;
+
+enum class ProbeStep
+{
+    LinkChecks,      // the connection checks
+    IntoBootloader,  // the bootloader entry command, then the unit followed at its port
+    IntoApplication, // the bootloader exit command, then the unit followed again
+    FinalCheck,      // one connection check after the return
+};
+
+// The user's side of a probe.
+class ProbeHost
+{
+public:
+    virtual ~ProbeHost() = default;
+
+    // Whether the unit may be restarted into its bootloader and back. Asked once it is chosen and
+    // locked, before anything is sent to it; false ends the probe with nothing sent.
+    virtual bool restartAllowed(const AttachedUnit &unit) = 0;
+    virtual void stepBegins(ProbeStep step, const AttachedUnit &unit) = 0;
+    // Blocks between two looks at the bus; a test host may only count it.
+    virtual void pause(int milliseconds) = 0;
+};
+
+struct ProbeRequest
+{
+    UnitChoice unit; // chosen as an update chooses it (selectUnit)
+    bool restart = false;
+    RestartFollowing timing; // `follow` is not looked at: a probe always follows the unit
+};
+
+// Probes the chosen unit, holding its lock (UnitLock) throughout. The channel is closed when it
+// returns.
+ProbeReport probeUnit(ProbeHost &host, CommandChannel &channel, const ProbeRequest &request);
