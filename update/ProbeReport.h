@@ -16,12 +16,8 @@
 // a reply takes, how long the ControlPanel's restarts take, what survives them), kept so that
 // they can be read later.
 
-// How the window waits for each restart of the ControlPanel: ten fixed steps of 300 ms, then it
-// opens whatever is at the unit's port. The sequence keeps its own copy of the two
-// (UpdateSequence.cpp): they must stay equal.
-constexpr int kWindowWaitSteps = 10;
-constexpr int kWindowWaitStepMs = 300;
-constexpr int kWindowRestartWaitMs = kWindowWaitSteps * kWindowWaitStepMs;
+// How long the window waits for each restart of the ControlPanel.
+constexpr int kWindowRestartWaitMs = kFixedWaitSteps * kFixedWaitStepMs;
 
 // One restart of the ControlPanel, into its bootloader or back, timed from the echo of the
 // command that began it (or from the end of the wait for one that did not come). A time that was

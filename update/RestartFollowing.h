@@ -4,6 +4,12 @@
 #include "CommandChannel.h"
 #include "SequenceHost.h"
 
+// A fixed wait, as the window keeps it for each restart (and both front ends for the control
+// board's bootloader to start): ten steps of 300 ms, then whatever is at the unit's port is
+// opened.
+constexpr int kFixedWaitSteps = 10;
+constexpr int kFixedWaitStepMs = 300;
+
 // How an update waits for a ControlPanel that restarts, into its bootloader and back.
 struct RestartFollowing
 {

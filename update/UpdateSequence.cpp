@@ -15,15 +15,10 @@
 
 namespace {
 
-// The restarts take up to this long: the ControlPanel's into and out of its bootloader, and the
-// control board's into its own.
-constexpr int kWaitSteps = 10;
-constexpr int kWaitStepMs = 300;
-
 void wait(SequenceHost &host, UpdateProgress &progress)
 {
-    for (int step = 1; step <= kWaitSteps; ++step) {
-        host.pause(kWaitStepMs);
+    for (int step = 1; step <= kFixedWaitSteps; ++step) {
+        host.pause(kFixedWaitStepMs);
         progress.advanced(step);
     }
 }
@@ -34,7 +29,7 @@ class WaitSession
 public:
     WaitSession(SequenceHost &host, UpdateProgress &progress) : host(host)
     {
-        progress.phaseBegins(UpdatePhase::WaitingForBootloader, kWaitSteps);
+        progress.phaseBegins(UpdatePhase::WaitingForBootloader, kFixedWaitSteps);
     }
     ~WaitSession() { host.finishWait(); }
     WaitSession(const WaitSession &) = delete;
@@ -429,7 +424,7 @@ void Sequence::leavePanelBootloader(bool verified)
             notBack.clear(); // the failed write is what the user must hear of
         return;
     }
-    phases.phaseBegins(UpdatePhase::WaitingForApplication, kWaitSteps);
+    phases.phaseBegins(UpdatePhase::WaitingForApplication, kFixedWaitSteps);
     wait(host, phases);
 }
 
