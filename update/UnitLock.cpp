@@ -148,6 +148,18 @@ void UnitLock::release()
     fd = -1;
 }
 
+void UnitLock::releaseWithEarlierMark()
+{
+    if (fd < 0 || !found) {
+        release();
+        return;
+    }
+    mark = *found;
+    write();
+    ::close(fd); // releases the lock
+    fd = -1;
+}
+
 void UnitLock::write()
 {
     const QByteArray text = QStringLiteral("program=%1\nprocess=%2\ntarget=%3\nstarted=%4\n"

@@ -47,6 +47,10 @@ public:
     void note(const QString &phase);
     // The update ended, in whatever way: the mark says so and the lock is released.
     void release();
+    // The update ended without writing the unit: the mark found when the lock was taken is put
+    // back as it was (an unfinished one still tells the next program of the unit's bootloader),
+    // and the lock is released.
+    void releaseWithEarlierMark();
 
     // The lock file's path for the port; empty when no folder takes lock files.
     static QString pathFor(const QString &port);

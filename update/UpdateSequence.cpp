@@ -88,6 +88,11 @@ public:
     {
         runSteps();
         record();
+        // A unit an earlier update left in a bootloader is still there unless this one wrote it.
+        const bool written =
+            outcome.end == SequenceEnd::Updated || outcome.end == SequenceEnd::NotBackInApplication;
+        if (!unfinished.isEmpty() && !written)
+            lock.releaseWithEarlierMark();
         return outcome;
     }
 

@@ -14,6 +14,7 @@
 #include "ProgressWatcher.h"
 #include "SequenceScenario.h"
 #include "TestDevices.h"
+#include "UnitLock.h"
 
 #include <QApplication>
 #include <QDir>
@@ -76,6 +77,8 @@ QString describeDialog(const ModalAnswerer::Dialog &dialog)
     QString text = QStringLiteral("%1 [%2] %3").arg(kind, dialog.title, dialog.text);
     if (!dialog.informativeText.isEmpty())
         text += QStringLiteral(" / ") + dialog.informativeText;
+    if (!dialog.detailedText.isEmpty())
+        text += QStringLiteral(" / details: ") + dialog.detailedText;
     return text;
 }
 
@@ -297,7 +300,8 @@ void UpdateSequenceTest::checkDialogs(const Bench &bench, Target target)
         } else {
             QCOMPARE(dialog.className, QStringLiteral("QMessageBox"));
             QCOMPARE(dialog.standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
-            QCOMPARE(dialog.buttonCount, 1);
+            // A box with details adds its own button to show them.
+            QCOMPARE(dialog.buttonCount, dialog.detailedText.isEmpty() ? 1 : 2);
         }
     }
 
@@ -334,7 +338,8 @@ void UpdateSequenceTest::earlyEnds_data()
 {
     QTest::addColumn<Target>("target");
     QTest::addColumn<int>("panels");
-    QTest::addColumn<bool>("pipe"); // a named pipe is chosen, which no one writes to
+    QTest::addColumn<bool>("pipe");             // a named pipe is chosen, which no one writes to
+    QTest::addColumn<bool>("updatedElsewhere"); // the command line holds the unit's lock
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<int>("reports");
     QTest::addColumn<QStringList>("fileUse");
@@ -349,22 +354,33 @@ void UpdateSequenceTest::earlyEnds_data()
     const QString noFile = QStringLiteral("critical [Error] Error: Can't open hex file");
 
     QTest::newRow("board: no device")
-        << Target(&kControlBoardTarget) << 0 << false << QStringList{noDevice} << 0 << QStringList()
-        << 1 << 0 << 1 << false;
+        << Target(&kControlBoardTarget) << 0 << false << false << QStringList{noDevice} << 0
+        << QStringList() << 1 << 0 << 1 << false;
     // A pipe would block the program for as long as no one writes to it: it is refused at once.
     QTest::newRow("panel: pipe chosen")
-        << Target(&kControlPanelTarget) << 1 << true << QStringList{kFileDialog, noFile} << 1
-        << QStringList{"open", "close"} << 1 << 0 << 0 << true;
+        << Target(&kControlPanelTarget) << 1 << true << false << QStringList{kFileDialog, noFile}
+        << 1 << QStringList{"open", "close"} << 1 << 0 << 0 << true;
+    // Refused before anything is sent, naming the port and the program.
+    QTest::newRow("panel: updated by the command line")
+        << Target(&kControlPanelTarget) << 1 << false << true
+        << QStringList{QStringLiteral(
+                           "box [] The ControlPanel is being updated by another program / Wait "
+                           "until that update has ended, then try again / details: The "
+                           "ControlPanel at USB port 1-1 is being updated by zelupdate-cli "
+                           "(process %1)")
+                           .arg(QCoreApplication::applicationPid())}
+        << 0 << QStringList() << 1 << 1 << 1 << false;
 }
 
 // A click that ends before the wait, with the connection error's box or a critical message, then
-// a second click, cancelled at the file dialog: it reuses a channel the first one left open and
-// opens a new one otherwise.
+// a second click, cancelled at the file dialog, once any other update has ended: it reuses a
+// channel the first one left open and opens a new one otherwise.
 void UpdateSequenceTest::earlyEnds()
 {
     QFETCH(Target, target);
     QFETCH(int, panels);
     QFETCH(bool, pipe);
+    QFETCH(bool, updatedElsewhere);
     QFETCH(QStringList, shown);
     QFETCH(int, reports);
     QFETCH(QStringList, fileUse);
@@ -382,6 +398,12 @@ void UpdateSequenceTest::earlyEnds()
     FileUse use(path);
     QVERIFY(use.isValid());
     devices().setDeviceCount(panels);
+    // Held in this process, the lock stands for a zelupdate-cli updating the unit.
+    UnitLock commandLine;
+    if (updatedElsewhere)
+        QCOMPARE(commandLine.take(QStringLiteral("1-1"), QStringLiteral("zelupdate-cli"),
+                                  QStringLiteral("panel")),
+                 UnitLock::Outcome::Taken);
 
     Bench bench;
     QVERIFY(bench.show());
@@ -407,6 +429,7 @@ void UpdateSequenceTest::earlyEnds()
         QCOMPARE(flashDifference(&kControlPanelTarget, 0), QString());
 
     // The next click: the connection check first, over what the last report left.
+    commandLine.release();
     devices().setDeviceCount(1);
     QVERIFY(bench.click(target, QString()));
     QCOMPARE(lines(bench.timeline), lines(QStringList{kFileDialog}));

@@ -1,0 +1,470 @@
+// zelupdate-cli-sim as real processes, met the way a shell, a script or a second technician meets
+// it: two updates of one unit, signals before and after the bootloader entry, closed standard
+// streams and readers that go away, and a unit left in its bootloader by a killed update. Every
+// case has a folder of its own for the units' flash files, the locks and the history. The cases
+// wait for the lines the program writes, never for a fixed time.
+
+#include "CliRun.h"
+#include "SimulatedDevices.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+#include <signal.h>
+
+namespace {
+
+const QString kCli = QStringLiteral(ZELUPDATE_CLI_SIM);
+const QString kExamples = QStringLiteral(ZELUPDATE_EXAMPLES_DIR);
+// Generous: a loaded machine may take long to start a process or to schedule it.
+constexpr int kTimeoutMs = 60000;
+// The lines of the ControlPanel's example kept in the short file: 400 pages, a walk of about half
+// a second, so that a signal sent as the walk begins lands in it.
+constexpr int kShortPanelLines = 1600;
+constexpr const char *kRestartMs = "200";
+constexpr int kPollMs = 5;
+
+const QByteArray kWarning = "Stopping now leaves the firmware incomplete. Press Ctrl-C again to "
+                            "stop after this page.\n";
+const QString kInterrupted =
+    QStringLiteral("Interrupted: the firmware is incomplete; run the update again");
+const QString kPanelUpdated = QStringLiteral("The ControlPanel firmware has been updated");
+const QString kBoardUpdated = QStringLiteral("The ZEL02 firmware has been updated");
+const QString kUnfinishedInList =
+    QStringLiteral("the last update of the ControlPanel here, started \\d{4}-\\d\\d-\\d\\d "
+                   "\\d\\d:\\d\\d, did not finish");
+const QByteArray kWritingPhase = "{\"event\":\"phase\",\"phase\":\"writing\"";
+const QByteArray kWaiting = "Waiting up to 30 s for the ControlPanel at USB port 1-2\n";
+
+// One zelupdate-cli-sim (or a shell around it), its standard output and error gathered as they
+// come.
+class CliProcess
+{
+public:
+    explicit CliProcess(const QProcessEnvironment &environment)
+    {
+        process.setProcessEnvironment(environment);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput,
+                         [this] { out += process.readAllStandardOutput(); });
+        QObject::connect(&process, &QProcess::readyReadStandardError,
+                         [this] { err += process.readAllStandardError(); });
+    }
+
+    void start(const QStringList &arguments) { startProgram(kCli, arguments); }
+    // `script` runs in bash with the program as $0 and `arguments` as $@.
+    void startInShell(const QString &script, const QStringList &arguments)
+    {
+        startProgram(QStringLiteral("bash"), QStringList{"-c", script, kCli} + arguments);
+    }
+
+    // Whether `text` came `times` times on the stream before the program ended or the time-out.
+    bool waitFor(QByteArray CliProcess::*stream, const QByteArray &text, int times = 1)
+    {
+        const auto came = [&] { return (this->*stream).count(text) >= times; };
+        static_cast<void>(QTest::qWaitFor(
+            [&] { return came() || process.state() == QProcess::NotRunning; }, kTimeoutMs));
+        out += process.readAllStandardOutput();
+        err += process.readAllStandardError();
+        return came();
+    }
+
+    void send(int signal) { ::kill(pid_t(id()), signal); }
+    // Kept once the process has ended, when QProcess forgets it.
+    qint64 id() const { return startedId; }
+
+    // Whether the program still runs, after waiting up to `milliseconds` for its end.
+    bool runs(int milliseconds)
+    {
+        return !process.waitForFinished(milliseconds) && process.state() != QProcess::NotRunning;
+    }
+
+    // The exit status; -1 when a signal ended the program or it did not end in time.
+    int finish()
+    {
+        const bool ended =
+            process.state() == QProcess::NotRunning || process.waitForFinished(kTimeoutMs);
+        out += process.readAllStandardOutput();
+        err += process.readAllStandardError();
+        if (!ended || process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process.exitCode();
+    }
+
+    QByteArray out;
+    QByteArray err;
+
+private:
+    void startProgram(const QString &program, const QStringList &arguments)
+    {
+        process.start(program, arguments);
+        if (process.waitForStarted(kTimeoutMs))
+            startedId = process.processId();
+    }
+
+    QProcess process;
+    qint64 startedId = 0;
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The last JSON Lines object of the stream: the result.
+QJsonObject lastJson(const QByteArray &stream)
+{
+    const QList<QByteArray> lines = stream.trimmed().split('\n');
+    return QJsonDocument::fromJson(lines.last()).object();
+}
+
+} // namespace
+
+class CliProcessesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void oneProgramPerUnit_data();
+    void oneProgramPerUnit();
+    void signalsDuringUpdate_data();
+    void signalsDuringUpdate();
+    void streamsGone_data();
+    void streamsGone();
+    void killedThenRecovered_data();
+    void killedThenRecovered();
+
+private:
+    QString file(const QString &key) const;
+    // The flash file of the target's unit at port 1-1.
+    QByteArray flash(const QString &target) const;
+    QByteArray image(const QString &key) const;
+    struct Ran
+    {
+        int code = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+    // Runs the program to its end.
+    Ran run(const QStringList &arguments);
+    QStringList historyEntries();
+
+    QTemporaryDir files;
+    std::unique_ptr<QTemporaryDir> folder; // this case's units, locks and history
+    QProcessEnvironment environment;
+    QHash<QString, QByteArray> images;
+};
+
+void CliProcessesTest::initTestCase()
+{
+    QVERIFY(files.isValid());
+    // Inherited by every program started here: an ignored SIGPIPE would hide one that ends them.
+    std::signal(SIGPIPE, SIG_DFL);
+
+    const QList<QByteArray> lines =
+        readFile(file(QStringLiteral("panel"))).replace("\r\n", "\n").split('\n');
+    QVERIFY(lines.size() > kShortPanelLines);
+    QFile shortPanel(file(QStringLiteral("short panel")));
+    QVERIFY(shortPanel.open(QIODevice::WriteOnly));
+    shortPanel.write(lines.mid(0, kShortPanelLines).join('\n') + "\n:00000001FF\n");
+    shortPanel.close();
+
+    images[QStringLiteral("board")] =
+        objcopyImage(file(QStringLiteral("board")), int(sim::kBoardFlashSize));
+    for (const QString &key : {QStringLiteral("panel"), QStringLiteral("short panel")})
+        images[key] = objcopyImage(file(key), int(sim::kPanelFlashSize));
+    for (const QByteArray &made : qAsConst(images))
+        QVERIFY2(!made.isEmpty(), "objcopy (binutils) makes the images the flash is compared with");
+}
+
+void CliProcessesTest::init()
+{
+    folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder->isValid());
+    environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("ZELUPDATE_SIM_UNITS"));
+    environment.remove(QStringLiteral("ZELUPDATE_SIM_FAULTS"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_RESTART_MS"), QLatin1String(kRestartMs));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"), folder->filePath("sim"));
+    environment.insert(QStringLiteral("ZELUPDATE_LOCK_DIR"), folder->filePath("locks"));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), folder->filePath("state"));
+}
+
+QString CliProcessesTest::file(const QString &key) const
+{
+    if (key == QLatin1String("board"))
+        return kExamples + QStringLiteral("/controlboard-example.hex");
+    if (key == QLatin1String("panel"))
+        return kExamples + QStringLiteral("/controlpanel-example.hex");
+    return files.filePath(QStringLiteral("short-panel.hex"));
+}
+
+QByteArray CliProcessesTest::flash(const QString &target) const
+{
+    return readFile(folder->filePath(target == QLatin1String("board")
+                                         ? QStringLiteral("sim/1-1/controlboard.bin")
+                                         : QStringLiteral("sim/1-1/controlpanel.bin")));
+}
+
+QByteArray CliProcessesTest::image(const QString &key) const
+{
+    return images.value(key);
+}
+
+CliProcessesTest::Ran CliProcessesTest::run(const QStringList &arguments)
+{
+    CliProcess cli(environment);
+    cli.start(arguments);
+    Ran ran;
+    ran.code = cli.finish();
+    ran.out = cli.out;
+    ran.err = cli.err;
+    return ran;
+}
+
+// The history's lines under its header.
+QStringList CliProcessesTest::historyEntries()
+{
+    const Ran history = run({QStringLiteral("history")});
+    if (history.code != 0)
+        return {QStringLiteral("history failed: ") + QString::fromUtf8(history.err)};
+    QStringList lines = QString::fromUtf8(history.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (!lines.isEmpty())
+        lines.removeFirst();
+    return lines;
+}
+
+void CliProcessesTest::oneProgramPerUnit_data()
+{
+    QTest::addColumn<QString>("target");
+    // The first's line of output that starts the second; empty: both start at once.
+    QTest::addColumn<QByteArray>("secondAfter");
+
+    QTest::newRow("board: two started together") << "board" << QByteArray();
+    // The lock is held through the ControlPanel's restart into its bootloader.
+    QTest::newRow("panel: the second started as the first writes") << "panel" << kWritingPhase;
+}
+
+// Two updates of the unit at port 1-1: one updates it, the other is refused before it sends
+// anything, naming the first.
+void CliProcessesTest::oneProgramPerUnit()
+{
+    QFETCH(QString, target);
+    QFETCH(QByteArray, secondAfter);
+
+    const QStringList arguments{"update",   "--json", "--port",    "1-1",
+                                "--target", target,   file(target)};
+    CliProcess first(environment);
+    CliProcess second(environment);
+    first.start(arguments);
+    if (!secondAfter.isEmpty())
+        QVERIFY2(first.waitFor(&CliProcess::out, secondAfter), first.err.constData());
+    second.start(arguments);
+    const int firstCode = first.finish();
+    const int secondCode = second.finish();
+
+    CliProcess &winner = firstCode == 0 ? first : second;
+    CliProcess &loser = firstCode == 0 ? second : first;
+    QCOMPARE(QList<int>({firstCode, secondCode}).count(0), 1);
+    QCOMPARE(QList<int>({firstCode, secondCode}).count(4), 1);
+    const QByteArray refusal = QStringLiteral("\nThe ControlPanel at USB port 1-1 is being updated "
+                                              "by zelupdate-cli-sim (process %1)\n")
+                                   .arg(winner.id())
+                                   .toUtf8();
+    QVERIFY2(loser.err.contains(refusal), loser.err.constData());
+    QCOMPARE(lastJson(loser.out).value("exitCode").toInt(), 4);
+    QVERIFY(flash(target) == image(target));
+    // The refused update wrote no line.
+    QCOMPARE(historyEntries().size(), 1);
+}
+
+void CliProcessesTest::signalsDuringUpdate_data()
+{
+    QTest::addColumn<bool>("pastEntry"); // sent as the walk begins; else while --wait waits
+    QTest::addColumn<QString>("fileKey");
+    QTest::addColumn<QVector<int>>("sent");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("warned");
+    QTest::addColumn<QString>("result"); // the result and the history's line; empty: none
+
+    // Nothing sent yet: the program ends at once, with 128 + the signal.
+    const QString none;
+    QTest::newRow("before entry: Ctrl-C")
+        << false << "short panel" << QVector<int>{SIGINT} << 130 << false << none;
+    QTest::newRow("before entry: Ctrl-C twice")
+        << false << "short panel" << QVector<int>{SIGINT, SIGINT} << 130 << false << none;
+    QTest::newRow("before entry: SIGTERM")
+        << false << "short panel" << QVector<int>{SIGTERM} << 143 << false << none;
+    QTest::newRow("before entry: SIGTERM twice")
+        << false << "short panel" << QVector<int>{SIGTERM, SIGTERM} << 143 << false << none;
+    QTest::newRow("before entry: SIGHUP")
+        << false << "short panel" << QVector<int>{SIGHUP} << 129 << false << none;
+    QTest::newRow("before entry: SIGHUP twice")
+        << false << "short panel" << QVector<int>{SIGHUP, SIGHUP} << 129 << false << none;
+
+    // After the entry: a stop at a page boundary needs a walk long enough to land in.
+    QTest::newRow("writing: Ctrl-C warns, the update goes on")
+        << true << "short panel" << QVector<int>{SIGINT} << 0 << true << kPanelUpdated;
+    QTest::newRow("writing: Ctrl-C twice stops")
+        << true << "panel" << QVector<int>{SIGINT, SIGINT} << 1 << true << kInterrupted;
+    QTest::newRow("writing: SIGTERM stops")
+        << true << "panel" << QVector<int>{SIGTERM} << 1 << false << kInterrupted;
+    QTest::newRow("writing: SIGTERM twice stops")
+        << true << "panel" << QVector<int>{SIGTERM, SIGTERM} << 1 << false << kInterrupted;
+    QTest::newRow("writing: SIGHUP, the update goes on")
+        << true << "short panel" << QVector<int>{SIGHUP} << 0 << false << kPanelUpdated;
+    QTest::newRow("writing: SIGHUP twice, the update goes on")
+        << true << "short panel" << QVector<int>{SIGHUP, SIGHUP} << 0 << false << kPanelUpdated;
+}
+
+void CliProcessesTest::signalsDuringUpdate()
+{
+    QFETCH(bool, pastEntry);
+    QFETCH(QString, fileKey);
+    QFETCH(QVector<int>, sent);
+    QFETCH(int, code);
+    QFETCH(bool, warned);
+    QFETCH(QString, result);
+
+    CliProcess cli(environment);
+    if (pastEntry) {
+        cli.start({"update", "--json", "--target", "panel", file(fileKey)});
+        QVERIFY2(cli.waitFor(&CliProcess::out, kWritingPhase), cli.err.constData());
+    } else {
+        // Port 1-2 is never attached: the wait goes on until the signal.
+        cli.start({"update", "--wait", "30", "--port", "1-2", "--target", "panel", file(fileKey)});
+        QVERIFY2(cli.waitFor(&CliProcess::err, kWaiting), cli.err.constData());
+    }
+    for (int at = 0; at < sent.size(); ++at) {
+        cli.send(sent[at]);
+        // Two Ctrl-C sent at once would reach the program as one.
+        if (pastEntry && sent[at] == SIGINT && at + 1 < sent.size())
+            QVERIFY2(cli.waitFor(&CliProcess::err, kWarning), cli.err.constData());
+    }
+    QCOMPARE(cli.finish(), code);
+    QCOMPARE(cli.err.count(kWarning), warned ? 1 : 0);
+
+    const QStringList history = historyEntries();
+    if (result.isEmpty()) {
+        QCOMPARE(flash(QStringLiteral("panel")), QByteArray(int(sim::kPanelFlashSize), '\xff'));
+        QCOMPARE(history, QStringList());
+        return;
+    }
+    QVERIFY2(lastJson(cli.out).value("result").toString().contains(result), cli.out.right(400));
+    QCOMPARE(history.size(), 1);
+    QVERIFY2(history.first().contains(result), qPrintable(history.first()));
+    if (code == 0)
+        QVERIFY(flash(QStringLiteral("panel")) == image(fileKey));
+}
+
+void CliProcessesTest::streamsGone_data()
+{
+    QTest::addColumn<QString>("script");
+
+    QTest::newRow("standard output and error closed") << R"(exec "$0" "$@" >&- 2>&-)";
+    QTest::newRow("all three standard streams closed") << R"(exec "$0" "$@" <&- >&- 2>&-)";
+    // The reader takes the first line and goes; the pipeline's status would be head's.
+    QTest::newRow("JSON reader gone") << R"("$0" "$@" --json | head -1; exit ${PIPESTATUS[0]})";
+    QTest::newRow("message reader gone")
+        << R"("$0" "$@" 2>&1 >/dev/null | head -1; exit ${PIPESTATUS[0]})";
+}
+
+// Output that can no longer be written is dropped, and nothing the program opens takes the place of
+// a closed standard stream. With the simulated devices the one descriptor held through the update
+// is the lock file's (on hardware, the hidraw node's): it must hold its mark alone all along, even
+// when a Ctrl-C's warning is written from the signal handler, straight to descriptor 2.
+void CliProcessesTest::streamsGone()
+{
+    QFETCH(QString, script);
+
+    CliProcess cli(environment);
+    cli.startInShell(script, {"update", "--target", "panel", file(QStringLiteral("short panel"))});
+    const QRegularExpression markLine(QStringLiteral("^[a-z]+=.*$"));
+    const QRegularExpression pastEntry(QStringLiteral("^process=(\\d+)\n(.*\n)*phase="
+                                                      "(departing|returning|writing|verifying)\n"),
+                                       QRegularExpression::MultilineOption);
+    QStringList strayLines;
+    bool interrupted = false;
+    while (cli.runs(kPollMs)) {
+        const QString mark =
+            QString::fromUtf8(readFile(folder->filePath("locks/zelupdate-port-1-1.lock")));
+        for (const QString &line : mark.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            if (!markLine.match(line).hasMatch())
+                strayLines << line;
+        // The mark names the program itself, which a pipeline's shell is not.
+        const QRegularExpressionMatch entered = pastEntry.match(mark);
+        if (!interrupted && entered.hasMatch())
+            interrupted = ::kill(pid_t(entered.captured(1).toLongLong()), SIGINT) == 0;
+    }
+    QCOMPARE(cli.finish(), 0);
+    QVERIFY(interrupted);
+    QCOMPARE(strayLines, QStringList());
+    QVERIFY(flash(QStringLiteral("panel")) == image(QStringLiteral("short panel")));
+    QCOMPARE(readFile(folder->filePath("sim/1-1/state")).trimmed(), QByteArray("application"));
+    const QStringList history = historyEntries();
+    QCOMPARE(history.size(), 1);
+    QVERIFY2(history.first().contains(kPanelUpdated), qPrintable(history.first()));
+}
+
+void CliProcessesTest::killedThenRecovered_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("fileKey");
+    QTest::addColumn<QString>("updated");
+
+    QTest::newRow("board") << "board"
+                           << "board" << kBoardUpdated;
+    QTest::newRow("panel") << "panel"
+                           << "short panel" << kPanelUpdated;
+}
+
+// An update killed as it writes leaves its unit in a bootloader: the next plain update and list say
+// so, and --in-bootloader finishes the job.
+void CliProcessesTest::killedThenRecovered()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, fileKey);
+    QFETCH(QString, updated);
+
+    CliProcess killed(environment);
+    killed.start({"update", "--json", "--target", target, file(fileKey)});
+    QVERIFY2(killed.waitFor(&CliProcess::out, "\"phase\":\"writing\",\"total\"", 4),
+             killed.err.constData());
+    killed.send(SIGKILL);
+    QCOMPARE(killed.finish(), -1);
+
+    const auto listSays = [this](bool unfinishedShown) {
+        const Ran list = run({"list"});
+        return list.code == 0 && unfinishedShown == QRegularExpression(kUnfinishedInList)
+                                                        .match(QString::fromUtf8(list.out))
+                                                        .hasMatch();
+    };
+    QVERIFY(listSays(true));
+
+    const Ran plain = run({"update", "--target", target, file(fileKey)});
+    QCOMPARE(plain.code, 5);
+    QVERIFY2(plain.err.contains("did not finish") &&
+                 plain.err.contains("Run the update again with --in-bootloader"),
+             plain.err.constData());
+    // The unit is still in its bootloader, and list still says so.
+    QVERIFY(listSays(true));
+
+    const Ran recovery = run({"update", "--in-bootloader", "--target", target, file(fileKey)});
+    QCOMPARE(recovery.code, 0);
+    QVERIFY2(recovery.out.contains("result: " + updated.toUtf8() + '\n'), recovery.out.constData());
+    QVERIFY(flash(target) == image(fileKey));
+    QVERIFY(listSays(false));
+}
+
+QTEST_GUILESS_MAIN(CliProcessesTest)
+#include "tst_cli_processes.moc"
