@@ -29,6 +29,8 @@ struct VerbRequest
     UnitChoice unit;               // --port, --serial
     int restartTimeoutSeconds = kDefaultRestartTimeoutSeconds; // --restart-timeout
     bool inBootloader = false;                                 // --in-bootloader
+    bool all = false;                                          // --all
+    bool each = false;                                         // --each
 };
 
 // An option a verb may take: --name, or --name VALUE.
