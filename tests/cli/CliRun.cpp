@@ -30,6 +30,7 @@ CliRun runCli(const QByteArrayList &arguments, const CliSetup &setup)
     io.udevRuleFolders = setup.udevRuleFolders;
     io.runningAsRoot = setup.runningAsRoot;
     io.accessSession = setup.accessSession;
+    io.endRequested = setup.endRequested;
     if (setup.errColumns > 0)
         io.errColumns = [&setup] { return setup.errColumns; };
     run.code = runCommandLine(QByteArrayList{"zelupdate-cli"} + arguments, io);

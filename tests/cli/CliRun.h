@@ -31,6 +31,8 @@ struct CliSetup
     bool runningAsRoot = false;
     std::optional<AccessSession> accessSession; // unset: this process's
     int errColumns = 0; // the terminal's width; 0: progress lines are not cut
+    // Asked by update --each between units, as the program asks whether Ctrl-C was pressed.
+    std::function<bool()> endRequested;
 };
 
 // `arguments` come after the program's name, each given to it as its UTF-8 bytes.
