@@ -56,8 +56,10 @@ UnitWorker::~UnitWorker()
     }
 }
 
-void UnitWorker::start(const QString &program, const QStringList &arguments)
+void UnitWorker::start(const QString &program, const QStringList &arguments,
+                       const QString &checkedSha256)
 {
+    checked = checkedSha256;
     clock.start();
     process.start(program, arguments);
 }
@@ -157,6 +159,10 @@ void UnitWorker::end(const QString &failure)
                           .arg(QString::fromLocal8Bit(::strsignal(process.exitCode())))
                     : QStringLiteral("ended with exit status %1 without a result").arg(status);
     }
+    if (!unit.sha256.isEmpty() && unit.sha256 != checked)
+        unit.warning = QStringLiteral("the file changed after it was checked: this unit got the "
+                                      "image with SHA-256 %1")
+                           .arg(unit.sha256);
     // An end the worker could not report on, after its bootloader entry, may have cut a write.
     if (!resultSeen && unit.entered && unit.exitCode != kExitOk) {
         unit.exitCode = kExitFailedWhileWriting;

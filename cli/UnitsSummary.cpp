@@ -41,11 +41,15 @@ int allUnitsExitCode(const std::vector<int> &codesInPortOrder)
     return failed == codes.end() ? kExitOk : *failed;
 }
 
-QString unitResultLine(int exitCode, const QString &result)
+QString unitResultLine(int exitCode, const QString &result, const QString &warning)
 {
-    if (exitCode == kExitOk)
-        return QStringLiteral("updated");
-    return QStringLiteral("failed (exit code %1): %2").arg(exitCode).arg(oneLine(result));
+    QString line =
+        exitCode == kExitOk
+            ? QStringLiteral("updated")
+            : QStringLiteral("failed (exit code %1): %2").arg(exitCode).arg(oneLine(result));
+    if (!warning.isEmpty())
+        line += QStringLiteral(" / warning: ") + oneLine(warning);
+    return line;
 }
 
 QString summaryTable(const std::vector<const UnitReport *> &units)
@@ -55,7 +59,7 @@ QString summaryTable(const std::vector<const UnitReport *> &units)
     std::vector<QStringList> rows{heads};
     for (const UnitReport *unit : units)
         rows.push_back({printable(unit->port), printable(unit->serial),
-                        unitResultLine(unit->exitCode, unit->result),
+                        unitResultLine(unit->exitCode, unit->result, unit->warning),
                         QString::number(unit->seconds, 'f', 1)});
     std::vector<int> widths(heads.size(), 0);
     for (const QStringList &row : rows)
@@ -78,12 +82,16 @@ QString summaryTable(const std::vector<const UnitReport *> &units)
 QJsonObject summaryJson(const std::vector<const UnitReport *> &units, int exitCode)
 {
     QJsonArray entries;
-    for (const UnitReport *unit : units)
-        entries.append(QJsonObject{{QStringLiteral("port"), unit->port},
-                                   {QStringLiteral("serial"), unit->serial},
-                                   {QStringLiteral("exitCode"), unit->exitCode},
-                                   {QStringLiteral("result"), unit->result},
-                                   {QStringLiteral("seconds"), unit->seconds}});
+    for (const UnitReport *unit : units) {
+        QJsonObject entry{{QStringLiteral("port"), unit->port},
+                          {QStringLiteral("serial"), unit->serial},
+                          {QStringLiteral("exitCode"), unit->exitCode},
+                          {QStringLiteral("result"), unit->result},
+                          {QStringLiteral("seconds"), unit->seconds}};
+        if (!unit->warning.isEmpty())
+            entry.insert(QStringLiteral("warning"), unit->warning);
+        entries.append(entry);
+    }
     return {{QStringLiteral("event"), QStringLiteral("summary")},
             {QStringLiteral("units"), entries},
             {QStringLiteral("exitCode"), exitCode}};

@@ -71,7 +71,7 @@ QString UnitsView::unitLine(const UnitReport &unit) const
 {
     QString state;
     if (unit.ended)
-        state = unitResultLine(unit.exitCode, unit.result) +
+        state = unitResultLine(unit.exitCode, unit.result, unit.warning) +
                 QStringLiteral(" (%1 s)").arg(unit.seconds, 0, 'f', 1);
     else if (!unit.begun)
         state = QStringLiteral("starting");

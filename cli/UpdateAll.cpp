@@ -136,7 +136,8 @@ int runUpdateAll(CliStreams &io, const VerbRequest &request, const HexFileCheck 
     for (const std::unique_ptr<UnitWorker> &worker : workers)
         if (!worker->report().ended)
             worker->start(QString::fromLatin1(kWorkerProgram),
-                          workerArguments(request, worker->report().port));
+                          workerArguments(request, worker->report().port),
+                          QString::fromLatin1(check.summary.sha256));
 
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
