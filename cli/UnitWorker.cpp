@@ -14,6 +14,8 @@ namespace {
 // How long a worker left running when the program itself ends gets to go after SIGTERM: a unit
 // in the middle of a page write stops at the page's end.
 constexpr int kWorkerEndMs = 30000;
+// A process a signal ended has 128 + the signal's number as its exit status, as shells report it.
+constexpr int kSignalStatusBase = 128;
 
 bool phaseNamed(const QString &name, UpdatePhase &phase)
 {
@@ -123,6 +125,26 @@ void UnitWorker::take(const QJsonObject &event)
     }
 }
 
+void UnitWorker::endedWithoutResult(int status)
+{
+    // A signal ends a worker as 128 + its number: killed, or by its own handler before the entry.
+    const int signal = status - kSignalStatusBase;
+    QString how = signal > 0 && signal < NSIG
+                      ? QStringLiteral("ended by signal %1 (%2)")
+                            .arg(signal)
+                            .arg(QString::fromLocal8Bit(::strsignal(signal)))
+                      : QStringLiteral("ended with exit status %1 without a result").arg(status);
+    if (unit.entered) {
+        // It may have been cut in the middle of a write.
+        unit.exitCode = kExitFailedWhileWriting;
+        unit.result = how + QStringLiteral(" after the bootloader entry: the firmware may be "
+                                           "incomplete; update this unit again");
+    } else {
+        unit.exitCode = status == kExitOk ? kExitNotAnswering : status;
+        unit.result = how + QStringLiteral(" before the bootloader entry: nothing was sent");
+    }
+}
+
 void UnitWorker::end(const QString &failure)
 {
     if (unit.ended)
@@ -145,30 +167,19 @@ void UnitWorker::end(const QString &failure)
 
     const bool crashed = failure.isEmpty() && process.exitStatus() == QProcess::CrashExit;
     // Killed, a signal's number is what QProcess gives as its exit code.
-    const int status = crashed ? 128 + process.exitCode() : process.exitCode();
+    const int status = crashed ? kSignalStatusBase + process.exitCode() : process.exitCode();
     if (!failure.isEmpty()) {
         unit.exitCode = kExitNoControlPanel;
         unit.result = failure;
     } else if (resultSeen) {
         unit.exitCode = status;
     } else {
-        unit.exitCode = status == 0 ? kExitFailedWhileWriting : status;
-        unit.result =
-            crashed ? QStringLiteral("ended by signal %1 (%2) without a result")
-                          .arg(process.exitCode())
-                          .arg(QString::fromLocal8Bit(::strsignal(process.exitCode())))
-                    : QStringLiteral("ended with exit status %1 without a result").arg(status);
+        endedWithoutResult(status);
     }
     if (!unit.sha256.isEmpty() && unit.sha256 != checked)
         unit.warning = QStringLiteral("the file changed after it was checked: this unit got the "
                                       "image with SHA-256 %1")
                            .arg(unit.sha256);
-    // An end the worker could not report on, after its bootloader entry, may have cut a write.
-    if (!resultSeen && unit.entered && unit.exitCode != kExitOk) {
-        unit.exitCode = kExitFailedWhileWriting;
-        unit.result += QStringLiteral(", after the bootloader entry: the firmware may be "
-                                      "incomplete; update this unit again");
-    }
     if (onEnded)
         onEnded();
 }

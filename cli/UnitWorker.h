@@ -64,6 +64,8 @@ private:
     void readOutput();
     void readMessages();
     void take(const QJsonObject &event);
+    // Sets the unit's code and result when the worker ended without giving a result.
+    void endedWithoutResult(int status);
     void end(const QString &failure);
 
     QProcess process;
