@@ -61,7 +61,8 @@ QStringList workerArguments(const VerbRequest &request, const QString &port)
                           QString::number(request.restartTimeoutSeconds)};
     if (request.allowNoEndRecord)
         arguments << QStringLiteral("--allow-no-eof");
-    return arguments << QFile::decodeName(request.file);
+    // A file named like an option stays a file.
+    return arguments << QStringLiteral("--") << QFile::decodeName(request.file);
 }
 
 void writeSummary(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
