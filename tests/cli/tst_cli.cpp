@@ -6,6 +6,7 @@
 #include "ExitCodes.h"
 #include "HexFileCheck.h"
 #include "SimulatedDevices.h"
+#include "UnitWorker.h"
 #include "UnitsSummary.h"
 #include "UpdateEach.h"
 #include "UpdateHistory.h"
@@ -130,7 +131,10 @@ private slots:
     void portOrder_data();
     void portOrder();
     void allWithoutUnits();
+    void workerEnds_data();
+    void workerEnds();
     void allUnitsProcesses();
+    void allUnitsTerminated();
     void eachUnit();
 
 private:
@@ -1325,6 +1329,56 @@ void CliTest::allWithoutUnits()
     QVERIFY2(run.err.contains(QStringLiteral("No ControlPanel is attached")), qPrintable(run.err));
 }
 
+void CliTest::workerEnds_data()
+{
+    // A shell stands in for the worker: what it writes, then how it ends.
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("result");
+
+    const QString writing =
+        QStringLiteral("echo '{\"event\":\"phase\",\"phase\":\"writing\",\"total\":3}'; ");
+    const QString connecting =
+        QStringLiteral("echo '{\"event\":\"phase\",\"phase\":\"connecting\",\"total\":0}'; ");
+    QTest::newRow("its own result")
+        << writing +
+               QStringLiteral("echo '{\"event\":\"result\",\"result\":\"not back\",\"seconds\":2}'"
+                              "; exit 6")
+        << 6 << "not back";
+    // Cut in the middle of a write, it may have left the firmware incomplete.
+    QTest::newRow("killed while writing")
+        << writing + QStringLiteral("kill -9 $$") << 1
+        << "ended by signal 9 (Killed) after the bootloader entry: the firmware may be "
+           "incomplete; update this unit again";
+    QTest::newRow("interrupted before the entry")
+        << connecting + QStringLiteral("exit 130") << 130
+        << "ended by signal 2 (Interrupt) before the bootloader entry: nothing was sent";
+    QTest::newRow("silent") << QStringLiteral("exit 0") << 5
+                            << "ended with exit status 0 without a result before the bootloader "
+                               "entry: nothing was sent";
+}
+
+void CliTest::workerEnds()
+{
+    QFETCH(QString, script);
+    QFETCH(int, code);
+    QFETCH(QString, result);
+
+    UnitWorker worker(QStringLiteral("1-2"), QStringLiteral("CP1001"));
+    QStringList events;
+    worker.onEvent = [&events](const QJsonObject &event) {
+        events << event.value(QStringLiteral("port")).toString() +
+                      event.value(QStringLiteral("serial")).toString();
+    };
+    worker.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, QString());
+    QTRY_VERIFY(worker.report().ended);
+    QCOMPARE(worker.report().exitCode, code);
+    QCOMPARE(worker.report().result, result);
+    QVERIFY(!events.isEmpty() || code == 5);
+    for (const QString &event : events)
+        QCOMPARE(event, QStringLiteral("1-2CP1001"));
+}
+
 // update --all as a user runs it: zelupdate-cli-sim with four units at hardware speed, each
 // updated by a worker process of its own, one of them failing its read-back.
 void CliTest::allUnitsProcesses()
@@ -1390,6 +1444,45 @@ void CliTest::allUnitsProcesses()
         historyPorts << line.split(QLatin1Char('\t')).value(8);
     historyPorts.sort();
     QCOMPARE(historyPorts, ports);
+}
+
+// A SIGTERM sent to update --all alone reaches every unit's update, each stops at a page as a
+// single update does, and the program outlives them to sum them up.
+void CliTest::allUnitsTerminated()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"),
+                       folder.filePath(QStringLiteral("term")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), folder.filePath(QStringLiteral("term")));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), QStringLiteral("1-1,1-2"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_RESTART_MS"), QStringLiteral("100"));
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(ZELUPDATE_CLI_SIM),
+              {QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+               QStringLiteral("--all"), QStringLiteral("--json"), file(QStringLiteral("panel"))});
+    QByteArray out;
+    while (out.count("\"phase\":\"writing\"") < 2 && cli.waitForReadyRead(30000))
+        out += cli.readAllStandardOutput();
+    QCOMPARE(out.count("\"phase\":\"writing\""), 2);
+    cli.terminate();
+    QVERIFY(cli.waitForFinished(60000));
+    out += cli.readAllStandardOutput();
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 1);
+    bool parse = false;
+    const QList<QJsonObject> events = jsonLines(QString::fromUtf8(out), parse);
+    QVERIFY(parse);
+    const QJsonArray units = events.last().value(QStringLiteral("units")).toArray();
+    QCOMPARE(units.size(), 2);
+    for (const QJsonValue &unit : units) {
+        QCOMPARE(unit.toObject().value(QStringLiteral("exitCode")).toInt(), 1);
+        QVERIFY2(unit.toObject()
+                     .value(QStringLiteral("result"))
+                     .toString()
+                     .contains(QStringLiteral("Interrupted")),
+                 qPrintable(unit.toObject().value(QStringLiteral("result")).toString()));
+    }
 }
 
 // update --each on one socket: a unit is updated as it is plugged in and not again while it stays,
