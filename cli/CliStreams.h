@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include <unistd.h>
 
@@ -44,6 +45,14 @@ struct CliStreams
     // Empty: nothing is deferred, nothing stops.
     std::function<void()> enteringBootloader;
     std::function<bool()> stopRequested;
+    // update --each is told when it waits between units (true) and when a unit's update begins
+    // (false), and asks while it waits whether the user wants it to end. Empty: it never ends.
+    std::function<void(bool between)> betweenUnits;
+    std::function<bool()> endRequested;
+    // update --all tells when its workers start (from then on they take the signals), then asks
+    // which signals, sent to this program alone, to pass on to them. Empty: none.
+    std::function<void()> supervising;
+    std::function<std::vector<int>()> signalsToPass;
     // Whether the user is at the seat or in the rule's group, which decides `list`'s advice.
     // Unset: this process's own (currentAccessSession), looked up only by `list`.
     std::optional<AccessSession> accessSession;

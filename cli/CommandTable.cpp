@@ -80,6 +80,27 @@ QString takeYes(const QByteArray &, VerbRequest &request)
     return QString();
 }
 
+// --all and --each choose their units themselves, and --each waits for them itself.
+QString takeAll(const QByteArray &, VerbRequest &request)
+{
+    request.all = true;
+    if (!request.unit.any())
+        return QStringLiteral("--all updates every attached unit: not with --port or --serial");
+    if (request.waitSeconds >= 0 || request.inBootloader)
+        return QStringLiteral("--all takes no --wait or --in-bootloader");
+    return QString();
+}
+
+QString takeEach(const QByteArray &, VerbRequest &request)
+{
+    request.each = true;
+    if (request.all)
+        return QStringLiteral("--all and --each: give one");
+    if (!request.unit.serial.isEmpty() || request.waitSeconds >= 0 || request.inBootloader)
+        return QStringLiteral("--each takes no --serial, --wait or --in-bootloader");
+    return QString();
+}
+
 QString takeJson(const QByteArray &, VerbRequest &request)
 {
     request.json = true;
@@ -122,6 +143,17 @@ const VerbOption kYes{"yes", nullptr,
                       "probe --restart: restarts without asking, as it must when standard input "
                       "is not a terminal.",
                       takeYes};
+const VerbOption kAll{
+    "all", nullptr,
+    "Updates every attached ControlPanel at once, each in a process of its own, then sums them up. "
+    "Exits 0 when every unit was updated; else 1 when any may hold an incomplete firmware; else "
+    "the code of the first failing unit by port.",
+    takeAll};
+const VerbOption kEach{"each", nullptr,
+                       "Updates each ControlPanel plugged in (at --port only, if given), one after "
+                       "the other, until Ctrl-C; a unit is updated once while it stays attached. "
+                       "Exits 0 when every unit was updated, else 1.",
+                       takeEach};
 const VerbOption kJson{"json", nullptr,
                        "Writes JSON Lines on standard output: each phase, each 1% of progress, "
                        "then the result; probe: its report as one object.",
@@ -150,8 +182,8 @@ QString optionSyntax(const VerbOption &option)
 const std::vector<const VerbOption *> &verbOptions()
 {
     static const std::vector<const VerbOption *> options{
-        &kTarget,  &kAllowNoEof, &kWait,           &kPort,         &kSerial,
-        &kRestart, &kYes,        &kRestartTimeout, &kInBootloader, &kJson,
+        &kTarget, &kAllowNoEof,     &kWait,         &kPort, &kSerial, &kRestart,
+        &kYes,    &kRestartTimeout, &kInBootloader, &kAll,  &kEach,   &kJson,
     };
     return options;
 }
@@ -181,7 +213,10 @@ const std::vector<Verb> &verbs()
           {&kSerial, false},
           {&kRestartTimeout, false},
           {&kInBootloader, false},
-          {&kJson, false}},
+          {&kJson, false},
+          // Last: they refuse the options that choose a unit, taken before them.
+          {&kAll, false},
+          {&kEach, false}},
          true,
          runUpdate},
         {"probe",

@@ -31,6 +31,8 @@ struct VerbRequest
     bool inBootloader = false;                                 // --in-bootloader
     bool restart = false;                                      // --restart
     bool yes = false;                                          // --yes
+    bool all = false;                                          // --all
+    bool each = false;                                         // --each
 };
 
 // An option a verb may take: --name, or --name VALUE.

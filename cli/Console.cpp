@@ -35,5 +35,9 @@ int runOnConsole(int argc, char **argv)
     io.errColumns = errColumns;
     io.enteringBootloader = interrupts::enteringBootloader;
     io.stopRequested = interrupts::stopRequested;
+    io.betweenUnits = interrupts::betweenUnits;
+    io.endRequested = interrupts::endRequested;
+    io.supervising = interrupts::supervising;
+    io.signalsToPass = interrupts::signalsToPass;
     return runCommandLine(arguments, io);
 }

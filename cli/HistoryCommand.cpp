@@ -28,6 +28,43 @@ int cannotRead(CliStreams &io, const QString &path, const QString &why)
     return kExitHistoryUnreadable;
 }
 
+// Lines written before the port and serial columns were added get them, empty, so that every line
+// has the header's columns; the header of such a file gets their names. Works on the bytes as
+// they stream by, a line never held whole.
+class ColumnFiller
+{
+public:
+    QByteArray filled(const char *bytes, qint64 size)
+    {
+        QByteArray out;
+        out.reserve(int(size) + 64);
+        for (qint64 at = 0; at < size; ++at) {
+            const char byte = bytes[at];
+            if (byte == '\t') {
+                ++tabs;
+            } else if (byte == '\n') {
+                if (tabs == kEarlierHistoryColumns - 1)
+                    out += header ? laterColumnNames()
+                                  : QByteArray(kHistoryColumns - kEarlierHistoryColumns, '\t');
+                header = false;
+                tabs = 0;
+            }
+            out += byte;
+        }
+        return out;
+    }
+
+private:
+    // "\tport\tserial"
+    static QByteArray laterColumnNames()
+    {
+        return '\t' + QByteArray(kHistoryHeader).split('\t').mid(kEarlierHistoryColumns).join('\t');
+    }
+
+    bool header = true;
+    int tabs = 0;
+};
+
 } // namespace
 
 int runHistory(CliStreams &io)
@@ -49,13 +86,14 @@ int runHistory(CliStreams &io)
     // A character cut between two pieces is completed by the next.
     const std::unique_ptr<QTextDecoder> decoder(QTextCodec::codecForName("UTF-8")->makeDecoder());
     QByteArray piece(int(kHistoryChunkBytes), Qt::Uninitialized);
+    ColumnFiller columns;
     for (;;) {
         const qint64 read = file.read(piece.data(), kHistoryChunkBytes);
         if (read < 0)
             return cannotRead(io, path, file.errorString());
         if (read == 0)
             break;
-        io.out << decoder->toUnicode(piece.constData(), int(read));
+        io.out << decoder->toUnicode(columns.filled(piece.constData(), read));
     }
     io.out.flush();
     return kExitOk;

@@ -1,8 +1,9 @@
 #include "InterruptGuard.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <initializer_list>
+#include <iterator>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,15 +15,39 @@ namespace {
 volatile std::sig_atomic_t pastEntry = 0;
 volatile std::sig_atomic_t interruptions = 0;
 volatile std::sig_atomic_t stopAsked = 0;
+volatile std::sig_atomic_t between = 0;
+volatile std::sig_atomic_t endAsked = 0;
+volatile std::sig_atomic_t supervisor = 0;
+
+constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP};
+// Per signal of kHandled, how many came from another process while supervising. Lock-free, so
+// the handler may count while the program takes them.
+std::atomic<int> toPass[std::size(kHandled)];
+static_assert(std::atomic<int>::is_always_lock_free, "counted in a signal handler");
 
 constexpr char kWarning[] =
     "\nStopping now leaves the firmware incomplete. Press Ctrl-C again to stop after this page.\n";
 
 // Only async-signal-safe calls here: write and _exit.
-void handle(int signal)
+void handle(int signal, siginfo_t *info, void *)
 {
+    if (supervisor) {
+        // A code above 0 is the kernel's: a terminal's key, sent to the workers as well.
+        if (info && info->si_code <= 0)
+            for (std::size_t at = 0; at < std::size(kHandled); ++at)
+                if (kHandled[at] == signal)
+                    ++toPass[at];
+        return;
+    }
+    if (between) {
+        endAsked = 1;
+        return;
+    }
     if (!pastEntry)
         ::_exit(128 + signal);
+    // update --each ends once the unit's update has.
+    if (signal != SIGHUP)
+        endAsked = 1;
     switch (signal) {
     case SIGINT:
         if (++interruptions == 1) {
@@ -53,11 +78,11 @@ void install()
         }
     }
     struct sigaction action = {};
-    action.sa_handler = handle;
+    action.sa_sigaction = handle;
     sigemptyset(&action.sa_mask);
     // Interrupted reads and writes of the device resume: the wire keeps its discipline.
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
+    for (int signal : kHandled)
         ::sigaction(signal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
@@ -70,6 +95,35 @@ void enteringBootloader()
 bool stopRequested()
 {
     return stopAsked != 0;
+}
+
+void betweenUnits(bool now)
+{
+    if (!now) {
+        pastEntry = 0;
+        interruptions = 0;
+        stopAsked = 0;
+    }
+    between = now ? 1 : 0;
+}
+
+bool endRequested()
+{
+    return endAsked != 0;
+}
+
+void supervising()
+{
+    supervisor = 1;
+}
+
+std::vector<int> signalsToPass()
+{
+    std::vector<int> signals;
+    for (std::size_t at = 0; at < std::size(kHandled); ++at)
+        for (int count = toPass[at].exchange(0); count > 0; --count)
+            signals.push_back(kHandled[at]);
+    return signals;
 }
 
 } // namespace interrupts

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 // How zelupdate-cli answers the signals that would otherwise cut an update short. A write cut in
 // half leaves a unit that may not start again, so:
 // - before the bootloader entry command, Ctrl-C, SIGTERM and SIGHUP end the program at once, with
@@ -20,5 +22,19 @@ void enteringBootloader();
 
 // Whether the user asked the update to stop (a second Ctrl-C, or SIGTERM).
 bool stopRequested();
+
+// update --each: between its units (true) Ctrl-C, SIGTERM and SIGHUP only ask it to end, which it
+// does at once with its tally; a unit's update (false) starts afresh as a single update does, and
+// a Ctrl-C or SIGTERM after its entry asks the run to end once that update has.
+void betweenUnits(bool between);
+// Whether a signal between units asked update --each to end.
+bool endRequested();
+
+// update --all: the workers take the signals themselves (a terminal's Ctrl-C reaches its whole
+// foreground process group), so from now on no signal ends this program; a signal that another
+// process sent to it alone is kept to be passed on to the workers.
+void supervising();
+// The signals kept since the last call, each as often as it came.
+std::vector<int> signalsToPass();
 
 } // namespace interrupts

@@ -10,6 +10,8 @@
 #include "ResultOutput.h"
 #include "TerminalHost.h"
 #include "TextProgress.h"
+#include "UpdateAll.h"
+#include "UpdateEach.h"
 #include "UpdateSequence.h"
 
 #include <QElapsedTimer>
@@ -61,6 +63,33 @@ double secondsSince(const QElapsedTimer &clock)
 
 } // namespace
 
+SequenceOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+                           const UnitChoice &unit)
+{
+    const UpdateTarget &target = *request.target;
+    std::unique_ptr<PhaseView> view;
+    if (request.json)
+        view = std::make_unique<JsonProgress>(io.out);
+    else
+        view = std::make_unique<TextProgress>(io.err, io.errIsTerminal, io.errColumns);
+    // The history names the file wherever the update was started from; the engine writes the
+    // image checked, never the file as it may be by then.
+    TerminalHost host(
+        {QFileInfo(QFile::decodeName(request.file)).absoluteFilePath(), check.image, check.summary},
+        io, *view);
+    CommandChannel channel;
+    TargetProfile profile{};
+    SequenceOptions options;
+    options.unit = unit;
+    // A terminal has no fixed wait to keep: the unit is followed through its restarts.
+    options.restarts.follow = true;
+    options.restarts.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
+    options.inBootloader = request.inBootloader;
+    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host, options);
+    view->settle();
+    return outcome;
+}
+
 int runUpdate(CliStreams &io, const VerbRequest &request)
 {
     // The whole update counts, the file check and --wait included.
@@ -88,6 +117,10 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
         io.err << kWarningPrefix << warning << '\n';
     io.err << "Updating the " << target.title << " with " << printableName(request.file) << '\n';
     io.err.flush();
+    if (request.all)
+        return runUpdateAll(io, request, check);
+    if (request.each)
+        return runUpdateEach(io, request, check);
 
     if (request.waitSeconds >= 0 &&
         waitForUnit(io, request.waitSeconds, request.unit) == PanelWaitEnd::SeveralAttached) {
@@ -100,26 +133,7 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
         return result.exitCode;
     }
 
-    std::unique_ptr<PhaseView> view;
-    if (request.json)
-        view = std::make_unique<JsonProgress>(io.out);
-    else
-        view = std::make_unique<TextProgress>(io.err, io.errIsTerminal, io.errColumns);
-    // The history names the file wherever the update was started from; the engine writes the
-    // image checked above, never the file as it may be by then.
-    TerminalHost host(
-        {QFileInfo(QFile::decodeName(request.file)).absoluteFilePath(), check.image, check.summary},
-        io, *view);
-    CommandChannel channel;
-    TargetProfile profile{};
-    SequenceOptions options;
-    options.unit = request.unit;
-    // A terminal has no fixed wait to keep: the unit is followed through its restarts.
-    options.restarts.follow = true;
-    options.restarts.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
-    options.inBootloader = request.inBootloader;
-    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host, options);
-    view->settle();
+    const SequenceOutcome outcome = updateUnit(io, request, check, request.unit);
 
     Result result;
     result.sha256 = QString::fromLatin1(outcome.loaded.sha256);

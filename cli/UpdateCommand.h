@@ -1,8 +1,16 @@
 #pragma once
 
 #include "CommandTable.h"
+#include "UpdateSequence.h"
+
+struct HexFileCheck;
 
 // `update --target T FILE`: the window's update sequence, with the file loaded and judged first
 // (the verdict `check` gives) so that a file the update would refuse never sends a target into
 // its bootloader. Returns the exit status for the sequence's end (ExitCodes.h).
 int runUpdate(CliStreams &io, const VerbRequest &request);
+
+// One unit's update through the engine, with the file loaded and checked already: progress on
+// standard error, or JSON with --json, then the sequence's outcome.
+SequenceOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+                           const UnitChoice &unit);

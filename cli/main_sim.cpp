@@ -26,6 +26,8 @@ int main(int argc, char **argv)
         return kExitUsage;
     }
     QCoreApplication app(argc, argv);
+    // Not from argv[0]: update --all runs its workers as /proc/self/exe.
+    QCoreApplication::setApplicationName(QLatin1String(kProgram));
     sim::DemoDevices devices(kProgram, settings);
     return runOnConsole(argc, argv);
 }

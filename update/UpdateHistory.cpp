@@ -4,10 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
 
-#include <QStringList>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,11 +96,13 @@ QString appendHistory(const HistoryEntry &entry)
                        entry.sha256.isEmpty() ? QStringLiteral("-") : entry.sha256,
                        QString::number(entry.usedPages),
                        QString::number(entry.seconds, 'f', 1),
-                       escaped(entry.result)};
+                       escaped(entry.result),
+                       escaped(entry.port),
+                       escaped(entry.serial)};
     QByteArray line;
     const qint64 size = file.size();
     if (size == 0)
-        line = "time\tfront end\ttarget\tfile\tsha256\tused pages\tseconds\tresult\n";
+        line = QByteArray(kHistoryHeader) + '\n';
     // A last line cut short (a full disk, a hand edit) must not swallow this one.
     char last = '\n';
     if (size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n')

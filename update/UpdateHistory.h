@@ -16,10 +16,19 @@ struct HistoryEntry
     std::uint32_t usedPages = 0;
     double seconds = 0;
     QString result;
+    QString port;   // the unit's USB port; empty when no unit was opened
+    QString serial; // its serial number
 };
 
 // $XDG_STATE_HOME/zelUpdate/history.tsv, with ~/.local/state when XDG_STATE_HOME is not set.
 QString historyPath();
+
+// The columns of a history line, as its header names them. Lines written before the last two
+// columns were added end after "result".
+constexpr int kHistoryColumns = 10;
+constexpr int kEarlierHistoryColumns = 8;
+constexpr const char *kHistoryHeader =
+    "time\tfront end\ttarget\tfile\tsha256\tused pages\tseconds\tresult\tport\tserial";
 
 // Appends the entry as one tab-separated line, writing a header line first into a new file.
 // Backslashes, tabs, line breaks and carriage returns in a field are written as \\, \t, \n and

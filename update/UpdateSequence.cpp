@@ -477,6 +477,8 @@ void Sequence::record()
     entry.usedPages = outcome.loaded.usedPages;
     entry.seconds = outcome.seconds;
     entry.result = outcome.text;
+    entry.port = outcome.port;
+    entry.serial = outcome.serial;
     const QString why = appendHistory(entry);
     if (!why.isEmpty())
         host.historyNotWritten(why);

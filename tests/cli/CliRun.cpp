@@ -32,6 +32,7 @@ CliRun runCli(const QByteArrayList &arguments, const CliSetup &setup)
     io.accessSession = setup.accessSession;
     io.inIsTerminal = setup.inIsTerminal;
     io.readAnswer = [&setup] { return setup.answer; };
+    io.endRequested = setup.endRequested;
     if (setup.errColumns > 0)
         io.errColumns = [&setup] { return setup.errColumns; };
     run.code = runCommandLine(QByteArrayList{"zelupdate-cli"} + arguments, io);

@@ -33,6 +33,8 @@ struct CliSetup
     int errColumns = 0; // the terminal's width; 0: progress lines are not cut
     bool inIsTerminal = false;
     QString answer; // typed at each question
+    // Asked by update --each between units, as the program asks whether Ctrl-C was pressed.
+    std::function<bool()> endRequested;
 };
 
 // `arguments` come after the program's name, each given to it as its UTF-8 bytes.

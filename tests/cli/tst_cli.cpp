@@ -8,6 +8,9 @@
 #include "ProbeTexts.h"
 #include "SimulatedDevices.h"
 #include "UnitLock.h"
+#include "UnitWorker.h"
+#include "UnitsSummary.h"
+#include "UpdateEach.h"
 #include "UpdateHistory.h"
 #include "UpdateTexts.h"
 
@@ -15,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -129,6 +133,17 @@ private slots:
     void historyAfterCutLine();
     void probe_data();
     void probe();
+    void historyEarlierLines();
+    void allUnitsExitCode_data();
+    void allUnitsExitCode();
+    void portOrder_data();
+    void portOrder();
+    void allWithoutUnits();
+    void workerEnds_data();
+    void workerEnds();
+    void allUnitsProcesses();
+    void allUnitsTerminated();
+    void eachUnit();
 
 private:
     QString file(const QString &key) const;
@@ -481,6 +496,12 @@ void CliTest::usageErrors_data()
     QTest::newRow("yes without restart")
         << QStringList{"probe", "--yes"}
         << "--yes answers the question of --restart: give both or neither";
+    QTest::newRow("all with port")
+        << QStringList{"update", "--target", "panel", "--all", "--port", "1-1", hex}
+        << "--all updates every attached unit: not with --port";
+    QTest::newRow("all and each") << QStringList{"update", "--target", "panel",
+                                                 "--each", "--all",    hex}
+                                  << "--all and --each: give one";
     QTest::newRow("restart timeout not a number")
         << QStringList{"update", "--target", "panel", "--restart-timeout", "0", hex}
         << "--restart-timeout needs a number of seconds, not '0'";
@@ -1128,15 +1149,16 @@ void CliTest::history()
     // sequence never took it: nothing to record.
     const QStringList lines = run.out.split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), 4);
-    QCOMPARE(lines[0],
-             QStringLiteral("time\tfront end\ttarget\tfile\tsha256\tused pages\tseconds\tresult"));
+    QCOMPARE(lines[0], QStringLiteral("time\tfront end\ttarget\tfile\tsha256\tused "
+                                      "pages\tseconds\tresult\tport\tserial"));
     const QStringList paths{typedPath, path};
     for (int entry = 0; entry < 2; ++entry) {
         const QStringList fields = lines[1 + entry].split(QLatin1Char('\t'));
-        QCOMPARE(fields.size(), 8);
+        QCOMPARE(fields.size(), 10);
         QCOMPARE(fields.mid(1, 3), (QStringList{"command line", "board", paths[entry]}));
         QCOMPARE(fields[5], QStringLiteral("96"));
         QCOMPARE(fields[7], QString(kBoardUpdatedText));
+        QCOMPARE(fields.mid(8), (QStringList{"1-1", "CP1000"}));
     }
     QCOMPARE(lines[3], QString());
 }
@@ -1480,6 +1502,303 @@ void CliTest::probe()
     QJsonObject keptReport = QJsonDocument::fromJson(readFile(kept)).object();
     keptReport.insert(QStringLiteral("reportFile"), kept);
     QCOMPARE(keptReport, report);
+}
+
+// A history begun before the port and serial columns: its header names them and its lines show
+// them empty, while lines written since keep theirs.
+void CliTest::historyEarlierLines()
+{
+    const QString state = folder.filePath(QStringLiteral("earlier"));
+    QVERIFY(QDir().mkpath(state + QStringLiteral("/zelUpdate")));
+    const QByteArray earlier = "2025-01-02T03:04:05\twindow\tpanel\t/a.hex\t-\t0\t1.0\tNo file\n";
+    QVERIFY(writeFile(state + QStringLiteral("/zelUpdate/history.tsv"),
+                      "time\tfront end\ttarget\tfile\tsha256\tused pages\tseconds\tresult\n" +
+                          earlier));
+    qputenv("XDG_STATE_HOME", state.toUtf8());
+    const int code = runCli({QStringLiteral("update"), QStringLiteral("--target"),
+                             QStringLiteral("board"), file(QStringLiteral("board"))})
+                         .code;
+    const CliRun run = runCli({QStringLiteral("history")});
+    qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+    QCOMPARE(code, 0);
+    QCOMPARE(run.code, 0);
+    const QStringList lines = run.out.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], QString::fromLatin1(kHistoryHeader));
+    QCOMPARE(lines[1], QString::fromLatin1(earlier.trimmed()) + QStringLiteral("\t\t"));
+    QVERIFY2(lines[2].endsWith(QStringLiteral("\t1-1\tCP1000")), qPrintable(lines[2]));
+}
+
+void CliTest::allUnitsExitCode_data()
+{
+    QTest::addColumn<QList<int>>("codes"); // each unit's, in port order
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("none attached") << QList<int>() << 4;
+    QTest::newRow("every unit updated") << QList<int>{0, 0, 0} << 0;
+    // However late it comes, a unit that may hold an incomplete firmware decides.
+    QTest::newRow("one incomplete") << QList<int>{5, 0, 6, 1} << 1;
+    QTest::newRow("first failing by port") << QList<int>{0, 6, 5} << 6;
+    QTest::newRow("a worker interrupted") << QList<int>{0, 130} << 130;
+}
+
+void CliTest::allUnitsExitCode()
+{
+    QFETCH(QList<int>, codes);
+    QFETCH(int, code);
+    QCOMPARE(::allUnitsExitCode(std::vector<int>(codes.begin(), codes.end())), code);
+}
+
+void CliTest::portOrder_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+
+    QTest::newRow("by number, not text") << "1-2"
+                                         << "1-10";
+    QTest::newRow("a hub before its ports") << "1-1"
+                                            << "1-1.2";
+    QTest::newRow("bus first") << "1-9.4"
+                               << "2-1";
+}
+
+void CliTest::portOrder()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QVERIFY(portBefore(first, second));
+    QVERIFY(!portBefore(second, first));
+}
+
+void CliTest::allWithoutUnits()
+{
+    SimulatedDevices::instance().setDeviceCount(0);
+    const CliRun run =
+        runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+                QStringLiteral("--all"), QStringLiteral("--json"), file(QStringLiteral("panel"))});
+    QCOMPARE(run.code, 4);
+    bool parse = false;
+    const QList<QJsonObject> events = jsonLines(run.out, parse);
+    QVERIFY(parse);
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events[0].value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
+    QCOMPARE(events[0].value(QStringLiteral("units")).toArray().size(), 0);
+    QCOMPARE(events[0].value(QStringLiteral("exitCode")).toInt(), 4);
+    QVERIFY2(run.err.contains(QStringLiteral("No ControlPanel is attached")), qPrintable(run.err));
+}
+
+void CliTest::workerEnds_data()
+{
+    // A shell stands in for the worker: what it writes, then how it ends.
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("result");
+
+    const QString writing =
+        QStringLiteral("echo '{\"event\":\"phase\",\"phase\":\"writing\",\"total\":3}'; ");
+    const QString connecting =
+        QStringLiteral("echo '{\"event\":\"phase\",\"phase\":\"connecting\",\"total\":0}'; ");
+    QTest::newRow("its own result")
+        << writing +
+               QStringLiteral("echo '{\"event\":\"result\",\"result\":\"not back\",\"seconds\":2}'"
+                              "; exit 6")
+        << 6 << "not back";
+    // Cut in the middle of a write, it may have left the firmware incomplete.
+    QTest::newRow("killed while writing")
+        << writing + QStringLiteral("kill -9 $$") << 1
+        << "ended by signal 9 (Killed) after the bootloader entry: the firmware may be "
+           "incomplete; update this unit again";
+    QTest::newRow("interrupted before the entry")
+        << connecting + QStringLiteral("exit 130") << 130
+        << "ended by signal 2 (Interrupt) before the bootloader entry: nothing was sent";
+    QTest::newRow("silent") << QStringLiteral("exit 0") << 5
+                            << "ended with exit status 0 without a result before the bootloader "
+                               "entry: nothing was sent";
+}
+
+void CliTest::workerEnds()
+{
+    QFETCH(QString, script);
+    QFETCH(int, code);
+    QFETCH(QString, result);
+
+    UnitWorker worker(QStringLiteral("1-2"), QStringLiteral("CP1001"));
+    QStringList events;
+    worker.onEvent = [&events](const QJsonObject &event) {
+        events << event.value(QStringLiteral("port")).toString() +
+                      event.value(QStringLiteral("serial")).toString();
+    };
+    worker.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, QString());
+    QTRY_VERIFY(worker.report().ended);
+    QCOMPARE(worker.report().exitCode, code);
+    QCOMPARE(worker.report().result, result);
+    QVERIFY(!events.isEmpty() || code == 5);
+    for (const QString &event : events)
+        QCOMPARE(event, QStringLiteral("1-2CP1001"));
+}
+
+// update --all as a user runs it: zelupdate-cli-sim with four units at hardware speed, each
+// updated by a worker process of its own, one of them failing its read-back.
+void CliTest::allUnitsProcesses()
+{
+    const QStringList ports{"1-1", "1-2", "1-3", "1-4"};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString flash = folder.filePath(QStringLiteral("all-flash"));
+    const QString state = folder.filePath(QStringLiteral("all-state"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"), flash);
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), state);
+    // Listed out of order: the summary is in port order all the same.
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), QStringLiteral("1-1,1-3,1-2,1-4"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_RESTART_MS"), QStringLiteral("100"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_FAULTS"),
+                       QStringLiteral("corrupt-read-back@Rr:3@1-3"));
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(ZELUPDATE_CLI_SIM),
+              {QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+               QStringLiteral("--all"), QStringLiteral("--json"), file(QStringLiteral("panel"))});
+    QVERIFY(cli.waitForFinished(120000));
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(cli.exitCode() == 1, qPrintable(err));
+
+    bool parse = false;
+    const QList<QJsonObject> events =
+        jsonLines(QString::fromUtf8(cli.readAllStandardOutput()), parse);
+    QVERIFY(parse);
+    QVERIFY(!events.isEmpty());
+    for (const QJsonObject &event : events.mid(0, events.size() - 1)) {
+        const QString port = event.value(QStringLiteral("port")).toString();
+        QVERIFY(ports.contains(port));
+        QCOMPARE(event.value(QStringLiteral("serial")).toString(),
+                 QStringLiteral("CP100%1").arg(QStringLiteral("1324").indexOf(port.back())));
+    }
+    const QJsonObject summary = events.last();
+    QCOMPARE(summary.value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
+    QCOMPARE(summary.value(QStringLiteral("exitCode")).toInt(), 1);
+    const QJsonArray units = summary.value(QStringLiteral("units")).toArray();
+    QCOMPARE(units.size(), 4);
+    for (int at = 0; at < units.size(); ++at) {
+        const QJsonObject unit = units[at].toObject();
+        const QString port = ports[at];
+        QCOMPARE(unit.value(QStringLiteral("port")).toString(), port);
+        const bool failing = port == QLatin1String("1-3");
+        QCOMPARE(unit.value(QStringLiteral("exitCode")).toInt(), failing ? 1 : 0);
+        const QString result = unit.value(QStringLiteral("result")).toString();
+        QVERIFY2(result.contains(QStringLiteral("Error: Address 0x000c0")) == failing,
+                 qPrintable(result));
+        QVERIFY(unit.value(QStringLiteral("seconds")).toDouble() > 0);
+        const QByteArray written =
+            readFile(flash + QLatin1Char('/') + port + QStringLiteral("/controlpanel.bin"));
+        // The failing unit's flash is whole: only what it sent back was altered.
+        QVERIFY2(failing || written == panelImage, qPrintable(port));
+    }
+    // Each worker added its own unit's line to the history.
+    QStringList historyPorts;
+    for (const QString &line :
+         QString::fromUtf8(readFile(state + QStringLiteral("/zelUpdate/history.tsv")))
+             .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+             .mid(1))
+        historyPorts << line.split(QLatin1Char('\t')).value(8);
+    historyPorts.sort();
+    QCOMPARE(historyPorts, ports);
+}
+
+// A SIGTERM sent to update --all alone reaches every unit's update, each stops at a page as a
+// single update does, and the program outlives them to sum them up.
+void CliTest::allUnitsTerminated()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"),
+                       folder.filePath(QStringLiteral("term")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), folder.filePath(QStringLiteral("term")));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), QStringLiteral("1-1,1-2"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_RESTART_MS"), QStringLiteral("100"));
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(ZELUPDATE_CLI_SIM),
+              {QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+               QStringLiteral("--all"), QStringLiteral("--json"), file(QStringLiteral("panel"))});
+    QByteArray out;
+    while (out.count("\"phase\":\"writing\"") < 2 && cli.waitForReadyRead(30000))
+        out += cli.readAllStandardOutput();
+    QCOMPARE(out.count("\"phase\":\"writing\""), 2);
+    cli.terminate();
+    QVERIFY(cli.waitForFinished(60000));
+    out += cli.readAllStandardOutput();
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 1);
+    bool parse = false;
+    const QList<QJsonObject> events = jsonLines(QString::fromUtf8(out), parse);
+    QVERIFY(parse);
+    const QJsonArray units = events.last().value(QStringLiteral("units")).toArray();
+    QCOMPARE(units.size(), 2);
+    for (const QJsonValue &unit : units) {
+        QCOMPARE(unit.toObject().value(QStringLiteral("exitCode")).toInt(), 1);
+        QVERIFY2(unit.toObject()
+                     .value(QStringLiteral("result"))
+                     .toString()
+                     .contains(QStringLiteral("Interrupted")),
+                 qPrintable(unit.toObject().value(QStringLiteral("result")).toString()));
+    }
+}
+
+// update --each on one socket: a unit is updated as it is plugged in and not again while it stays,
+// a failing one is told apart, and the end between units gives the tally.
+void CliTest::eachUnit()
+{
+    SimulatedDevices &simulated = SimulatedDevices::instance();
+    simulated.setDeviceCount(0);
+    simulated.injectFault(FaultTrigger::onCommand('R', 'r', 3).atPort("1-2"),
+                          {FaultKind::CorruptReadBack, 5, 0x01});
+    QByteArray firstFlash;
+    int polls = 0;
+    bool end = false;
+    CliSetup setup;
+    // Bounded, so that a run that never waits fails instead of hanging.
+    int asked = 0;
+    setup.endRequested = [&] { return end || ++asked > 50; };
+    setup.pause = [&](int milliseconds) {
+        if (milliseconds != kEachPollMs)
+            return; // the sequence's own, while it follows a restart
+        switch (++polls) {
+        case 1:
+            simulated.attachUnit("1-1", "CP1000");
+            break;
+        case 3: // it was seen still attached, once updated
+            firstFlash = panelFlash();
+            simulated.detachUnit("1-1");
+            break;
+        case 4:
+            simulated.attachUnit("1-2", "CP2000");
+            break;
+        case 6:
+            end = true;
+            break;
+        }
+    };
+    const CliRun run =
+        runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+                QStringLiteral("--each"), file(QStringLiteral("panel"))},
+               setup);
+    QCOMPARE(run.code, 1);
+    QVERIFY(firstFlash == panelImage);
+    const QStringList lines = run.out.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 5);
+    const QString time = QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  ");
+    QVERIFY2(QRegularExpression(time + QStringLiteral("1-1  CP1000  updated  \\d+\\.\\d s  "
+                                                      "\\(1 updated, 0 failed\\)$"))
+                 .match(lines[0])
+                 .hasMatch(),
+             qPrintable(lines[0]));
+    QVERIFY2(
+        QRegularExpression(time + QStringLiteral("1-2  CP2000  failed \\(exit code 1\\): .*"
+                                                 "Address 0x000c5.* \\(1 updated, 1 failed\\)$"))
+            .match(lines[1])
+            .hasMatch(),
+        qPrintable(lines[1]));
+    QCOMPARE(lines.mid(2), (QStringList{"tally: 1 updated, 1 failed", "exit code: 1", ""}));
+    QCOMPARE(polls, 6);
 }
 
 QTEST_GUILESS_MAIN(CliTest)

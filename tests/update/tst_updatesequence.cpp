@@ -1146,7 +1146,7 @@ void UpdateSequenceTest::historyLine_data()
 }
 
 // Every sequence that got a file adds one line to the history, tab-separated under a header:
-// when, from which front end, which target and file, which firmware, and how it ended.
+// when, from which front end, which target and file, which firmware, how it ended, and which unit.
 void UpdateSequenceTest::historyLine()
 {
     QFETCH(Target, target);
@@ -1177,10 +1177,11 @@ void UpdateSequenceTest::historyLine()
         return;
     }
     QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows[0].join(QLatin1Char('|')),
-             QStringLiteral("time|front end|target|file|sha256|used pages|seconds|result"));
+    QCOMPARE(
+        rows[0].join(QLatin1Char('|')),
+        QStringLiteral("time|front end|target|file|sha256|used pages|seconds|result|port|serial"));
     const QStringList &fields = rows[1];
-    QCOMPARE(fields.size(), 8);
+    QCOMPARE(fields.size(), 10);
     const QDateTime time = QDateTime::fromString(fields[0], Qt::ISODate);
     QVERIFY2(time >= before && time <= after, qPrintable(fields[0]));
     QCOMPARE(fields[1], host.frontEnd());
@@ -1191,6 +1192,8 @@ void UpdateSequenceTest::historyLine()
     QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d$")).match(fields[6]).hasMatch(),
              qPrintable(fields[6]));
     QCOMPARE(fields[7], result);
+    // The unit, whichever front end updated it.
+    QCOMPARE(fields.mid(8), (QStringList{"1-1", "CP1000"}));
     QCOMPARE(outcome.file, path);
 }
 

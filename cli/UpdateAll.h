@@ -1,0 +1,10 @@
+#pragma once
+
+#include "CommandTable.h"
+
+struct HexFileCheck;
+
+// `update --all`: the file, checked once already, written into every attached ControlPanel at
+// once, each by this program run again for its port (UnitWorker); then a summary. Returns the exit
+// status allUnitsExitCode() gives for the units.
+int runUpdateAll(CliStreams &io, const VerbRequest &request, const HexFileCheck &check);
