@@ -201,3 +201,22 @@ QString unusablePanelsDetail(const std::vector<AttachedPanel> &panels, const Acc
 {
     return detail(panels, describeUnit, noPermissionAdvice(session, ruleInstalled));
 }
+
+ConnectionProblem choiceProblem(UnitSelection::Verdict verdict, const UnitChoice &choice,
+                                const QString &ports)
+{
+    ConnectionProblem problem;
+    problem.ports = ports;
+    if (verdict == UnitSelection::Verdict::Several) {
+        problem.kind = ConnectionProblem::Kind::SeveralPanels;
+        problem.text = kSeveralPanelsText;
+        problem.advice = kSeveralPanelsAdvice;
+        return problem;
+    }
+    problem.kind = ConnectionProblem::Kind::NotAttached;
+    problem.text = choice.port.isEmpty()
+                       ? QString::fromLatin1(kNoPanelWithSerialText).arg(choice.serial)
+                       : QString::fromLatin1(kNoPanelAtPortText).arg(choice.port);
+    problem.advice = kNoPanelAdvice;
+    return problem;
+}

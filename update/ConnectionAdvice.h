@@ -2,6 +2,8 @@
 
 #include "AccessSession.h"
 #include "ControlPanelSurvey.h"
+#include "SequenceHost.h"
+#include "UnitSelection.h"
 
 #include <QString>
 
@@ -40,3 +42,8 @@ QString unusablePanelsDetail(const std::vector<AttachedPanel> &panels);
 // The same, each unit named by its port, the advice for no permission chosen for `session`.
 QString unusablePanelsDetail(const std::vector<AttachedPanel> &panels, const AccessSession &session,
                              bool ruleInstalled);
+
+// Why the units attached (named by `ports`) hold none that the choice can take: the one chosen is
+// not among them (NotAttached), or several are and none was chosen (Several).
+ConnectionProblem choiceProblem(UnitSelection::Verdict verdict, const UnitChoice &choice,
+                                const QString &ports);

@@ -170,17 +170,8 @@ private:
                        problem.ports};
             break;
         case UnitSelection::Verdict::NotAttached:
-            problem.kind = ConnectionProblem::Kind::NotAttached;
-            problem.text =
-                request.unit.port.isEmpty()
-                    ? QString::fromLatin1(kNoPanelWithSerialText).arg(request.unit.serial)
-                    : QString::fromLatin1(kNoPanelAtPortText).arg(request.unit.port);
-            problem.advice = kNoPanelAdvice;
-            break;
         case UnitSelection::Verdict::Several:
-            problem.kind = ConnectionProblem::Kind::SeveralPanels;
-            problem.text = kSeveralPanelsText;
-            problem.advice = kSeveralPanelsAdvice;
+            problem = choiceProblem(selection.verdict, request.unit, problem.ports);
             break;
         }
         return noUnit(problem);

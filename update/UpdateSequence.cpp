@@ -193,16 +193,8 @@ bool Sequence::openChosenUnit()
                    unusablePanelsDetail(surveyControlPanels()), problem.ports};
         break;
     case UnitSelection::Verdict::NotAttached:
-        problem.kind = ConnectionProblem::Kind::NotAttached;
-        problem.text = options.unit.port.isEmpty()
-                           ? QString::fromLatin1(kNoPanelWithSerialText).arg(options.unit.serial)
-                           : QString::fromLatin1(kNoPanelAtPortText).arg(options.unit.port);
-        problem.advice = kNoPanelAdvice;
-        break;
     case UnitSelection::Verdict::Several:
-        problem.kind = ConnectionProblem::Kind::SeveralPanels;
-        problem.text = kSeveralPanelsText;
-        problem.advice = kSeveralPanelsAdvice;
+        problem = choiceProblem(selection.verdict, options.unit, problem.ports);
         break;
     }
     host.showConnectionError(problem);
