@@ -82,8 +82,14 @@ void install()
     sigemptyset(&action.sa_mask);
     // Interrupted reads and writes of the device resume: the wire keeps its discipline.
     action.sa_flags = SA_RESTART | SA_SIGINFO;
-    for (int signal : kHandled)
+    for (int signal : kHandled) {
+        // A signal ignored from the start stays ignored: nohup, or a job a shell started in the
+        // background, asked for that.
+        struct sigaction inherited = {};
+        if (::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
     std::signal(SIGPIPE, SIG_IGN);
 }
 
