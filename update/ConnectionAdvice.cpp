@@ -220,3 +220,12 @@ ConnectionProblem choiceProblem(UnitSelection::Verdict verdict, const UnitChoice
     problem.advice = kNoPanelAdvice;
     return problem;
 }
+
+QString busyDetail(const QString &port, const std::optional<UnitMark> &holder)
+{
+    if (!holder || holder->program.isEmpty())
+        return QString::fromLatin1(kUnitBusyUnknownDetail).arg(port);
+    return QString::fromLatin1(kUnitBusyDetail)
+        .arg(port, printable(holder->program))
+        .arg(holder->process);
+}

@@ -3,6 +3,7 @@
 #include "AccessSession.h"
 #include "ControlPanelSurvey.h"
 #include "SequenceHost.h"
+#include "UnitLock.h"
 #include "UnitSelection.h"
 
 #include <QString>
@@ -47,3 +48,7 @@ QString unusablePanelsDetail(const std::vector<AttachedPanel> &panels, const Acc
 // not among them (NotAttached), or several are and none was chosen (Several).
 ConnectionProblem choiceProblem(UnitSelection::Verdict verdict, const UnitChoice &choice,
                                 const QString &ports);
+
+// Which program updates the unit at the port, as its lock file says; "another program" when the
+// holder has not said.
+QString busyDetail(const QString &port, const std::optional<UnitMark> &holder);

@@ -15,6 +15,10 @@
 
 namespace {
 
+// How long a refused program waits for the holder's mark, at most.
+constexpr int kMarkLooks = 20;
+constexpr int kMarkLookMs = 10;
+
 // A port names a folder in sysfs; anything else that reaches a file name is replaced.
 QString fileNameFor(const QString &port)
 {
@@ -121,6 +125,14 @@ UnitLock::Outcome UnitLock::take(const QString &port, const QString &program, co
     const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
     found = parse(readAll(fd));
     if (held) {
+        // The holder writes its mark just after taking the lock: give it that moment, so that
+        // the refusal can name it.
+        for (int look = 0; look < kMarkLooks && !(found && !found->finished); ++look) {
+            ::usleep(kMarkLookMs * 1000);
+            found = parse(readAll(fd));
+        }
+        if (found && found->finished)
+            found.reset();
         ::close(fd);
         fd = -1;
         return Outcome::HeldByAnother;

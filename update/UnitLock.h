@@ -41,7 +41,8 @@ public:
     // Takes the lock of the port and marks it as this program's, for the target.
     Outcome take(const QString &port, const QString &program, const QString &target);
     // The lock file's content before this program took it (an earlier update that did not
-    // finish leaves one unfinished), or while another holds it.
+    // finish leaves one unfinished), or while another holds it (empty when its holder has not
+    // said who it is).
     const std::optional<UnitMark> &holder() const { return found; }
     // Notes what the update is doing now.
     void note(const QString &phase);

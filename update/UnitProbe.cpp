@@ -189,11 +189,8 @@ private:
         case UnitLock::Outcome::HeldByAnother:
             break;
         }
-        const UnitMark holder = lock.holder().value_or(UnitMark{});
-        return noUnit(
-            {ConnectionProblem::Kind::Busy, kUnitBusyText, kUnitBusyAdvice,
-             QString::fromLatin1(kUnitBusyDetail).arg(name, holder.program).arg(holder.process),
-             name});
+        return noUnit({ConnectionProblem::Kind::Busy, kUnitBusyText, kUnitBusyAdvice,
+                       busyDetail(name, lock.holder()), name});
     }
 
     bool confirmRestart()

@@ -214,11 +214,8 @@ bool Sequence::lockUnit()
         // Nowhere to keep a lock: the update goes on as it always could.
         break;
     case UnitLock::Outcome::HeldByAnother: {
-        const UnitMark holder = lock.holder().value_or(UnitMark{});
-        ConnectionProblem problem{
-            ConnectionProblem::Kind::Busy, kUnitBusyText, kUnitBusyAdvice,
-            QString::fromLatin1(kUnitBusyDetail).arg(port, holder.program).arg(holder.process),
-            port};
+        ConnectionProblem problem{ConnectionProblem::Kind::Busy, kUnitBusyText, kUnitBusyAdvice,
+                                  busyDetail(port, lock.holder()), port};
         host.showConnectionError(problem);
         channel.closeChannel();
         end(SequenceEnd::NoControlPanel, problem.detail);

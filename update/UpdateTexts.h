@@ -18,8 +18,6 @@ constexpr const char *kBootloaderStartError = "USB communication error during bo
 // Formatted with the image offset, the byte read back and the image's byte.
 constexpr const char *kMismatchFormat = "\nError: Address 0x%05x  Actual 0x%02x  Expected 0x%02x\n";
 
-
-
 // Connection problems: a text and advice beneath it.
 constexpr const char *kNoPanelText = "Can't open USB connection to ControlPanel";
 constexpr const char *kNoPanelAdvice = "Connect a ControlPanel to this computer with a USB cable "
@@ -102,6 +100,8 @@ constexpr const char *kUnitBusyText = "The ControlPanel is being updated by anot
 constexpr const char *kUnitBusyAdvice = "Wait until that update has ended, then try again";
 constexpr const char *kUnitBusyDetail =
     "The ControlPanel at USB port %1 is being updated by %2 (process %3)";
+constexpr const char *kUnitBusyUnknownDetail =
+    "The ControlPanel at USB port %1 is being updated by another program";
 // An earlier update of the unit ended without finishing (killed, power lost, crashed): formatted
 // with the port and the time it started.
 constexpr const char *kUnfinishedText =
