@@ -142,22 +142,15 @@ public:
         descriptors.clear();
         raisesSoFar.clear();
         raises.count = 0;
-        opensBefore = devices().openCount();
-        closesBefore = devices().closeCount();
-        exitsBefore = devices().exitCount();
-        reportsBefore = devices().reportsWritten().size();
+        tally.mark();
         QTest::mouseClick(button, Qt::LeftButton);
         return true;
     }
 
-    int opens() const { return devices().openCount() - opensBefore; }
-    int closes() const { return devices().closeCount() - closesBefore; }
-    int exits() const { return devices().exitCount() - exitsBefore; }
-    Reports sent() const
-    {
-        const Reports all = devices().reportsWritten();
-        return Reports(all.begin() + std::ptrdiff_t(reportsBefore), all.end());
-    }
+    int opens() const { return tally.opens(); }
+    int closes() const { return tally.closes(); }
+    int exits() const { return tally.exits(); }
+    Reports sent() const { return tally.sent(); }
     int descriptorsNow() const { return descriptorsOn(hexPath); }
 
     MainWin window;
@@ -178,10 +171,7 @@ private:
     RaiseCounter raises;
 
     QByteArray hexPath;
-    int opensBefore = 0;
-    int closesBefore = 0;
-    int exitsBefore = 0;
-    std::size_t reportsBefore = 0;
+    DeviceTally tally;
 };
 
 // Nothing held before the file dialog; the file held from then on when the sequence opened it.

@@ -257,31 +257,21 @@ class Bench
 public:
     SequenceOutcome run(Target target, RecordingHost &host)
     {
-        opensBefore = devices().openCount();
-        closesBefore = devices().closeCount();
-        exitsBefore = devices().exitCount();
-        reportsBefore = devices().reportsWritten().size();
+        tally.mark();
         return runUpdateSequence(*target, channel, profile, host, options);
     }
 
-    int opens() const { return devices().openCount() - opensBefore; }
-    int closes() const { return devices().closeCount() - closesBefore; }
-    int exits() const { return devices().exitCount() - exitsBefore; }
-    Reports sent() const
-    {
-        const Reports all = devices().reportsWritten();
-        return Reports(all.begin() + std::ptrdiff_t(reportsBefore), all.end());
-    }
+    int opens() const { return tally.opens(); }
+    int closes() const { return tally.closes(); }
+    int exits() const { return tally.exits(); }
+    Reports sent() const { return tally.sent(); }
 
     CommandChannel channel;
     TargetProfile profile{};
     SequenceOptions options;
 
 private:
-    int opensBefore = 0;
-    int closesBefore = 0;
-    int exitsBefore = 0;
-    std::size_t reportsBefore = 0;
+    DeviceTally tally;
 };
 
 } // namespace
