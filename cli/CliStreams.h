@@ -53,6 +53,8 @@ struct CliStreams
     // which signals, sent to this program alone, to pass on to them. Empty: none.
     std::function<void()> supervising;
     std::function<std::vector<int>()> signalsToPass;
+    // Set once the run has said that no folder takes lock files: it says so once a run.
+    bool noLockFolderSaid = false;
     // Whether the user is at the seat or in the rule's group, which decides `list`'s advice.
     // Unset: this process's own (currentAccessSession), looked up only by `list`.
     std::optional<AccessSession> accessSession;

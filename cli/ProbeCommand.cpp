@@ -110,6 +110,15 @@ public:
             QThread::msleep(static_cast<unsigned long>(milliseconds));
     }
 
+    void lockFolderMissing() override
+    {
+        if (io.noLockFolderSaid)
+            return;
+        io.noLockFolderSaid = true;
+        io.err << kWarningPrefix << kNoLockFolderText << '\n';
+        io.err.flush();
+    }
+
 private:
     static QString readLine()
     {

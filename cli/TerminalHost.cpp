@@ -2,6 +2,7 @@
 
 #include "CliTexts.h"
 #include "ConnectionAdvice.h"
+#include "UpdateTexts.h"
 
 #include <QThread>
 
@@ -82,6 +83,14 @@ void TerminalHost::pause(int milliseconds)
         io.pause(milliseconds);
     else
         QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+void TerminalHost::lockFolderMissing()
+{
+    if (io.noLockFolderSaid)
+        return;
+    io.noLockFolderSaid = true;
+    say(QLatin1String(kWarningPrefix) + QLatin1String(kNoLockFolderText));
 }
 
 void TerminalHost::historyNotWritten(const QString &why)

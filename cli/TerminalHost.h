@@ -29,6 +29,7 @@ public:
     void finishWait() override {}
     QString frontEnd() const override { return QStringLiteral("command line"); }
     void historyNotWritten(const QString &why) override;
+    void lockFolderMissing() override;
 
     // Writes a message on standard error, under any progress line.
     void say(const QString &text);

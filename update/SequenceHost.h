@@ -17,7 +17,7 @@ struct ConnectionProblem
         NoPanel,       // none attached or none that opens
         SeveralPanels, // more than one attached and none chosen
         NotAttached,   // the one chosen is not attached
-        Busy,          // another program updates it; `detail` says which
+        Busy, // another program updates it, or its lock file cannot be used; `detail` says which
     };
     Kind kind = Kind::NoPanel;
     QString text;
@@ -61,6 +61,9 @@ public:
         Q_UNUSED(port);
         Q_UNUSED(serial);
     }
+
+    // No folder takes lock files: the update goes on without a lock. Told at each update.
+    virtual void lockFolderMissing() {}
 
     // Where the sequence and the programmers announce each phase and its progress.
     virtual UpdateProgress &progress() = 0;

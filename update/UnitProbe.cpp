@@ -182,15 +182,22 @@ private:
     bool lockUnit()
     {
         const QString name = port.isEmpty() ? QString::fromStdString(report.unit->path) : port;
+        QString refusal;
         switch (lock.take(name, QCoreApplication::applicationName(), QStringLiteral("panel"))) {
         case UnitLock::Outcome::Taken:
+            return true;
         case UnitLock::Outcome::NoPlace: // nowhere to keep a lock: the probe goes on regardless
+            host.lockFolderMissing();
             return true;
         case UnitLock::Outcome::HeldByAnother:
+            refusal = busyDetail(name, lock.holder());
+            break;
+        case UnitLock::Outcome::Unusable: // something else stands at the lock path
+            refusal = lock.problem();
             break;
         }
-        return noUnit({ConnectionProblem::Kind::Busy, kUnitBusyText, kUnitBusyAdvice,
-                       busyDetail(name, lock.holder()), name});
+        return noUnit(
+            {ConnectionProblem::Kind::Busy, kUnitBusyText, kUnitBusyAdvice, refusal, name});
     }
 
     bool confirmRestart()

@@ -40,6 +40,8 @@ public:
     virtual void stepBegins(ProbeStep step, const AttachedUnit &unit) = 0;
     // Blocks between two looks at the bus; a test host may only count it.
     virtual void pause(int milliseconds) = 0;
+    // No folder takes lock files: the probe goes on without a lock.
+    virtual void lockFolderMissing() {}
 };
 
 struct ProbeRequest

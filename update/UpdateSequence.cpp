@@ -87,6 +87,8 @@ public:
     SequenceOutcome run()
     {
         runSteps();
+        lock.noteResult(QString::fromLatin1(outcome.loaded.sha256),
+                        outcome.end == SequenceEnd::Updated);
         record();
         // A unit an earlier update left in a bootloader is still there unless this one wrote it.
         const bool written =
@@ -206,21 +208,32 @@ bool Sequence::openChosenUnit()
 bool Sequence::lockUnit()
 {
     const QString port = QString::fromStdString(unit.port.empty() ? unit.path : unit.port);
-    switch (
-        lock.take(port, QCoreApplication::applicationName(), QString::fromLatin1(target.name))) {
+    const UnitLock::Outcome taken =
+        lock.take(port, QCoreApplication::applicationName(), QString::fromLatin1(target.name));
+    outcome.lock = taken;
+    QString refusal;
+    switch (taken) {
     case UnitLock::Outcome::Taken:
         break;
     case UnitLock::Outcome::NoPlace:
         // Nowhere to keep a lock: the update goes on as it always could.
+        host.lockFolderMissing();
         break;
-    case UnitLock::Outcome::HeldByAnother: {
+    case UnitLock::Outcome::HeldByAnother:
+        refusal = busyDetail(port, lock.holder());
+        break;
+    case UnitLock::Outcome::Unusable:
+        // Something else stands at the lock path: as for a busy unit, nothing is sent.
+        refusal = lock.problem();
+        break;
+    }
+    if (!refusal.isEmpty()) {
         ConnectionProblem problem{ConnectionProblem::Kind::Busy, kUnitBusyText, kUnitBusyAdvice,
-                                  busyDetail(port, lock.holder()), port};
+                                  refusal, port};
         host.showConnectionError(problem);
         channel.closeChannel();
         end(SequenceEnd::NoControlPanel, problem.detail);
         return false;
-    }
     }
     // A mark left unfinished after the bootloader entry: that unit may still be in a bootloader.
     const std::optional<UnitMark> &earlier = lock.holder();

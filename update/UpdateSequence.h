@@ -5,6 +5,7 @@
 #include "RestartFollowing.h"
 #include "SequenceHost.h"
 #include "TargetProfile.h"
+#include "UnitLock.h"
 #include "UnitSelection.h"
 #include "UpdateTarget.h"
 
@@ -46,6 +47,8 @@ struct SequenceOutcome
     ImageSummary loaded; // the file as the programmer loaded it
     QString port;        // the unit's USB port, once one was opened
     QString serial;      // and its serial number
+    // How the unit's lock was taken; unset when no unit was opened.
+    std::optional<UnitLock::Outcome> lock;
     double seconds = 0;  // from the click to the result
 };
 

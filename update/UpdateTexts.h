@@ -102,6 +102,40 @@ constexpr const char *kUnitBusyDetail =
     "The ControlPanel at USB port %1 is being updated by %2 (process %3)";
 constexpr const char *kUnitBusyUnknownDetail =
     "The ControlPanel at USB port %1 is being updated by another program";
+
+// The lock path of a unit's port holds something that cannot be a lock: the update refuses, as
+// for a busy unit. Formatted with the path, what stands there (kLockIs...) and who may remove it
+// in a folder where only a file's owner may (kLockRemovedBy..., or nothing for this user's own).
+constexpr const char *kLockUnusableText =
+    "The lock file %1 cannot be used: %2. Remove it%3, then try again";
+constexpr const char *kLockRemovedByRoot = " (as root)";
+constexpr const char *kLockRemovedByOwner = " (as %1 or root)";
+constexpr const char *kLockIsFolder = "it is a folder";
+constexpr const char *kLockIsSymbolicLink = "it is a symbolic link";
+constexpr const char *kLockIsFifo = "it is a named pipe (FIFO)";
+constexpr const char *kLockIsSocket = "it is a socket";
+constexpr const char *kLockIsDevice = "it is a device node";
+constexpr const char *kLockIsHardLink = "it is a hard link, one of %1 names of the same file";
+constexpr const char *kLockNotWritable = "this user may not write it";
+constexpr const char *kLockChanged = "it changed while it was opened";
+// Formatted with the system's words.
+constexpr const char *kLockNotOpened = "it cannot be opened (%1)";
+// No file can be made at the path: formatted with the path and the system's words.
+constexpr const char *kLockNotCreatedText =
+    "The lock file %1 cannot be created (%2): make its folder writable, or name another folder "
+    "with ZELUPDATE_LOCK_DIR";
+// The file system refuses the lock: formatted with the path and the system's words.
+constexpr const char *kLockNotLockedText =
+    "The lock file %1 cannot be locked (%2): name a folder on a local file system with "
+    "ZELUPDATE_LOCK_DIR";
+// The folder named for lock files cannot hold them: formatted with the folder.
+constexpr const char *kLockFolderUnusableText =
+    "The folder for lock files %1 (ZELUPDATE_LOCK_DIR) cannot be used: make it a folder this user "
+    "may write, or name another";
+// No folder takes lock files at all: the update goes on, said once a run.
+constexpr const char *kNoLockFolderText =
+    "no folder for lock files (/run/lock, $XDG_RUNTIME_DIR): nothing keeps another program from "
+    "updating the same ControlPanel at the same time";
 // An earlier update of the unit ended without finishing (killed, power lost, crashed): formatted
 // with the port and the time it started.
 constexpr const char *kUnfinishedText =

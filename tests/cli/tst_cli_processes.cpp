@@ -389,7 +389,7 @@ void CliProcessesTest::streamsGone()
 
     CliProcess cli(environment);
     cli.startInShell(script, {"update", "--target", "panel", file(QStringLiteral("short panel"))});
-    const QRegularExpression markLine(QStringLiteral("^[a-z]+=.*$"));
+    const QRegularExpression markLine(QStringLiteral("^[a-z0-9]+=.*$"));
     const QRegularExpression pastEntry(QStringLiteral("^process=(\\d+)\n(.*\n)*phase="
                                                       "(departing|returning|writing|verifying)\n"),
                                        QRegularExpression::MultilineOption);

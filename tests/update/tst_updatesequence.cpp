@@ -1007,7 +1007,7 @@ void UpdateSequenceTest::followedUnits_data()
     QTest::newRow("board: left in its bootloader by an update that died")
         << board << 1 << none << "died while writing" << SequenceEnd::DeviceNotAnswering << -1
         << QString(kNoConnectionError) + "\nThe last update of the ControlPanel at USB port 1-1, "
-                                         "started 2026-12-09 11:44, did not finish";
+                                         "started %1, did not finish";
 }
 
 // The command line's way: the unit chosen by its port or serial number, locked, and followed
@@ -1052,10 +1052,16 @@ void UpdateSequenceTest::followedUnits()
                             QStringLiteral("panel")),
                  UnitLock::Outcome::Taken);
     if (situation == QLatin1String("died while writing")) {
-        QFile mark(UnitLock::pathFor(QStringLiteral("1-1")));
-        QVERIFY(mark.open(QIODevice::WriteOnly));
-        mark.write("program=zelupdate-cli\nprocess=1\ntarget=board\nstarted=2026-12-09T11:44:10\n"
-                   "phase=writing\nfinished=no\n");
+        UnitLock died;
+        QCOMPARE(died.take(QStringLiteral("1-1"), QStringLiteral("zelupdate-cli"),
+                           QStringLiteral("board")),
+                 UnitLock::Outcome::Taken);
+        died.note(QStringLiteral("writing"));
+        died.releaseUnfinished();
+        bool held = true;
+        const std::optional<UnitMark> left = UnitLock::read(QStringLiteral("1-1"), held);
+        QVERIFY(left && !held);
+        message = message.arg(left->started.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     }
     if (situation == QLatin1String("in bootloader") ||
         situation == QLatin1String("left in bootloader") ||
