@@ -100,23 +100,27 @@ QString field(const char *name, const QString &value)
         .arg(QLatin1String(name), value.isEmpty() ? QString() : QLatin1Char(' ') + value);
 }
 
-// What the lock file of the unit's port tells: an update running now, or an earlier one that
-// ended after its bootloader entry without finishing. Empty when neither.
+// What the lock file of the unit's port tells: an update running now (its lock is held), an
+// earlier one that ended after its bootloader entry without finishing, or a lock path that no
+// update can use. Empty when none.
 QString lastUpdate(const AttachedPanel &panel)
 {
     if (panel.port.empty())
         return QString();
-    bool running = false;
-    const std::optional<UnitMark> mark =
-        UnitLock::read(QString::fromStdString(panel.port), running);
+    const LockLook look = UnitLock::look(QString::fromStdString(panel.port));
+    if (!look.problem.isEmpty())
+        return look.problem;
+    const std::optional<UnitMark> &mark = look.mark;
+    const bool named = mark && !mark->finished && !mark->program.isEmpty();
+    if (look.held && !named)
+        return QStringLiteral("being updated by another program");
     if (!mark || mark->finished)
         return QString();
     const QString started = mark->started.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-    if (running)
+    // One arg() for every field: a field that holds a placeholder fills nothing.
+    if (look.held)
         return QStringLiteral("being updated by %1 (process %2), started %3")
-            .arg(printable(mark->program))
-            .arg(mark->process)
-            .arg(started);
+            .arg(printable(mark->program), QString::number(mark->process), started);
     const bool entered =
         !mark->phase.isEmpty() && mark->phase != QLatin1String(phaseName(UpdatePhase::Connecting));
     if (!entered)

@@ -223,9 +223,9 @@ ConnectionProblem choiceProblem(UnitSelection::Verdict verdict, const UnitChoice
 
 QString busyDetail(const QString &port, const std::optional<UnitMark> &holder)
 {
+    // One arg() for every field: a field that holds a placeholder fills nothing.
     if (!holder || holder->program.isEmpty())
-        return QString::fromLatin1(kUnitBusyUnknownDetail).arg(port);
+        return QString::fromLatin1(kUnitBusyUnknownDetail).arg(printable(port));
     return QString::fromLatin1(kUnitBusyDetail)
-        .arg(port, printable(holder->program))
-        .arg(holder->process);
+        .arg(printable(port), printable(holder->program), QString::number(holder->process));
 }

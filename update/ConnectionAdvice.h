@@ -50,5 +50,5 @@ ConnectionProblem choiceProblem(UnitSelection::Verdict verdict, const UnitChoice
                                 const QString &ports);
 
 // Which program updates the unit at the port, as its lock file says; "another program" when the
-// holder has not said.
+// holder has not said. The port and the program are shown escaped.
 QString busyDetail(const QString &port, const std::optional<UnitMark> &holder);

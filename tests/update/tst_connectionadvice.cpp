@@ -19,6 +19,8 @@ private slots:
     void printable();
     void atSeat_data();
     void atSeat();
+    void busyDetail_data();
+    void busyDetail();
 };
 
 void ConnectionAdviceTest::printable_data()
@@ -82,6 +84,47 @@ void ConnectionAdviceTest::atSeat()
         qputenv(variable.left(equals).toLatin1().constData(), variable.mid(equals + 1).toUtf8());
     }
     QCOMPARE(currentAccessSession().atSeat, atSeat);
+}
+
+void ConnectionAdviceTest::busyDetail_data()
+{
+    QTest::addColumn<QString>("program"); // the holder's mark names it; empty: no mark
+    QTest::addColumn<QString>("detail");
+
+    QTest::newRow("named") << "zelupdate-cli"
+                           << "The ControlPanel at USB port 1-1 is being updated by zelupdate-cli "
+                              "(process 32609)";
+    // A mark is data: its fields fill no placeholder, not even one another's.
+    QTest::newRow("placeholders in the name")
+        << "evil%2%3"
+        << "The ControlPanel at USB port 1-1 is being updated by evil%2%3 (process 32609)";
+    QTest::newRow("control characters in the name")
+        << "evil\nforged line\x1b[2J"
+        << "The ControlPanel at USB port 1-1 is being updated by evil\\nforged line\\x1b[2J "
+           "(process 32609)";
+    QTest::newRow("no mark")
+        << ""
+        << "The ControlPanel at USB port 1-1 is being updated by another program";
+}
+
+// The refusal of a unit another program holds names the holder as its mark says, escaped.
+void ConnectionAdviceTest::busyDetail()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, detail);
+
+    std::optional<UnitMark> holder;
+    if (!program.isEmpty())
+        holder = UnitMark{program,
+                          32609,
+                          QStringLiteral("board"),
+                          QDateTime(),
+                          QStringLiteral("writing"),
+                          false,
+                          QString(),
+                          false,
+                          QDateTime()};
+    QCOMPARE(::busyDetail(QStringLiteral("1-1"), holder), detail);
 }
 
 QTEST_GUILESS_MAIN(ConnectionAdviceTest)
