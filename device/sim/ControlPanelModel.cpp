@@ -110,9 +110,9 @@ void ControlPanelModel::bootloaderReceives(const std::uint8_t *payload, const Fa
         return;
     }
     const std::uint32_t offset = bigEndian32(payload + 2);
-    if (isCommand(payload, command::kConnectionCheck)) {
-        out.push_back(echoOf(payload));
-    } else if (isCommand(payload, command::kStart)) {
+    // Its table has no connection check: 'E','e' is refused as any command outside it, which is
+    // how a program tells a bootloader from the application.
+    if (isCommand(payload, command::kStart)) {
         programming = true;
         out.push_back(echoOf(payload));
     } else if (isCommand(payload, command::kPanelRow)) {
