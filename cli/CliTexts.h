@@ -21,3 +21,14 @@ constexpr const char *kUsageHint = "Try 'zelupdate-cli --help'.";
 // Formatted with the number of ControlPanels attached and their ports.
 constexpr const char *kSeveralUnitsText =
     "%1 ControlPanels are attached (%2): choose one with --port";
+
+// update --each and the units another program holds or that failed here. Formatted with the
+// port (and the holder, the program that updated it, its process and when it finished).
+constexpr const char *kEachWaitingText = "%1: waiting until that update has ended";
+constexpr const char *kEachUpdatedElsewhereText =
+    "The ControlPanel at USB port %1 was updated with this image by %2 (process %3), which "
+    "finished at %4: left alone";
+constexpr const char *kEachSilentReturnText =
+    "The ControlPanel at USB port %1, whose update failed, came back but does not answer its "
+    "connection check: it may still run its bootloader. It is left alone until it is plugged in "
+    "again; update it with --in-bootloader";

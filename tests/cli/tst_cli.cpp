@@ -3,10 +3,13 @@
 // and the exact texts a script or a technician would read.
 
 #include "CliRun.h"
+#include "CliTexts.h"
 #include "ExitCodes.h"
 #include "HexFileCheck.h"
 #include "ProbeTexts.h"
 #include "SimulatedDevices.h"
+#include "TerminalHost.h"
+#include "TextProgress.h"
 #include "UnitLock.h"
 #include "UnitWorker.h"
 #include "UnitsSummary.h"
@@ -23,6 +26,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +101,17 @@ QList<QJsonObject> jsonLines(const QString &stream, bool &allParse)
     return objects;
 }
 
+// Removes whatever stands at the unit's lock path, so that no case leaves another a lock it cannot
+// use.
+bool clearLockPath(const QString &port)
+{
+    const QString path = UnitLock::pathFor(port);
+    const QFileInfo standing(path);
+    if (!standing.exists() && !standing.isSymLink())
+        return true;
+    return standing.isDir() && !standing.isSymLink() ? QDir().rmdir(path) : QFile::remove(path);
+}
+
 } // namespace
 
 class CliTest : public QObject
@@ -144,6 +159,11 @@ private slots:
     void allUnitsProcesses();
     void allUnitsTerminated();
     void eachUnit();
+    void eachUnitTurns_data();
+    void eachUnitTurns();
+    void lockRefusals_data();
+    void lockRefusals();
+    void noLockFolderSaidOnce();
 
 private:
     QString file(const QString &key) const;
@@ -1799,6 +1819,258 @@ void CliTest::eachUnit()
         qPrintable(lines[1]));
     QCOMPARE(lines.mid(2), (QStringList{"tally: 1 updated, 1 failed", "exit code: 1", ""}));
     QCOMPARE(polls, 6);
+}
+
+void CliTest::eachUnitTurns_data()
+{
+    // At each poll of --each, in order: "N attach PORT SERIAL", "N detach PORT", "N bootloader
+    // PORT" (the unit there restarted into its bootloader), "N hold PORT" (another program takes
+    // its lock), "N release PORT" (and ends its update without writing), "N clear" (no more
+    // faults), "N end" (Ctrl-C).
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("faultAt");     // the port whose fourth read-back comes back wrong
+    QTest::addColumn<QStringList>("results"); // each unit's line, after its time
+    QTest::addColumn<QStringList>("said");    // standard error holds each once, in order
+    QTest::addColumn<int>("code");
+
+    const QString updated = QStringLiteral("updated  \\d+\\.\\d s  ");
+    const QString failed = QStringLiteral("failed \\(exit code 1\\): .*");
+    const QString waiting =
+        QStringLiteral("The ControlPanel at USB port 1-1 is being updated by tst_cli (process %1): "
+                       "waiting until that update has ended")
+            .arg(QCoreApplication::applicationPid());
+    const QString silent = QString(kEachSilentReturnText).arg(QStringLiteral("1-1"));
+
+    QTest::newRow("held by another program: waited for, not failed")
+        << QStringList{"1 attach 1-1 CP1000", "1 hold 1-1", "4 release 1-1", "6 end"} << ""
+        << QStringList{"1-1  CP1000  " + updated + "\\(1 updated, 0 failed\\)"}
+        << QStringList{waiting} << 0;
+    // Its update gave up on it, and it came back in its bootloader: not a unit to update anew.
+    QTest::newRow("failed, back in its bootloader: left until back in its application")
+        << QStringList{"1 attach 1-1 CP1000", "3 detach 1-1", "4 attach 1-1 CP1000",
+                       "4 bootloader 1-1",    "7 detach 1-1", "7 clear",
+                       "8 attach 1-1 CP1000", "10 end"}
+        << "1-1"
+        << QStringList{"1-1  CP1000  " + failed + "\\(0 updated, 1 failed\\)",
+                       "1-1  CP1000  " + updated + "\\(1 updated, 1 failed\\)"}
+        << QStringList{silent} << 1;
+    QTest::newRow("failed, then another unit at its port")
+        << QStringList{"1 attach 1-1 CP1000", "3 detach 1-1", "3 clear", "3 attach 1-1 CP2000",
+                       "5 end"}
+        << "1-1"
+        << QStringList{"1-1  CP1000  " + failed + "\\(0 updated, 1 failed\\)",
+                       "1-1  CP2000  " + updated + "\\(1 updated, 1 failed\\)"}
+        << QStringList() << 1;
+}
+
+// update --each and the units it cannot take at once: one another program holds, and one whose
+// update failed here, until it is back in its application.
+void CliTest::eachUnitTurns()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, faultAt);
+    QFETCH(QStringList, results);
+    QFETCH(QStringList, said);
+    QFETCH(int, code);
+
+    SimulatedDevices &simulated = SimulatedDevices::instance();
+    simulated.setDeviceCount(0);
+    const auto injectFault = [&] {
+        if (!faultAt.isEmpty())
+            simulated.injectFault(
+                FaultTrigger::onCommand('R', 'r', 3).atPort(faultAt.toStdString()),
+                {FaultKind::CorruptReadBack, 5, 0x01});
+    };
+    injectFault();
+    UnitLock other;
+    int polls = 0;
+    bool end = false;
+    CliSetup setup;
+    // Bounded, so that a run that never waits fails instead of hanging.
+    int asked = 0;
+    setup.endRequested = [&] { return end || ++asked > 100; };
+    setup.pause = [&](int milliseconds) {
+        if (milliseconds != kEachPollMs)
+            return; // the sequence's own, while it follows a restart
+        ++polls;
+        for (const QString &step : qAsConst(steps)) {
+            const QStringList words = step.split(QLatin1Char(' '));
+            if (words[0].toInt() != polls)
+                continue;
+            const std::string port = words.value(2).toStdString();
+            if (words[1] == QLatin1String("attach"))
+                simulated.attachUnit(port, words[3].toStdString());
+            else if (words[1] == QLatin1String("detach"))
+                simulated.detachUnit(port);
+            else if (words[1] == QLatin1String("bootloader"))
+                simulated.setPanelState(sim::PanelState::Bootloader, simulated.unitIndex(port));
+            else if (words[1] == QLatin1String("hold"))
+                other.take(words[2], QStringLiteral("tst_cli"), QStringLiteral("panel"));
+            else if (words[1] == QLatin1String("release"))
+                other.release();
+            else if (words[1] == QLatin1String("clear"))
+                simulated.clearFaults();
+            else if (words[1] == QLatin1String("end"))
+                end = true;
+        }
+    };
+    const CliRun run =
+        runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+                QStringLiteral("--each"), file(QStringLiteral("panel"))},
+               setup);
+    other.release();
+
+    QCOMPARE(run.code, code);
+    QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.takeLast(), QStringLiteral("exit code: %1").arg(code));
+    lines.removeLast(); // the tally
+    QCOMPARE(lines.size(), results.size());
+    for (int at = 0; at < results.size(); ++at)
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  ") +
+                                    results[at] + QLatin1Char('$'))
+                     .match(lines[at])
+                     .hasMatch(),
+                 qPrintable(lines[at]));
+    int from = 0;
+    for (const QString &text : said) {
+        QCOMPARE(run.err.count(text), 1);
+        QVERIFY2(run.err.indexOf(text, from) >= 0, qPrintable(run.err));
+        from = run.err.indexOf(text, from);
+    }
+    QVERIFY2(end, "the run ended before its last step");
+    // The last unit updated holds the image.
+    if (results.last().contains(QLatin1String("updated")))
+        QVERIFY(panelFlash() == panelImage);
+}
+
+void CliTest::lockRefusals_data()
+{
+    QTest::addColumn<QString>("verb");
+    // What stands at the lock path of port 1-1: "fifo", "folder", "symlink", "held" (by a
+    // program whose name holds placeholders), "held, no mark", "unfinished" (a mark of a live
+    // process that holds no lock).
+    QTest::addColumn<QString>("standing");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message"); // update, probe: standard error; list: the update field
+
+    const QString unusable =
+        QStringLiteral("The lock file %1 cannot be used: %2. Remove it, then try again");
+    const QString held = QStringLiteral("The ControlPanel at USB port 1-1 is being updated by "
+                                        "evil%2%3 (process %1)")
+                             .arg(QCoreApplication::applicationPid());
+
+    QTest::newRow("update: a named pipe") << "update"
+                                          << "fifo" << 4 << unusable.arg("%1", kLockIsFifo);
+    QTest::newRow("update: a folder") << "update"
+                                      << "folder" << 4 << unusable.arg("%1", kLockIsFolder);
+    QTest::newRow("update: a symbolic link")
+        << "update"
+        << "symlink" << 4 << unusable.arg("%1", kLockIsSymbolicLink);
+    QTest::newRow("update: held, a name with placeholders") << "update"
+                                                            << "held" << 4 << held;
+    QTest::newRow("probe: a named pipe") << "probe"
+                                         << "fifo" << 4 << unusable.arg("%1", kLockIsFifo);
+    QTest::newRow("list: a named pipe")
+        << "list"
+        << "fifo" << 0 << "  update: " + unusable.arg("%1", kLockIsFifo);
+    QTest::newRow("list: held, a name with placeholders")
+        << "list"
+        << "held" << 0
+        << QStringLiteral("  update: being updated by evil%2%3 (process %1), started ")
+               .arg(QCoreApplication::applicationPid());
+    QTest::newRow("list: held, no mark")
+        << "list"
+        << "held, no mark" << 0 << "  update: being updated by another program";
+    // Its process runs, but holds no lock: nothing is being updated.
+    QTest::newRow("list: an unfinished mark, not held")
+        << "list"
+        << "unfinished" << 0 << "  update: the last update of the ControlPanel here, started ";
+}
+
+// What stands at the unit's lock path, or holds its lock, as update, probe and list tell it: a
+// lock that cannot be used refuses an update before anything is sent, and never hangs it.
+void CliTest::lockRefusals()
+{
+    QFETCH(QString, verb);
+    QFETCH(QString, standing);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+
+    SimulatedDevices::instance().setDeviceCount(1);
+    const QString path = UnitLock::pathFor(QStringLiteral("1-1"));
+    QVERIFY(!path.isEmpty());
+    QVERIFY(clearLockPath(QStringLiteral("1-1")));
+    message.replace(QStringLiteral("%1"), path);
+    const QByteArray name = QFile::encodeName(path);
+    UnitLock other;
+    int rawHolder = -1;
+    if (standing == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(name.constData(), 0666), 0);
+    if (standing == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(path));
+    if (standing == QLatin1String("symlink"))
+        QVERIFY(QFile::link(file(QStringLiteral("board")), path));
+    if (standing == QLatin1String("held"))
+        QCOMPARE(
+            other.take(QStringLiteral("1-1"), QStringLiteral("evil%2%3"), QStringLiteral("board")),
+            UnitLock::Outcome::Taken);
+    if (standing == QLatin1String("held, no mark")) {
+        rawHolder = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        QCOMPARE(::flock(rawHolder, LOCK_EX | LOCK_NB), 0);
+    }
+    if (standing == QLatin1String("unfinished")) {
+        QCOMPARE(other.take(QStringLiteral("1-1"), QStringLiteral("zelupdate-cli"),
+                            QStringLiteral("board")),
+                 UnitLock::Outcome::Taken);
+        other.note(QStringLiteral("writing"));
+        other.releaseUnfinished();
+    }
+
+    QStringList arguments{verb};
+    if (verb == QLatin1String("update"))
+        arguments << "--target"
+                  << "board" << file(QStringLiteral("board"));
+    // A lock file that blocks an open ends the test instead of hanging it.
+    ::alarm(60);
+    const CliRun run = runCli(arguments);
+    ::alarm(0);
+    other.release();
+    if (rawHolder >= 0)
+        ::close(rawHolder);
+    QVERIFY(clearLockPath(QStringLiteral("1-1")));
+
+    QCOMPARE(run.code, code);
+    if (verb == QLatin1String("list")) {
+        const QStringList fields =
+            run.out.split(QLatin1Char('\n')).filter(QStringLiteral("  update: "));
+        QCOMPARE(fields.size(), 1);
+        QVERIFY2(fields.first().startsWith(message), qPrintable(fields.first()));
+        QVERIFY(!fields.first().contains(QStringLiteral("being updated")) ||
+                standing.startsWith(QLatin1String("held")));
+        return;
+    }
+    QVERIFY2(run.err.contains(message + QLatin1Char('\n')), qPrintable(run.err));
+    QCOMPARE(SimulatedDevices::instance().reportCount(), 0);
+    if (verb == QLatin1String("update"))
+        QVERIFY(boardFlash() == QByteArray(int(sim::kBoardFlashSize), '\xff'));
+}
+
+// Without a folder for lock files each update says so, but a run says it once, however many
+// units it updates.
+void CliTest::noLockFolderSaidOnce()
+{
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    CliStreams io(outStream, errStream, false);
+    TextProgress view(errStream, false);
+    TerminalHost first({}, io, view);
+    TerminalHost second({}, io, view);
+    first.lockFolderMissing();
+    second.lockFolderMissing();
+    errStream.flush();
+    QCOMPARE(err, QStringLiteral("warning: %1\n").arg(kNoLockFolderText));
 }
 
 QTEST_GUILESS_MAIN(CliTest)

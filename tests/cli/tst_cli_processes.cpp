@@ -18,6 +18,7 @@
 #include <memory>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -143,6 +144,10 @@ private slots:
     void streamsGone();
     void killedThenRecovered_data();
     void killedThenRecovered();
+    void unusableLockPath_data();
+    void unusableLockPath();
+    void eachRunsTogether_data();
+    void eachRunsTogether();
 
 private:
     QString file(const QString &key) const;
@@ -464,6 +469,98 @@ void CliProcessesTest::killedThenRecovered()
     QVERIFY2(recovery.out.contains("result: " + updated.toUtf8() + '\n'), recovery.out.constData());
     QVERIFY(flash(target) == image(fileKey));
     QVERIFY(listSays(false));
+}
+
+void CliProcessesTest::unusableLockPath_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("stream"); // "out" or "err": where the path is named
+
+    const QStringList board{"--target", "board", file(QStringLiteral("board"))};
+    QTest::newRow("update") << QStringList{"update"} + board << 4 << QByteArray("err");
+    QTest::newRow("update --in-bootloader")
+        << QStringList{"update", "--in-bootloader"} + board << 4 << QByteArray("err");
+    QTest::newRow("update --each")
+        << QStringList{"update", "--each"} + board << 1 << QByteArray("out");
+    QTest::newRow("list") << QStringList{"list"} << 0 << QByteArray("out");
+    QTest::newRow("probe") << QStringList{"probe"} << 4 << QByteArray("err");
+}
+
+// A named pipe at the lock path once made every command that looks at the lock wait forever for a
+// writer. Now each refuses it, naming it; --each counts the unit as failed and waits for the next.
+void CliProcessesTest::unusableLockPath()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QByteArray, stream);
+
+    QVERIFY(QDir().mkpath(folder->filePath("locks")));
+    const QString path = folder->filePath("locks/zelupdate-port-1-1.lock");
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+    const QByteArray named = "The lock file " + path.toUtf8() +
+                             " cannot be used: it is a named "
+                             "pipe (FIFO). Remove it";
+    CliProcess cli(environment);
+    cli.start(arguments);
+    if (arguments.contains(QStringLiteral("--each"))) {
+        QVERIFY2(cli.waitFor(&CliProcess::out, named), cli.out.constData());
+        cli.send(SIGTERM);
+    }
+    QCOMPARE(cli.finish(), code);
+    QVERIFY2((stream == "out" ? cli.out : cli.err).contains(named), cli.err.constData());
+    QVERIFY(QFileInfo(path).exists());
+    QCOMPARE(flash(QStringLiteral("board")), QByteArray(int(sim::kBoardFlashSize), '\xff'));
+}
+
+void CliProcessesTest::eachRunsTogether_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("fileKey");
+
+    QTest::newRow("board") << "board"
+                           << "board";
+    // Each unit leaves the bus and comes back twice during its update.
+    QTest::newRow("panel") << "panel"
+                           << "short panel";
+}
+
+// Two update --each runs on the same units: each unit is updated once, by one of them; the other
+// waits while it is held, then leaves it alone, and counts no failure.
+void CliProcessesTest::eachRunsTogether()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, fileKey);
+
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), QStringLiteral("1-1,1-2"));
+    const QStringList arguments{"update", "--each", "--target", target, file(fileKey)};
+    CliProcess first(environment);
+    CliProcess second(environment);
+    first.start(arguments);
+    second.start(arguments);
+    // Every unit updated, or left alone as updated by the other run.
+    const auto dealtWith = [](const CliProcess &run) {
+        return run.out.count("  updated  ") + run.out.count("  failed ") +
+                   run.err.count(": left alone\n") >=
+               2;
+    };
+    QVERIFY2(QTest::qWaitFor([&] { return dealtWith(first) && dealtWith(second); }, kTimeoutMs),
+             (first.err + second.err).constData());
+    first.send(SIGTERM);
+    second.send(SIGTERM);
+    QCOMPARE(first.finish(), 0);
+    QCOMPARE(second.finish(), 0);
+
+    QCOMPARE(first.out.count("  updated  ") + second.out.count("  updated  "), 2);
+    QCOMPARE(first.out.count("  failed ") + second.out.count("  failed "), 0);
+    QCOMPARE(historyEntries().size(), 2);
+    for (const char *port : {"1-1", "1-2"})
+        QVERIFY(readFile(folder->filePath(
+                    QStringLiteral("sim/%1/%2")
+                        .arg(QLatin1String(port), target == QLatin1String("board")
+                                                      ? QStringLiteral("controlboard.bin")
+                                                      : QStringLiteral("controlpanel.bin")))) ==
+                image(fileKey));
 }
 
 QTEST_GUILESS_MAIN(CliProcessesTest)
