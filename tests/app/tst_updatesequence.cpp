@@ -329,7 +329,8 @@ void UpdateSequenceTest::earlyEnds_data()
     QTest::addColumn<Target>("target");
     QTest::addColumn<int>("panels");
     QTest::addColumn<bool>("pipe");             // a named pipe is chosen, which no one writes to
-    QTest::addColumn<bool>("updatedElsewhere"); // the command line holds the unit's lock
+    // At the unit's lock path: "held" (the command line holds the lock), "fifo" (a named pipe).
+    QTest::addColumn<QString>("lockPath");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<int>("reports");
     QTest::addColumn<QStringList>("fileUse");
@@ -344,21 +345,30 @@ void UpdateSequenceTest::earlyEnds_data()
     const QString noFile = QStringLiteral("critical [Error] Error: Can't open hex file");
 
     QTest::newRow("board: no device")
-        << Target(&kControlBoardTarget) << 0 << false << false << QStringList{noDevice} << 0
+        << Target(&kControlBoardTarget) << 0 << false << "" << QStringList{noDevice} << 0
         << QStringList() << 1 << 0 << 1 << false;
     // A pipe would block the program for as long as no one writes to it: it is refused at once.
     QTest::newRow("panel: pipe chosen")
-        << Target(&kControlPanelTarget) << 1 << true << false << QStringList{kFileDialog, noFile}
-        << 1 << QStringList{"open", "close"} << 1 << 0 << 0 << true;
+        << Target(&kControlPanelTarget) << 1 << true << "" << QStringList{kFileDialog, noFile} << 1
+        << QStringList{"open", "close"} << 1 << 0 << 0 << true;
     // Refused before anything is sent, naming the port and the program.
     QTest::newRow("panel: updated by the command line")
-        << Target(&kControlPanelTarget) << 1 << false << true
+        << Target(&kControlPanelTarget) << 1 << false << "held"
         << QStringList{QStringLiteral(
                            "box [] The ControlPanel is being updated by another program / Wait "
                            "until that update has ended, then try again / details: The "
                            "ControlPanel at USB port 1-1 is being updated by zelupdate-cli "
                            "(process %1)")
                            .arg(QCoreApplication::applicationPid())}
+        << 0 << QStringList() << 1 << 1 << 1 << false;
+    // A lock path that cannot be a lock: the same box, with the path and what to remove.
+    QTest::newRow("board: a named pipe at the lock path")
+        << Target(&kControlBoardTarget) << 1 << false << "fifo"
+        << QStringList{QStringLiteral("box [] The ControlPanel is being updated by another program "
+                                      "/ Wait until that update has ended, then try again / "
+                                      "details: The lock file %1 cannot be used: it is a named "
+                                      "pipe (FIFO). Remove it, then try again")
+                           .arg(UnitLock::pathFor(QStringLiteral("1-1")))}
         << 0 << QStringList() << 1 << 1 << 1 << false;
 }
 
@@ -370,7 +380,7 @@ void UpdateSequenceTest::earlyEnds()
     QFETCH(Target, target);
     QFETCH(int, panels);
     QFETCH(bool, pipe);
-    QFETCH(bool, updatedElsewhere);
+    QFETCH(QString, lockPath);
     QFETCH(QStringList, shown);
     QFETCH(int, reports);
     QFETCH(QStringList, fileUse);
@@ -390,7 +400,17 @@ void UpdateSequenceTest::earlyEnds()
     devices().setDeviceCount(panels);
     // Held in this process, the lock stands for a zelupdate-cli updating the unit.
     UnitLock commandLine;
-    if (updatedElsewhere)
+    const QByteArray fifo = QFile::encodeName(UnitLock::pathFor(QStringLiteral("1-1")));
+    // Never left for the next case, however this one ends.
+    const auto removeFifo = qScopeGuard([&] {
+        if (lockPath == QLatin1String("fifo"))
+            QFile::remove(QFile::decodeName(fifo));
+    });
+    if (lockPath == QLatin1String("fifo")) {
+        QFile::remove(QFile::decodeName(fifo)); // an earlier case's lock file
+        QCOMPARE(mkfifo(fifo.constData(), 0600), 0);
+    }
+    if (lockPath == QLatin1String("held"))
         QCOMPARE(commandLine.take(QStringLiteral("1-1"), QStringLiteral("zelupdate-cli"),
                                   QStringLiteral("panel")),
                  UnitLock::Outcome::Taken);
@@ -420,6 +440,8 @@ void UpdateSequenceTest::earlyEnds()
 
     // The next click: the connection check first, over what the last report left.
     commandLine.release();
+    if (lockPath == QLatin1String("fifo"))
+        QVERIFY(QFile::remove(QFile::decodeName(fifo)));
     devices().setDeviceCount(1);
     QVERIFY(bench.click(target, QString()));
     QCOMPARE(lines(bench.timeline), lines(QStringList{kFileDialog}));
