@@ -34,7 +34,7 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {kExitFileRefused, "the file was refused (check: update would refuse it); nothing was sent"},
     {kExitNoControlPanel,
      "no usable ControlPanel: none attached, none at --port or --serial, no permission, more than "
-     "one and none chosen, or another program updates it"},
+     "one and none chosen, another program updates it, or its lock file cannot be used"},
     {kExitNotAnswering,
      "the device did not answer, enter or leave its bootloader before anything was written"},
     {kExitNotBack, "updated and verified, but the unit did not return to its application: power "

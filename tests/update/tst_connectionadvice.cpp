@@ -91,9 +91,6 @@ void ConnectionAdviceTest::busyDetail_data()
     QTest::addColumn<QString>("program"); // the holder's mark names it; empty: no mark
     QTest::addColumn<QString>("detail");
 
-    QTest::newRow("named") << "zelupdate-cli"
-                           << "The ControlPanel at USB port 1-1 is being updated by zelupdate-cli "
-                              "(process 32609)";
     // A mark is data: its fields fill no placeholder, not even one another's.
     QTest::newRow("placeholders in the name")
         << "evil%2%3"
