@@ -18,7 +18,7 @@ namespace {
 // What the report says when every figure was measured.
 constexpr const char *kMeasuredText = "measured";
 
-ExitCode exitCodeFor(ProbeEnd end)
+ExitCode exitCodeFor(ProbeEnd end, int stopSignal)
 {
     switch (end) {
     case ProbeEnd::Measured:
@@ -37,6 +37,9 @@ ExitCode exitCodeFor(ProbeEnd end)
     case ProbeEnd::NeverBackInApplication:
     case ProbeEnd::SilentAfterReturn:
         break;
+    case ProbeEnd::Interrupted:
+        // As a signal before the restart would: 128 + its number, once the unit is back.
+        return ExitCode(kSignalStatusBase + stopSignal);
     }
     return kExitNotAnswering;
 }
@@ -109,6 +112,14 @@ public:
         else
             QThread::msleep(static_cast<unsigned long>(milliseconds));
     }
+
+    void restartBegins() override
+    {
+        if (io.probeRestarting)
+            io.probeRestarting();
+    }
+
+    bool stopRequested() const override { return io.stopRequested && io.stopRequested(); }
 
 private:
     static QString readLine()
@@ -215,9 +226,10 @@ int runProbe(CliStreams &io, const VerbRequest &request)
     ProbeRequest probe;
     probe.unit = request.unit;
     probe.restart = request.restart;
+    probe.timing.departureTimeoutMs = request.leaveTimeoutSeconds * 1000;
     probe.timing.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
     const ProbeReport report = probeUnit(host, channel, probe);
-    const int code = exitCodeFor(report.end);
+    const int code = exitCodeFor(report.end, io.stopSignal ? io.stopSignal() : 0);
 
     if (report.problem)
         io.err << connectionProblemText(*report.problem) << '\n';
