@@ -1,5 +1,7 @@
 #include "UnitLock.h"
 
+#include "UpdateProgress.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -102,6 +104,12 @@ int openLockFile(const QString &path, bool create)
 
 } // namespace
 
+bool UnitMark::unfinishedPastEntry() const
+{
+    return !finished && !phase.isEmpty() &&
+           phase != QLatin1String(phaseName(UpdatePhase::Connecting));
+}
+
 UnitLock::~UnitLock()
 {
     release();
@@ -157,6 +165,14 @@ void UnitLock::release()
     mark.finished = true;
     write();
     ::close(fd); // releases the lock
+    fd = -1;
+}
+
+void UnitLock::releaseUnfinished()
+{
+    if (fd < 0)
+        return;
+    ::close(fd); // releases the lock; the mark written last stays
     fd = -1;
 }
 

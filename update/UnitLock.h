@@ -16,6 +16,10 @@ struct UnitMark
     QDateTime started;
     QString phase;
     bool finished = false;
+
+    // The update it tells of got past its bootloader entry and did not finish: its unit may still
+    // run a bootloader. A mark left before the entry (connecting) tells nothing of the unit.
+    bool unfinishedPastEntry() const;
 };
 
 // One program per unit: an advisory lock named after the unit's USB port, in /run/lock (where
@@ -48,6 +52,9 @@ public:
     void note(const QString &phase);
     // The update ended, in whatever way: the mark says so and the lock is released.
     void release();
+    // The update ended, and its unit may be left in a bootloader: the mark stays unfinished, at
+    // the phase last noted, and the lock is released.
+    void releaseUnfinished();
     // The update ended without writing the unit: the mark found when the lock was taken is put
     // back as it was (an unfinished one still tells the next program of the unit's bootloader),
     // and the lock is released.

@@ -124,7 +124,12 @@ public:
             (!request.restart || (restartIntoBootloader() && restartIntoApplication())))
             end(unconfirmed.end, unconfirmed.text);
         channel.closeChannel();
-        lock.release();
+        // The next program must know of a unit that may be in its bootloader; a unit the probe
+        // found as it left it keeps what an earlier update said of it.
+        if (mayStayInBootloader)
+            lock.releaseUnfinished();
+        else
+            lock.releaseWithEarlierMark();
         return report;
     }
 
@@ -184,6 +189,8 @@ private:
         const QString name = port.isEmpty() ? QString::fromStdString(report.unit->path) : port;
         switch (lock.take(name, QCoreApplication::applicationName(), QStringLiteral("panel"))) {
         case UnitLock::Outcome::Taken:
+            unfinished = unfinishedUpdateText(name, lock.holder());
+            return true;
         case UnitLock::Outcome::NoPlace: // nowhere to keep a lock: the probe goes on regardless
             return true;
         case UnitLock::Outcome::HeldByAnother:
@@ -229,8 +236,12 @@ private:
                 silent = 0;
             }
         }
-        if (report.roundTripsMs.empty())
-            return end(ProbeEnd::NotAnswering, withPort(kProbeNotAnsweringText));
+        if (report.roundTripsMs.empty()) {
+            QString text = withPort(kProbeNotAnsweringText);
+            if (!unfinished.isEmpty())
+                text += QLatin1Char('\n') + unfinished;
+            return end(ProbeEnd::NotAnswering, text);
+        }
         if (silent >= kProbeSilentChecks)
             return end(ProbeEnd::StoppedAnswering,
                        withPort(kProbeStoppedAnsweringText).arg(report.roundTripsMs.size()));
@@ -257,6 +268,8 @@ private:
         host.stepBegins(ProbeStep::IntoBootloader, *report.unit);
         // An update that finds this mark unfinished tells of a unit that may be in its bootloader.
         lock.note(QLatin1String(phaseName(UpdatePhase::EnteringBootloader)));
+        host.restartBegins();
+        mayStayInBootloader = true;
         RestartTrip &trip = report.toBootloader;
         QElapsedTimer sinceEcho;
         const bool echoed = restartCommand(command::kPanelBootloaderEntry, trip, sinceEcho);
@@ -272,6 +285,7 @@ private:
                                withPort(kProbeEntryUnconfirmedRestartText)};
             return true;
         case Followed::NeverLeft:
+            mayStayInBootloader = false; // it still runs its application
             if (!echoed)
                 return end(
                     ProbeEnd::EntryNotConfirmed,
@@ -316,6 +330,10 @@ private:
                        withPort(kProbeNotBackText, request.timing.returnTimeoutMs));
         }
 
+        if (host.stopRequested()) {
+            mayStayInBootloader = false;
+            return end(ProbeEnd::Interrupted, withPort(kProbeInterruptedText));
+        }
         host.stepBegins(ProbeStep::FinalCheck, *report.unit);
         lock.note(QLatin1String(phaseName(UpdatePhase::ConfirmingApplication)));
         channel.putCommand(command::kConnectionCheck);
@@ -324,6 +342,7 @@ private:
         if (channel.exchange(true))
             return end(ProbeEnd::SilentAfterReturn, withPort(kProbeSilentAfterReturnText));
         report.finalCheckMs = millisecondsOf(clock);
+        mayStayInBootloader = false;
         return true;
     }
 
@@ -341,6 +360,10 @@ private:
     UnitLock lock;
     QString port; // the chosen unit's
     Unconfirmed unconfirmed;
+    // Set from the restart command on, until the unit is known back in its application.
+    bool mayStayInBootloader = false;
+    // What the user must know of an earlier update of the unit that did not finish.
+    QString unfinished;
 };
 
 } // namespace

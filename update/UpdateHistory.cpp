@@ -52,14 +52,16 @@ int openHistoryFile(const QString &path, int flags, QString &error)
 {
     const QByteArray name = QFile::encodeName(path);
     const QString notRegular = QStringLiteral("not a regular file");
-    // Said before opening: a pipe without a reader refuses a writer with words that mislead.
+    // Said before opening: a pipe without a reader refuses a writer with words that mislead, and
+    // a link is never followed, so that the history cannot be turned onto another file.
     struct stat status;
-    if (::stat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        error = notRegular;
+    if (::lstat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        error = S_ISLNK(status.st_mode) ? QStringLiteral("a symbolic link, not a regular file")
+                                        : notRegular;
         return -1;
     }
     // O_NONBLOCK: a named pipe put there meanwhile would otherwise hold the program.
-    const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         error = QString::fromLocal8Bit(std::strerror(errno));
         return -1;

@@ -28,6 +28,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 using sim::FaultKind;
 using sim::FaultTrigger;
@@ -157,8 +158,9 @@ private:
 void CliTest::initTestCase()
 {
     QVERIFY(folder.isValid());
-    // The sequence adds to the history; never to the user's own.
+    // The sequence adds to the history; never to the user's own. Its locks are this test's.
     qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+    qputenv("ZELUPDATE_LOCK_DIR", folder.filePath(QStringLiteral("locks")).toUtf8());
 
     panelImage = objcopyImage(file(QStringLiteral("panel")), int(sim::kPanelFlashSize));
     boardImage = objcopyImage(file(QStringLiteral("board")), int(sim::kBoardFlashSize));
@@ -192,6 +194,10 @@ void CliTest::initTestCase()
 void CliTest::init()
 {
     SimulatedDevices::instance().reset();
+    // What one case's update leaves in a unit's lock must not tell the next of its unit.
+    QDir locks(folder.filePath(QStringLiteral("locks")));
+    for (const QString &name : locks.entryList(QDir::Files))
+        QVERIFY(locks.remove(name));
 }
 
 QString CliTest::file(const QString &key) const
@@ -234,6 +240,8 @@ void CliTest::exitCodes_data()
     QTest::addColumn<QString>("image");   // the flash then equals this file's objcopy image
     // What the file becomes while the target restarts into its bootloader, after it was checked.
     QTest::addColumn<QString>("changedTo");
+    // Whether the unit's lock then says that its update did not finish: it may be in a bootloader.
+    QTest::addColumn<bool>("unfinished");
 
     const QStringList none;
     const int open = int(PanelAccess::Open);
@@ -244,19 +252,19 @@ void CliTest::exitCodes_data()
     QTest::newRow("panel updated") << "panel"
                                    << "panel" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                    << 0 << QString(kPanelUpdatedText) + '\n'
-                                   << true << "panel" << QString();
+                                   << true << "panel" << QString() << false;
     QTest::newRow("board updated") << "board"
                                    << "board" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                    << 0 << QString(kBoardUpdatedText) + '\n'
-                                   << true << "board" << QString();
+                                   << true << "board" << QString() << false;
     QTest::newRow("no device") << "board"
                                << "board" << none << 0 << open << QByteArray() << 0 << 0 << 0 << 4
-                               << noPanel << false << "" << QString();
+                               << noPanel << false << "" << QString() << false;
     QTest::newRow("two devices")
         << "panel"
         << "panel" << none << 2 << open << QByteArray() << 0 << 0 << 0 << 4
         << QStringLiteral("2 ControlPanels are attached (1-1, 1-2): choose one with --port\n")
-        << false << "" << QString();
+        << false << "" << QString() << false;
     QTest::newRow("no permission")
         << "board"
         << "board" << none << 1 << int(PanelAccess::NoPermission) << QByteArray() << 0 << 0 << 0
@@ -264,123 +272,138 @@ void CliTest::exitCodes_data()
         << noPanel + QStringLiteral("\n%1 (ZEL ControlPanel), serial number CP1000: %2.\n%3\n")
                          .arg(QString::fromStdString(SimulatedDevices::panelPath(0)),
                               kNoPermissionText, kNoPermissionAdvice)
-        << false << "" << QString();
+        << false << "" << QString() << false;
     QTest::newRow("busy") << "panel"
                           << "panel" << none << 1 << int(PanelAccess::Busy) << QByteArray() << 0
                           << 0 << 0 << 4
                           << QStringLiteral(": %1.\n%2\n").arg(kBusyText, kBusyAdvice) << false
-                          << "" << QString();
+                          << "" << QString() << false;
     QTest::newRow("check not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Ee") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << QString(kNoConnectionError) + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << false;
     QTest::newRow("panel entry not echoed")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Bb") << 0 << noReply << 0 << 5
         << error + kBootloaderEntryError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     QTest::newRow("board entry not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Kk") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << error + kBootloaderEntryError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     // The unit is followed at its port for as long as --restart-timeout allows.
     QTest::newRow("panel not back")
         << "panel"
         << "panel" << QStringList{QStringLiteral("--restart-timeout"), QStringLiteral("1")} << 1
         << open << QByteArray() << 0 << 0 << 60000 << 5
         << QString(kNotBackInBootloaderText).arg(QStringLiteral("1-1")).arg(1) + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     QTest::newRow("board start not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
         << error + kBootloaderStartError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     QTest::newRow("panel programming not started")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
         << error + kUsbError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << false;
     QTest::newRow("board write fails mid-walk")
         << "board"
         << "board" << none << 1 << open << QByteArray("Mm") << 40 << noReply << 0 << 1
         << error + kProgrammingError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     QTest::newRow("panel write fails mid-walk")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Yy") << 500 << int(FaultKind::FailedWrite)
         << 0 << 1 << error + kProgrammingError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << false;
     QTest::newRow("panel read-back fails")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Rr") << 100 << noReply << 0 << 1
         << error + kVerificationError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << false;
     // The eleventh page of the board's example, 0x500, comes back with byte 5 flipped.
     QTest::newRow("board read-back differs")
         << "board"
         << "board" << none << 1 << open << QByteArray("Nn") << 10 << int(FaultKind::CorruptReadBack)
-        << 0 << 1 << error + "\nError: Address 0x00505" << true << "" << QString();
+        << 0 << 1 << error + "\nError: Address 0x00505" << true << "" << QString() << true;
     // Written and verified, but the control board may still run its bootloader.
     QTest::newRow("board boot exit fails")
         << "board"
         << "board" << none << 1 << open << QByteArray("Oo") << 0 << noReply << 0 << 6
         << QString(kBoardExitNotConfirmedText).arg(QStringLiteral("1-1")) + '\n'
-        << true << "board" << QString();
+        << true << "board" << QString() << true;
     QTest::newRow("panel exit not echoed")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("bB") << 0 << int(FaultKind::WrongEcho) << 0
         << 6 << QString(kExitNotConfirmedText).arg(QStringLiteral("1-1")) + '\n'
-        << true << "panel" << QString();
+        << true << "panel" << QString() << true;
     QTest::newRow("refused file") << "board"
                                   << "damaged" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                   << 3 << "%1: Checksum Error line 100. " << false << ""
-                                  << QString();
+                                  << QString() << false;
     QTest::newRow("missing file") << "panel"
                                   << "missing" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                   << 3 << "%1: Error: Can't open hex file\n"
-                                  << false << "" << QString();
+                                  << false << "" << QString() << false;
     QTest::newRow("no end-of-file record")
         << "board"
         << "noeof" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 3
         << "%1: no end-of-file record after 768 lines; the file may have been cut short "
            "(--allow-no-eof to write it anyway)\n"
-        << false << "" << QString();
+        << false << "" << QString() << false;
     QTest::newRow("no end-of-file record allowed")
         << "board"
         << "noeof" << QStringList{QStringLiteral("--allow-no-eof")} << 1 << open << QByteArray()
         << 0 << 0 << 0 << 0 << QStringLiteral("warning: %1\n").arg(kNoEndRecordWarning) << true
-        << "board" << QString();
+        << "board" << QString() << false;
     // What was checked is what is written: the file is read once.
     QTest::newRow("board file cut short during the wait")
         << "board"
         << "changing" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
         << QString(kBoardUpdatedText) + '\n'
         << true << "board"
-        << "cut";
+        << "cut" << false;
     QTest::newRow("panel file damaged during the wait")
         << "panel"
         << "changing" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
         << QString(kPanelUpdatedText) + '\n'
         << true << "panel"
-        << "damaged";
+        << "damaged" << false;
     // A name is escaped wherever it is shown: it forges no line and moves no cursor.
     QTest::newRow("name forging a line")
         << "board" << kForgingName << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
         << QStringLiteral("with %1/%2.hex\n").arg(folder.path(), kForgingShown) << true << "board"
-        << QString();
+        << QString() << false;
     QTest::newRow("name forging a line, refused")
         << "board" << kForgingName + QStringLiteral("-damaged") << none << 1 << open << QByteArray()
         << 0 << 0 << 0 << 3
         << QStringLiteral("%1/%2-damaged.hex: Checksum Error line 100.")
                .arg(folder.path(), kForgingShown)
-        << false << "" << QString();
+        << false << "" << QString() << false;
     // The name reaches open() byte for byte.
     QTest::newRow("name not UTF-8")
         << "board" << kNotUtf8Name << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
         << QStringLiteral("with %1/board-\\xe5\\xff.hex\n").arg(folder.path()) << true << "board"
-        << QString();
+        << QString() << false;
+    // The bootloader lost the page command's echo and still waits for the page's data: it takes
+    // the exit command for it and stays.
+    QTest::newRow("panel page echo lost")
+        << "panel"
+        << "panel" << QStringList{QStringLiteral("--leave-timeout"), QStringLiteral("1")} << 1
+        << open << QByteArray("Yy") << 5 << noReply << 0 << 1
+        << error + kProgrammingError + '\n' +
+               QString(kPanelStayedInBootloaderText).arg(QStringLiteral("1-1")).arg(1) + '\n'
+        << true << "" << QString() << true;
+    // Written before, the example is refused when another image is asked for.
+    QTest::newRow("another image asked for")
+        << "board"
+        << "board" << QStringList{QStringLiteral("--sha256"), QString(64, QLatin1Char('0'))} << 1
+        << open << QByteArray() << 0 << 0 << 0 << 3 << "%1: its image has SHA-256 " << false << ""
+        << QString() << false;
 }
 
 void CliTest::exitCodes()
@@ -399,6 +422,7 @@ void CliTest::exitCodes()
     QFETCH(bool, sends);
     QFETCH(QString, image);
     QFETCH(QString, changedTo);
+    QFETCH(bool, unfinished);
 
     SimulatedDevices &simulated = SimulatedDevices::instance();
     simulated.setDeviceCount(devices);
@@ -455,6 +479,9 @@ void CliTest::exitCodes()
     // ControlPanel is followed instead, and has no fixed wait.
     if (code == 0)
         QCOMPARE(run.pauses.count(300), target == QLatin1String("panel") ? 0 : 10);
+    bool held = true;
+    const std::optional<UnitMark> mark = UnitLock::read(QStringLiteral("1-1"), held);
+    QCOMPARE(mark && mark->unfinishedPastEntry(), unfinished);
 }
 
 void CliTest::usageErrors_data()
@@ -504,7 +531,31 @@ void CliTest::usageErrors_data()
                                   << "--all and --each: give one";
     QTest::newRow("restart timeout not a number")
         << QStringList{"update", "--target", "panel", "--restart-timeout", "0", hex}
-        << "--restart-timeout needs a number of seconds, not '0'";
+        << "--restart-timeout needs a number of seconds from 1 to 3600, not '0'";
+    // Counted in milliseconds, these would wrap to -1 s and to 0 s.
+    QTest::newRow("restart timeout past an int")
+        << QStringList{"update", "--target", "panel", "--restart-timeout", "2147483647", hex}
+        << "--restart-timeout needs a number of seconds from 1 to 3600, not '2147483647'";
+    QTest::newRow("restart timeout past an int in milliseconds")
+        << QStringList{"probe", "--restart-timeout", "4294968"}
+        << "--restart-timeout needs a number of seconds from 1 to 3600, not '4294968'";
+    QTest::newRow("leave timeout too long")
+        << QStringList{"update", "--target", "panel", "--leave-timeout", "3601", hex}
+        << "--leave-timeout needs a number of seconds from 1 to 3600, not '3601'";
+    // An empty choice would take whichever unit is attached.
+    QTest::newRow("empty port") << QStringList{"update", "--target", "board", "--port", "", hex}
+                                << "--port needs a USB port";
+    QTest::newRow("empty serial") << QStringList{"list", "--serial", ""}
+                                  << "--serial needs a serial number";
+    QTest::newRow("each with serial")
+        << QStringList{"update", "--target", "panel", "--each", "--serial", "CP1000", hex}
+        << "--each takes no --serial, --wait or --in-bootloader";
+    QTest::newRow("all in bootloader")
+        << QStringList{"update", "--target", "panel", "--all", "--in-bootloader", hex}
+        << "--all takes no --wait or --in-bootloader";
+    QTest::newRow("sha256 not 64 digits")
+        << QStringList{"check", "--target", "board", "--sha256", "e12cb916", hex}
+        << "--sha256 needs the 64 hexadecimal digits check shows, not 'e12cb916'";
 }
 
 void CliTest::usageErrors()
@@ -1075,14 +1126,18 @@ void CliTest::waitForPanel_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("polls");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("seconds"); // --wait's
 
     const int open = int(PanelAccess::Open);
-    QTest::newRow("already attached") << 1 << open << -1 << 0 << 0 << kBoardUpdatedText;
-    QTest::newRow("plugged in") << 0 << open << 3 << 0 << 3 << kBoardUpdatedText;
+    QTest::newRow("already attached") << 1 << open << -1 << 0 << 0 << kBoardUpdatedText << 2;
+    QTest::newRow("plugged in") << 0 << open << 3 << 0 << 3 << kBoardUpdatedText << 2;
     QTest::newRow("opens once udev lets it")
-        << 1 << int(PanelAccess::NoPermission) << 2 << 0 << 2 << kBoardUpdatedText;
-    QTest::newRow("never comes") << 0 << open << -1 << 4 << 8 << kNoPanelText;
-    QTest::newRow("two attached") << 2 << open << -1 << 4 << 0 << kSeveralPanelsText;
+        << 1 << int(PanelAccess::NoPermission) << 2 << 0 << 2 << kBoardUpdatedText << 2;
+    QTest::newRow("never comes") << 0 << open << -1 << 4 << 8 << kNoPanelText << 2;
+    QTest::newRow("two attached") << 2 << open << -1 << 4 << 0 << kSeveralPanelsText << 2;
+    // --wait 0 looks once and goes on, as without --wait.
+    QTest::newRow("no wait, attached") << 1 << open << -1 << 0 << 0 << kBoardUpdatedText << 0;
+    QTest::newRow("no wait, none") << 0 << open << 1 << 4 << 0 << kNoPanelText << 0;
 }
 
 void CliTest::waitForPanel()
@@ -1093,6 +1148,7 @@ void CliTest::waitForPanel()
     QFETCH(int, code);
     QFETCH(int, polls);
     QFETCH(QString, message);
+    QFETCH(int, seconds);
 
     SimulatedDevices &simulated = SimulatedDevices::instance();
     simulated.setDeviceCount(devices);
@@ -1108,11 +1164,12 @@ void CliTest::waitForPanel()
     };
     const CliRun run =
         runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("board"),
-                QStringLiteral("--wait"), QStringLiteral("2"), file(QStringLiteral("board"))},
+                QStringLiteral("--wait"), QString::number(seconds), file(QStringLiteral("board"))},
                setup);
     QCOMPARE(run.code, code);
     QVERIFY2(run.err.contains(message + '\n'), qPrintable(run.err));
-    QVERIFY(run.err.contains(QStringLiteral("Waiting up to 2 s for one ControlPanel\n")));
+    QVERIFY(
+        run.err.contains(QStringLiteral("Waiting up to %1 s for one ControlPanel\n").arg(seconds)));
     QCOMPARE(run.pauses.count(250), polls);
     QCOMPARE(simulated.reportCount() > 0, code == 0);
 }
@@ -1628,7 +1685,7 @@ void CliTest::workerEnds()
         events << event.value(QStringLiteral("port")).toString() +
                       event.value(QStringLiteral("serial")).toString();
     };
-    worker.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, QString());
+    worker.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
     QTRY_VERIFY(worker.report().ended);
     QCOMPARE(worker.report().exitCode, code);
     QCOMPARE(worker.report().result, result);
