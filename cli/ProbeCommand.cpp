@@ -234,7 +234,8 @@ int runProbe(CliStreams &io, const VerbRequest &request)
     if (report.problem)
         io.err << connectionProblemText(*report.problem) << '\n';
     else if (!report.text.isEmpty())
-        io.err << printable(report.text) << '\n';
+        for (const QString &line : report.text.split(QLatin1Char('\n')))
+            io.err << printable(line) << '\n';
     io.err.flush();
     // Nothing was sent: there is nothing to report.
     if (report.end == ProbeEnd::RestartRefused)

@@ -265,11 +265,11 @@ private:
 
     bool restartIntoBootloader()
     {
-        host.stepBegins(ProbeStep::IntoBootloader, *report.unit);
         // An update that finds this mark unfinished tells of a unit that may be in its bootloader.
         lock.note(QLatin1String(phaseName(UpdatePhase::EnteringBootloader)));
-        host.restartBegins();
         mayStayInBootloader = true;
+        host.restartBegins();
+        host.stepBegins(ProbeStep::IntoBootloader, *report.unit);
         RestartTrip &trip = report.toBootloader;
         QElapsedTimer sinceEcho;
         const bool echoed = restartCommand(command::kPanelBootloaderEntry, trip, sinceEcho);

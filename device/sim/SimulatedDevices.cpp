@@ -110,7 +110,10 @@ hid_device_info *SimulatedDevices::enumerate(unsigned short vendorId, unsigned s
         info->path = strdup(nodeOf(i).c_str());
         info->vendor_id = kControlPanelVendorId;
         info->product_id = kControlPanelProductId;
-        const std::wstring serial(unit.serial.begin(), unit.serial.end());
+        // Each byte one character, as Latin-1 reads it: a byte above 0x7f is not a negative one.
+        std::wstring serial;
+        for (const unsigned char byte : unit.serial)
+            serial += wchar_t(byte);
         info->serial_number = wcsdup(serial.c_str());
         info->release_number =
             panel.state == PanelState::Bootloader ? kBootloaderRelease : kApplicationRelease;
