@@ -220,6 +220,7 @@ public:
     int openCount() const;  // hid_open calls
     int closeCount() const; // hid_close calls
     int exitCount() const;  // hid_exit calls
+    // Handles opened and not yet given to hid_close; hid_exit closes none, as hidapi's does not.
     int openHandles() const;
     int lastReadTimeoutMs() const;
 

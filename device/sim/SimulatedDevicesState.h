@@ -8,6 +8,7 @@
 #include "FaultInjection.h"
 #include "SimulatedDevices.h"
 
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <string>
@@ -15,8 +16,8 @@
 
 namespace sim {
 
-// A ControlPanel at a USB port and the board behind it. Kept alive by the handles opened on it
-// after it is pulled out, so that they fail as a vanished device's do.
+// A ControlPanel at a USB port and the board behind it. Kept alive by the handles open on it
+// after it is pulled out, so that they fail as a vanished device's do; freed with the last.
 struct Unit
 {
     Unit(const DeviceTiming &timing, std::string port, std::string serial)
@@ -34,18 +35,21 @@ struct Unit
 
 } // namespace sim
 
-// A handle as hid_open hands it out. Handles are never freed before reset(), so a stale one is
-// still recognisable as stale.
+// A handle as hid_open hands it out.
 struct hid_device_
 {
-    std::shared_ptr<sim::Unit> unit;
-    unsigned generation; // the panel's power cycle it was opened in
-    bool open;
+    std::shared_ptr<sim::Unit> unit; // let go at hid_close
+    unsigned generation;             // the panel's power cycle it was opened in
 };
 
 namespace sim {
 
 void abortOnViolation(const char *what);
+
+// How many closed handles are kept, their units let go, before the oldest is freed: long enough
+// that a handle used after hid_close is caught rather than taken for one opened since at the same
+// address, short enough that a program opening handles all day does not grow.
+constexpr std::size_t kClosedHandlesKept = 64;
 
 struct SimulatedDevicesState
 {
@@ -70,7 +74,8 @@ struct SimulatedDevicesState
     bool realTimeouts = false;
     bool logging = true;
     FaultInjection faults;
-    std::deque<hid_device_> handles;
+    std::vector<std::unique_ptr<hid_device_>> openHandles;
+    std::deque<std::unique_ptr<hid_device_>> closedHandles; // oldest first
     std::vector<TrafficRecord> traffic;
     int reports = 0;
     int reads = 0;

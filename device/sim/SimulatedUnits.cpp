@@ -323,8 +323,7 @@ int SimulatedDevices::exitCount() const
 
 int SimulatedDevices::openHandles() const
 {
-    return static_cast<int>(std::count_if(state->handles.begin(), state->handles.end(),
-                                          [](const hid_device_ &h) { return h.open; }));
+    return static_cast<int>(state->openHandles.size());
 }
 
 int SimulatedDevices::lastReadTimeoutMs() const

@@ -154,8 +154,8 @@ private slots:
     void faultsStrikeTheChosenReport_data();
     void faultsStrikeTheChosenReport();
     void corruptionLandsInFlashOrReadBack();
-    void contractBreaksAreLoud_data();
-    void contractBreaksAreLoud();
+    void hidApiContract_data();
+    void hidApiContract();
     void unitsEnumerateByPort_data();
     void unitsEnumerateByPort();
     void detachedUnitFailsLikeVanished();
@@ -432,31 +432,40 @@ void SimulatedDevicesTest::corruptionLandsInFlashOrReadBack()
     QCOMPARE(devices().panelFlash()[9], 0x40);
 }
 
-void SimulatedDevicesTest::contractBreaksAreLoud_data()
+void SimulatedDevicesTest::hidApiContract_data()
 {
-    QTest::addColumn<int>("breach");
-    QTest::newRow("write after hid_close") << 0;
-    QTest::newRow("read after hid_exit") << 1;
-    QTest::newRow("close after hid_exit") << 2;
-    QTest::newRow("write without report id") << 3;
-    QTest::newRow("read shorter than a report") << 4;
-    QTest::newRow("handle never opened") << 5;
+    QTest::addColumn<int>("use");
+    QTest::addColumn<bool>("broken"); // the stand-in reports a broken rule
+    QTest::addColumn<int>("result");  // what the last call returns (hid_close: 0)
+    QTest::addColumn<int>("open");    // handles open afterwards
+    QTest::newRow("write after hid_close") << 0 << true << -1 << 0;
+    // hid_exit frees the library's own state only: a device left open stays open and usable.
+    QTest::newRow("read after hid_exit") << 1 << false << 64 << 1;
+    QTest::newRow("close after hid_exit") << 2 << false << 0 << 0;
+    QTest::newRow("write after hid_exit and hid_close") << 6 << true << -1 << 0;
+    QTest::newRow("write without report id") << 3 << true << -1 << 1;
+    QTest::newRow("read shorter than a report") << 4 << true << -1 << 1;
+    QTest::newRow("handle never opened") << 5 << true << -1 << 1;
 }
 
-void SimulatedDevicesTest::contractBreaksAreLoud()
+void SimulatedDevicesTest::hidApiContract()
 {
-    QFETCH(int, breach);
+    QFETCH(int, use);
+    QFETCH(bool, broken);
+    QFETCH(int, result);
+    QFETCH(int, open);
     Link link;
     unsigned char buffer[65] = {};
-    int result = 0;
-    switch (breach) {
+    int returned = 0;
+    switch (use) {
     case 0:
         hid_close(link.device);
-        result = hid_write(link.device, buffer, 65);
+        returned = hid_write(link.device, buffer, 65);
         break;
     case 1:
+        link.send({'E', 'e'});
         hid_exit();
-        result = hid_read_timeout(link.device, buffer, 64, 4000);
+        returned = hid_read_timeout(link.device, buffer, 64, 4000);
         break;
     case 2:
         hid_exit();
@@ -464,19 +473,24 @@ void SimulatedDevicesTest::contractBreaksAreLoud()
         break;
     case 3:
         buffer[0] = 'E';
-        result = hid_write(link.device, buffer, 65);
+        returned = hid_write(link.device, buffer, 65);
         break;
     case 4:
         link.send({'E', 'e'});
-        result = hid_read_timeout(link.device, buffer, 32, 4000);
+        returned = hid_read_timeout(link.device, buffer, 32, 4000);
         break;
     case 5:
-        result = hid_write(reinterpret_cast<hid_device *>(buffer), buffer, 65);
+        returned = hid_write(reinterpret_cast<hid_device *>(buffer), buffer, 65);
+        break;
+    case 6:
+        hid_exit();
+        hid_close(link.device);
+        returned = hid_write(link.device, buffer, 65);
         break;
     }
-    QCOMPARE(violations.size(), std::size_t(1));
-    if (breach != 2)
-        QCOMPARE(result, -1);
+    QCOMPARE(violations.size(), std::size_t(broken ? 1 : 0));
+    QCOMPARE(returned, result);
+    QCOMPARE(devices().openHandles(), open);
 }
 
 void SimulatedDevicesTest::unitsEnumerateByPort_data()
