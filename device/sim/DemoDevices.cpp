@@ -74,6 +74,8 @@ DemoDevices::DemoDevices(const char *program, const DemoSettings &settings)
 {
     SimulatedDevices &devices = SimulatedDevices::instance();
     behaveLikeHardware(devices);
+    // Nothing here reads the traffic log, and a program that runs all day would grow with it.
+    devices.setLogging(false);
     devices.setRestartTime(settings.restartTime);
     devices.setUnits(ports);
     for (const FaultEntry &entry : settings.faults)
