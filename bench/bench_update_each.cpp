@@ -1,11 +1,12 @@
 // update --each as a station runs it all day, in this process (runCommandLine) on the simulated
-// devices: after each update the unit is pulled out and a fresh one, with a new serial number, is
-// plugged in at the same port, in the pause --each takes while it waits for the next unit. Reads
+// devices: after each update the unit is pulled out and, some polls later, a fresh one with a new
+// serial number is plugged in at the same port, in the pauses --each takes between units. Reads
 // the resident memory after the first 10 units and after the last, and prints the growth per unit
 // and in all; fails (exit 1) when a unit's update fails or the run grows by more than the limit.
 //
-//   bench_update_each [--target board|panel] [--units N] [--limit-kb KB]
-//   (defaults: board with examples/controlboard-example.hex, 100 units, 1024 KB)
+//   bench_update_each [--target board|panel] [--units N] [--limit-kb KB] [--empty-polls N]
+//   (defaults: board with examples/controlboard-example.hex, 100 units, 1024 KB, and 4 polls,
+//   a second, that find no unit between two units)
 //
 // The devices answer at once and restart at once: the time is the program's and the stand-in's.
 // Nothing reads the traffic log here, as in zelupdate-cli-sim, so it is off as there.
@@ -60,6 +61,7 @@ struct Options
     std::string target = "board";
     int units = 100;
     long limitKb = 1024;
+    int emptyPolls = 4; // a second between pulling a unit out and plugging the next in
 };
 
 // Returns why the arguments are refused; empty when they are good.
@@ -76,9 +78,11 @@ std::string parse(int argc, char **argv, Options &options)
             options.units = std::atoi(value.c_str());
         else if (argument == "--limit-kb" && std::atol(value.c_str()) > 0)
             options.limitKb = std::atol(value.c_str());
+        else if (argument == "--empty-polls" && std::atoi(value.c_str()) >= 0)
+            options.emptyPolls = std::atoi(value.c_str());
         else
             return argument + " " + value + ": give --target board|panel, --units N (N > " +
-                   std::to_string(kWarmUpUnits) + "), --limit-kb KB";
+                   std::to_string(kWarmUpUnits) + "), --limit-kb KB, --empty-polls N";
     }
     return {};
 }
@@ -115,26 +119,30 @@ int main(int argc, char **argv)
     CliStreams io(outStream, errStream, false);
 
     int plugged = 0;
+    int emptyPolls = 0;
     long afterWarmUp = -1;
     long atEnd = -1;
     QElapsedTimer clock;
-    // --each pauses for its poll only when every unit attached is done: the last one is updated.
+    // --each polls only when every unit attached is done: a unit still there is updated.
     io.pause = [&](int milliseconds) {
         if (milliseconds != kEachPollMs)
             return; // the sequence's own waits: the devices restart at once
-        if (plugged == kWarmUpUnits) {
-            afterWarmUp = residentKb();
-            clock.start();
-        }
-        if (plugged == options.units) {
-            atEnd = residentKb();
+        if (devices.unitCount() > 0) {
+            devices.detachUnit(kPort);
+            emptyPolls = 0;
+            if (plugged == kWarmUpUnits) {
+                afterWarmUp = residentKb();
+                clock.start();
+            }
+            if (plugged == options.units)
+                atEnd = residentKb();
+            // What the run wrote so far is no part of the program's memory.
+            out.clear();
+            err.clear();
             return;
         }
-        devices.detachUnit(kPort);
-        devices.attachUnit(kPort, serialOf(++plugged));
-        // What the run wrote so far is no part of the program's memory.
-        out.clear();
-        err.clear();
+        if (++emptyPolls > options.emptyPolls)
+            devices.attachUnit(kPort, serialOf(++plugged));
     };
     io.endRequested = [&] { return atEnd >= 0; };
 
@@ -155,8 +163,9 @@ int main(int argc, char **argv)
 
     const int measured = options.units - kWarmUpUnits;
     const long growth = atEnd - afterWarmUp;
-    std::printf("update --each --target %s, %d units (%d measured after %d)\n",
-                options.target.c_str(), options.units, measured, kWarmUpUnits);
+    std::printf("update --each --target %s, %d units (%d measured after %d), %d empty polls "
+                "between units\n",
+                options.target.c_str(), options.units, measured, kWarmUpUnits, options.emptyPolls);
     std::printf("resident after unit %d: %.1f MB, after unit %d: %.1f MB\n", kWarmUpUnits,
                 afterWarmUp / 1024.0, options.units, atEnd / 1024.0);
     std::printf("growth: %ld kB in all, %.1f kB a unit; %.1f ms a unit\n", growth,
