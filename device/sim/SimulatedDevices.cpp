@@ -111,7 +111,10 @@ hid_device_info *SimulatedDevices::enumerate(unsigned short vendorId, unsigned s
         info->path = strdup(nodeOf(i).c_str());
         info->vendor_id = kControlPanelVendorId;
         info->product_id = kControlPanelProductId;
-        const std::wstring serial(unit.serial.begin(), unit.serial.end());
+        const std::string &reported = panel.state == PanelState::Bootloader && unit.bootloaderSerial
+                                          ? *unit.bootloaderSerial
+                                          : unit.serial;
+        const std::wstring serial(reported.begin(), reported.end());
         info->serial_number = wcsdup(serial.c_str());
         info->release_number =
             panel.state == PanelState::Bootloader ? kBootloaderRelease : kApplicationRelease;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct Unit
 
     std::string port;
     std::string serial;
+    std::optional<std::string> bootloaderSerial; // unset: its bootloader reports `serial`
+    bool portKnown = true;                       // whether sysfs gives `port` for its node
     ControlBoardModel board;
     ControlPanelModel panel;
     ReportCounts counts;

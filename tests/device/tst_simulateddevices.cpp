@@ -495,8 +495,10 @@ void SimulatedDevicesTest::hidApiContract()
 
 void SimulatedDevicesTest::unitsEnumerateByPort_data()
 {
-    QTest::addColumn<QStringList>("steps"); // "count N", "units P,Q", "attach P SERIAL", "detach P"
-    QTest::addColumn<QStringList>("ports");
+    // "count N", "units P,Q", "attach P SERIAL", "detach P", "portless P", "bootloader P" (its
+    // ControlPanel runs its bootloader), "bootloader-serial P SERIAL"
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("ports"); // as usbPortOf() gives them
     QTest::addColumn<QStringList>("serials");
 
     QTest::newRow("power-on") << QStringList() << QStringList{"1-1"} << QStringList{"CP1000"};
@@ -515,6 +517,15 @@ void SimulatedDevicesTest::unitsEnumerateByPort_data()
     QTest::newRow("attached again at its port")
         << QStringList{"count 2", "attach 1-1 NEW"} << QStringList{"1-2", "1-1"}
         << QStringList{"CP1001", "NEW"};
+    QTest::newRow("port unknown to sysfs")
+        << QStringList{"count 3", "portless 1-2"} << QStringList{"1-1", "", "1-3"}
+        << QStringList{"CP1000", "CP1001", "CP1002"};
+    QTest::newRow("bootloader serial, application running")
+        << QStringList{"count 2", "bootloader-serial 1-2 BL7"} << QStringList{"1-1", "1-2"}
+        << QStringList{"CP1000", "CP1001"};
+    QTest::newRow("bootloader serial, bootloader running")
+        << QStringList{"count 2", "bootloader-serial 1-2 BL7", "bootloader 1-2"}
+        << QStringList{"1-1", "1-2"} << QStringList{"CP1000", "BL7"};
 }
 
 void SimulatedDevicesTest::unitsEnumerateByPort()
@@ -531,10 +542,19 @@ void SimulatedDevicesTest::unitsEnumerateByPort()
             for (const QString &port : words[1].split(','))
                 list.push_back(port.toStdString());
             devices().setUnits(list);
-        } else if (words[0] == "attach")
+        } else if (words[0] == "attach") {
             devices().attachUnit(words[1].toStdString(), words[2].toStdString());
-        else
+        } else if (words[0] == "detach") {
             devices().detachUnit(words[1].toStdString());
+        } else {
+            const int unit = devices().unitIndex(words[1].toStdString());
+            if (words[0] == "portless")
+                devices().setPortKnown(false, unit);
+            else if (words[0] == "bootloader")
+                devices().setPanelState(sim::PanelState::Bootloader, unit);
+            else
+                devices().setBootloaderSerial(words[2].toStdString(), unit);
+        }
     }
     QStringList foundPorts;
     QStringList foundSerials;
@@ -542,8 +562,13 @@ void SimulatedDevicesTest::unitsEnumerateByPort()
     QCOMPARE(foundPorts, ports);
     QCOMPARE(foundSerials, serials);
     for (int i = 0; i < ports.size(); ++i) {
-        QCOMPARE(QString::fromStdString(devices().unitPort(i)), ports[i]);
-        QCOMPARE(devices().unitIndex(ports[i].toStdString()), i);
+        if (!ports[i].isEmpty()) {
+            QCOMPARE(QString::fromStdString(devices().unitPort(i)), ports[i]);
+            QCOMPARE(devices().unitIndex(ports[i].toStdString()), i);
+        }
+        hid_device *opened = hid_open_path(devices().nodeOf(i).c_str());
+        QVERIFY(opened);
+        hid_close(opened);
     }
     QCOMPARE(devices().unitPort(int(ports.size())), std::string());
     QCOMPARE(usbPortOf(SimulatedDevices::panelPath(int(ports.size())).c_str()), std::string());
@@ -627,45 +652,84 @@ void SimulatedDevicesTest::unitsKeepTheirOwnFlashBoardAndFaults()
 void SimulatedDevicesTest::restartQuirks_data()
 {
     QTest::addColumn<sim::RestartQuirk>("quirk");
-    QTest::addColumn<sim::PanelState>("settled"); // well after the restart time
-    QTest::addColumn<bool>("handleWorks");        // the handle opened before the command
+    QTest::addColumn<int>("from");                // the restart the quirk starts with
+    QTest::addColumn<sim::PanelState>("settled"); // well after that restart's time
+    QTest::addColumn<bool>("handleWorks");        // the handle opened before its command
     QTest::addColumn<sim::UnitState>("lasting");
+    QTest::addColumn<bool>("answers"); // a handle opened afresh, when it is on the bus
 
-    QTest::newRow("normal") << sim::RestartQuirk::Normal << sim::PanelState::Bootloader << false
-                            << sim::UnitState::PanelBootloader;
+    QTest::newRow("normal") << sim::RestartQuirk::Normal << 0 << sim::PanelState::Bootloader
+                            << false << sim::UnitState::PanelBootloader << true;
     QTest::newRow("stays on the bus")
-        << sim::RestartQuirk::StaysOnBus << sim::PanelState::Application << true
-        << sim::UnitState::Application;
-    QTest::newRow("never returns") << sim::RestartQuirk::NeverReturns << sim::PanelState::Restarting
-                                   << false << sim::UnitState::PanelBootloader;
+        << sim::RestartQuirk::StaysOnBus << 0 << sim::PanelState::Application << true
+        << sim::UnitState::Application << true;
+    QTest::newRow("never returns")
+        << sim::RestartQuirk::NeverReturns << 0 << sim::PanelState::Restarting << false
+        << sim::UnitState::PanelBootloader << false;
+    QTest::newRow("returns silent")
+        << sim::RestartQuirk::ReturnsSilent << 0 << sim::PanelState::Bootloader << false
+        << sim::UnitState::PanelBootloader << false;
+    // The first restart, into the bootloader, is normal; the quirk strikes its way back.
+    QTest::newRow("stays on the bus from the second restart")
+        << sim::RestartQuirk::StaysOnBus << 1 << sim::PanelState::Bootloader << true
+        << sim::UnitState::PanelBootloader << true;
+    QTest::newRow("never returns from the second restart")
+        << sim::RestartQuirk::NeverReturns << 1 << sim::PanelState::Restarting << false
+        << sim::UnitState::Application << false;
+    QTest::newRow("returns silent from the second restart")
+        << sim::RestartQuirk::ReturnsSilent << 1 << sim::PanelState::Application << false
+        << sim::UnitState::Application << false;
 }
 
 void SimulatedDevicesTest::restartQuirks()
 {
     QFETCH(sim::RestartQuirk, quirk);
+    QFETCH(int, from);
     QFETCH(sim::PanelState, settled);
     QFETCH(bool, handleWorks);
     QFETCH(sim::UnitState, lasting);
+    QFETCH(bool, answers);
     devices().setDeviceCount(2);
     devices().setRestartTime(std::chrono::milliseconds(20));
-    devices().setRestartQuirk(quirk, 1);
+    devices().setRestartQuirk(quirk, 1, from);
     Link link;
     hid_close(link.device);
     link.device = hid_open_path(SimulatedDevices::panelPath(1).c_str());
-    link.send({'B', 'b'});
-    QCOMPARE(link.read(), 64);
-    QVERIFY(link.echoed('B', 'b'));
+    // Into the bootloader, out of it, and so on.
+    const char restarts[2][2] = {{'B', 'b'}, {'b', 'B'}};
+    for (int restart = 0; restart <= from; ++restart) {
+        if (restart > 0) {
+            QTRY_COMPARE(devices().panelState(1),
+                         restart % 2 ? sim::PanelState::Bootloader : sim::PanelState::Application);
+            hid_close(link.device);
+            link.device = hid_open_path(devices().nodeOf(1).c_str());
+        }
+        const char *command = restarts[restart % 2];
+        link.send({command[0], command[1]});
+        QCOMPARE(link.read(), 64);
+        QVERIFY(link.echoed(command[0], command[1]));
+    }
     QTest::qWait(100);
     QCOMPARE(devices().panelState(1), settled);
     QCOMPARE(devices().panelState(0), sim::PanelState::Application);
     QCOMPARE(link.send({'E', 'e'}), handleWorks ? 65 : -1);
     QCOMPARE(devices().unitState(1), lasting);
-    QCOMPARE(recordedStates.size(), std::size_t(lasting == sim::UnitState::Application ? 0 : 1));
+    QCOMPARE(recordedStates.empty() ? sim::UnitState::Application : recordedStates.back().state,
+             lasting);
     QStringList ports;
     QStringList serials;
     enumerated(ports, serials);
     QCOMPARE(ports.contains("1-2"), settled != sim::PanelState::Restarting);
     hid_close(link.device);
+    if (settled == sim::PanelState::Restarting)
+        return;
+    Link fresh;
+    hid_close(fresh.device);
+    fresh.device = hid_open_path(devices().nodeOf(1).c_str());
+    QVERIFY(fresh.device);
+    fresh.send({'C', 'c'});
+    QCOMPARE(fresh.read(), answers ? 64 : 0);
+    hid_close(fresh.device);
 }
 
 void SimulatedDevicesTest::faultList_data()
