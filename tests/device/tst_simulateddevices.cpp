@@ -18,6 +18,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,11 +85,13 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// One message a line, so that a failed comparison shows them all.
-QString joined(const std::vector<std::string> &messages)
+// One message a line, the folder's first, so that a failed comparison shows them all.
+QString joined(const sim::UnitFilesProblems &problems)
 {
     QStringList lines;
-    for (const std::string &message : messages)
+    if (!problems.folder.empty())
+        lines << QString::fromStdString(problems.folder);
+    for (const std::string &message : problems.files)
         lines << QString::fromStdString(message);
     return lines.join('\n');
 }
@@ -166,6 +169,8 @@ private slots:
     void faultList();
     void unitList_data();
     void unitList();
+    void unitVariables_data();
+    void unitVariables();
     void flashFollowsEveryWrite();
     void flashFileSetAside_data();
     void flashFileSetAside();
@@ -789,8 +794,8 @@ void SimulatedDevicesTest::faultList()
     QFETCH(QString, problem);
     QFETCH(int, entries);
     std::vector<sim::FaultEntry> faults;
-    const QString found =
-        QString::fromStdString(sim::parseFaultList(text.toStdString(), {"1-1", "1-2"}, faults));
+    const QString found = QString::fromStdString(
+        sim::parseFaultList(text.toStdString(), {"1-1", "1-2"}, faults).refusal);
     QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.startsWith(problem), qPrintable(found));
     QCOMPARE(int(faults.size()), entries);
     if (!entries)
@@ -832,9 +837,133 @@ void SimulatedDevicesTest::unitList()
     QFETCH(QString, text);
     QFETCH(QString, problem);
     std::vector<std::string> ports{"kept"};
-    const QString found = QString::fromStdString(sim::parseUnitList(text.toStdString(), ports));
+    const QString found =
+        QString::fromStdString(sim::parseUnitList(text.toStdString(), ports).refusal);
     QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.startsWith(problem), qPrintable(found));
     QCOMPARE(int(ports.size()), problem.isEmpty() ? int(text.count(',')) + 1 : 1);
+}
+
+void SimulatedDevicesTest::unitVariables_data()
+{
+    QTest::addColumn<QByteArray>("variable"); // set beside ZELUPDATE_SIM_UNITS=1-1,1-2
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QString>("problem"); // how the refusal starts; empty: accepted
+    // Each unit after a restart into its bootloader: gone, or the port usbPortOf() gives, the
+    // serial number listed, and what it runs ("silent" when it does not answer).
+    QTest::addColumn<QString>("units");
+
+    const QString normal = "1-1 CP1000 bootloader; 1-2 CP1001 bootloader";
+    QTest::newRow("unset") << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray() << "" << normal;
+    QTest::newRow("no port") << QByteArray("ZELUPDATE_SIM_PORTLESS") << QByteArray("1-2") << ""
+                             << "1-1 CP1000 bootloader; no-port CP1001 bootloader";
+    QTest::newRow("bootloader serial of every unit")
+        << QByteArray("ZELUPDATE_SIM_BOOTLOADER_SERIAL") << QByteArray("BL9") << ""
+        << "1-1 BL9 bootloader; 1-2 BL9 bootloader";
+    QTest::newRow("later bootloader serial wins")
+        << QByteArray("ZELUPDATE_SIM_BOOTLOADER_SERIAL") << QByteArray("BL9,BL7@1-2") << ""
+        << "1-1 BL9 bootloader; 1-2 BL7 bootloader";
+    QTest::newRow("stays on the bus")
+        << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray("stays-on-bus@1-2") << ""
+        << "1-1 CP1000 bootloader; 1-2 CP1001 application";
+    QTest::newRow("never returns but one")
+        << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray("never-returns,normal@1-2") << ""
+        << "gone; 1-2 CP1001 bootloader";
+    QTest::newRow("returns silent from the first restart")
+        << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray("returns-silent:0@1-1") << ""
+        << "1-1 CP1000 silent; 1-2 CP1001 bootloader";
+    QTest::newRow("returns silent from the second restart")
+        << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray("returns-silent:1") << "" << normal;
+
+    auto refused = [](const char *tag, const char *variable, const QByteArray &value,
+                      const QString &problem) {
+        QTest::newRow(tag) << QByteArray(variable) << value << problem << QString();
+    };
+    refused("no port for a unit not simulated", "ZELUPDATE_SIM_PORTLESS", "1-1,1-3",
+            "ZELUPDATE_SIM_PORTLESS: \"1-3\": no simulated unit at port \"1-3\"");
+    refused("empty serial", "ZELUPDATE_SIM_BOOTLOADER_SERIAL", "@1-2",
+            "ZELUPDATE_SIM_BOOTLOADER_SERIAL: \"@1-2\": an entry is SERIAL or SERIAL@PORT");
+    refused("serial longer than a USB string", "ZELUPDATE_SIM_BOOTLOADER_SERIAL",
+            QByteArray(127, 'x'),
+            "ZELUPDATE_SIM_BOOTLOADER_SERIAL: \"" + QString(127, 'x') +
+                "\": a serial number holds at most 126 characters");
+    refused("serial for a unit not simulated", "ZELUPDATE_SIM_BOOTLOADER_SERIAL", "BL9@1-9",
+            "ZELUPDATE_SIM_BOOTLOADER_SERIAL: \"BL9@1-9\": no simulated unit at port \"1-9\"");
+    refused("unknown restart kind", "ZELUPDATE_SIM_RESTARTS", "bounces",
+            "ZELUPDATE_SIM_RESTARTS: \"bounces\": unknown restart kind \"bounces\" (one of "
+            "normal, stays-on-bus, never-returns, returns-silent)");
+    refused("restart not a count", "ZELUPDATE_SIM_RESTARTS", "never-returns:x",
+            "ZELUPDATE_SIM_RESTARTS: \"never-returns:x\": after the kind may come only ':'");
+    refused("two ports", "ZELUPDATE_SIM_RESTARTS", "never-returns@1-1@1-2",
+            "ZELUPDATE_SIM_RESTARTS: \"never-returns@1-1@1-2\": an entry is KIND, KIND:N");
+}
+
+void SimulatedDevicesTest::unitVariables()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, value);
+    QFETCH(QString, problem);
+    QFETCH(QString, units);
+    QTemporaryDir folder;
+    const std::vector<std::pair<const char *, QByteArray>> environment{
+        {"ZELUPDATE_SIM_UNITS", "1-1,1-2"},
+        {"ZELUPDATE_SIM_RESTART_MS", "0"},
+        {"ZELUPDATE_SIM_DIR", folder.path().toLocal8Bit()},
+        {variable.constData(), value}};
+    for (const auto &[name, setting] : environment)
+        qputenv(name, setting);
+    sim::DemoSettings settings;
+    const sim::SettingCheck check = sim::readDemoSettings(settings);
+    std::unique_ptr<sim::DemoDevices> demo;
+    if (check.accepted()) {
+        demo = std::make_unique<sim::DemoDevices>("tst_simulateddevices", settings);
+        demo->start();
+    }
+    for (const auto &[name, setting] : environment)
+        qunsetenv(name);
+    QVERIFY2(problem.isEmpty() ? check.accepted()
+                               : QString::fromStdString(check.refusal).startsWith(problem),
+             check.refusal.c_str());
+    if (!demo)
+        return;
+
+    // Replies at once, and reads that nothing answers return at once.
+    devices().setReplyLatency(std::chrono::microseconds(0));
+    devices().setRealTimeouts(false);
+    for (int unit = 0; unit < 2; ++unit) {
+        Link link;
+        hid_close(link.device);
+        link.device = hid_open_path(devices().nodeOf(unit).c_str());
+        link.send({'B', 'b'});
+        QCOMPARE(link.read(), 64);
+        hid_close(link.device);
+    }
+    QStringList found;
+    for (int unit = 0; unit < 2; ++unit) {
+        if (devices().panelState(unit) == sim::PanelState::Restarting) {
+            found << "gone";
+            continue;
+        }
+        const std::string node = devices().nodeOf(unit);
+        const std::string port = usbPortOf(node.c_str());
+        QString serial;
+        hid_device_info *all = hid_enumerate(0x03EB, 0x2402);
+        for (hid_device_info *info = all; info; info = info->next)
+            if (node == info->path)
+                serial = QString::fromWCharArray(info->serial_number);
+        hid_free_enumeration(all);
+        Link link;
+        hid_close(link.device);
+        link.device = hid_open_path(node.c_str());
+        link.send({'C', 'c'});
+        const bool silent = link.read() == 0;
+        hid_close(link.device);
+        const bool inBootloader = devices().panelState(unit) == sim::PanelState::Bootloader;
+        found << QString::fromStdString(port.empty() ? "no-port" : port) + ' ' + serial + ' ' +
+                     (silent         ? "silent"
+                      : inBootloader ? "bootloader"
+                                     : "application");
+    }
+    QCOMPARE(found.join("; "), units);
 }
 
 void SimulatedDevicesTest::flashFollowsEveryWrite()
@@ -920,7 +1049,7 @@ void SimulatedDevicesTest::flashFolderUnwritable_data()
 
     // Both refuse root too.
     QTest::newRow("parent is a file") << "<file>/sim"
-                                      << "cannot create <file>/sim: Not a directory: nothing";
+                                      << "cannot create <file>/sim: Not a directory";
     QTest::newRow("read-only file system") << "/proc"
                                            << "cannot write in /proc: ";
 }
@@ -934,11 +1063,24 @@ void SimulatedDevicesTest::flashFolderUnwritable()
     folder.replace("<file>", file.fileName());
 
     sim::UnitFiles files(folder.toStdString());
-    const QString problems = joined(files.open());
-    QVERIFY2(problems.startsWith(problem.replace("<file>", file.fileName())), qPrintable(problems));
-    QVERIFY(problems.contains("nothing the simulated devices write is kept"));
+    const sim::UnitFilesProblems problems = files.open();
+    const QString found = QString::fromStdString(problems.folder);
+    QVERIFY2(found.startsWith(problem.replace("<file>", file.fileName())), qPrintable(found));
     QVERIFY(!files.panelFlash() && !files.boardFlash());
     QVERIFY(!files.recordState(sim::UnitState::PanelBootloader).empty());
+
+    // The -sim programs refuse to start on it, before any unit is set up.
+    qputenv("ZELUPDATE_SIM_DIR", folder.toLocal8Bit());
+    sim::DemoSettings settings;
+    settings.ports = {"2-3"};
+    sim::DemoDevices demo("tst_simulateddevices", settings);
+    const sim::DemoStart started = demo.start();
+    qunsetenv("ZELUPDATE_SIM_DIR");
+    QCOMPARE(started.end, sim::DemoStart::End::FolderUnusable);
+    QVERIFY2(QString::fromStdString(started.refusal)
+                 .endsWith("; set ZELUPDATE_SIM_DIR to a folder this user can write"),
+             started.refusal.c_str());
+    QCOMPARE(devices().unitPort(0), std::string("1-1"));
 }
 
 void SimulatedDevicesTest::interruptedCreationLeavesNoFile()
@@ -1022,6 +1164,7 @@ void SimulatedDevicesTest::earlierFilesMoveToFirstUnit()
     settings.ports = {"2-3", "2-4"};
     {
         sim::DemoDevices demo("tst_simulateddevices", settings);
+        QCOMPARE(demo.start().end, sim::DemoStart::End::Started);
         QCOMPARE(devices().panelFlash(0)[0], unitHasOne ? 0xFF : 0x5A);
         QCOMPARE(devices().panelFlash(1)[0], 0xFF);
     }
@@ -1076,6 +1219,7 @@ void SimulatedDevicesTest::killedUpdateFoundAtNextStart()
     // The next start finds the unit as the update left it.
     qputenv("ZELUPDATE_SIM_DIR", folder.path().toLocal8Bit());
     sim::DemoDevices demo("tst_simulateddevices", sim::DemoSettings());
+    QCOMPARE(demo.start().end, sim::DemoStart::End::Started);
     qunsetenv("ZELUPDATE_SIM_DIR");
     QCOMPARE(devices().unitState(), state);
     const auto *flash =
