@@ -107,6 +107,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
+    void cleanup();
 
     void exitCodes_data();
     void exitCodes();
@@ -192,6 +193,12 @@ void CliTest::initTestCase()
 void CliTest::init()
 {
     SimulatedDevices::instance().reset();
+}
+
+void CliTest::cleanup()
+{
+    // A command has closed every device it opened by the time it returns.
+    QCOMPARE(SimulatedDevices::instance().openHandles(), 0);
 }
 
 QString CliTest::file(const QString &key) const
