@@ -853,7 +853,6 @@ void SimulatedDevicesTest::unitVariables_data()
     QTest::addColumn<QString>("units");
 
     const QString normal = "1-1 CP1000 bootloader; 1-2 CP1001 bootloader";
-    QTest::newRow("unset") << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray() << "" << normal;
     QTest::newRow("no port") << QByteArray("ZELUPDATE_SIM_PORTLESS") << QByteArray("1-2") << ""
                              << "1-1 CP1000 bootloader; no-port CP1001 bootloader";
     QTest::newRow("bootloader serial of every unit")
