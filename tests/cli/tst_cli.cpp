@@ -113,6 +113,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
+    void cleanup();
 
     void exitCodes_data();
     void exitCodes();
@@ -206,6 +207,12 @@ void CliTest::init()
     QDir locks(folder.filePath(QStringLiteral("locks")));
     for (const QString &name : locks.entryList(QDir::Files))
         QVERIFY(locks.remove(name));
+}
+
+void CliTest::cleanup()
+{
+    // A command has closed every device it opened by the time it returns.
+    QCOMPARE(SimulatedDevices::instance().openHandles(), 0);
 }
 
 QString CliTest::file(const QString &key) const

@@ -148,6 +148,8 @@ private slots:
     void probeSignalled();
     void eachSignalled_data();
     void eachSignalled();
+    void settingsRefused_data();
+    void settingsRefused();
 
 private:
     QString file(const QString &key) const;
@@ -635,6 +637,64 @@ void CliProcessesTest::eachSignalled()
     }
     QCOMPARE(cli.finish(), code);
     QCOMPARE(cli.out.contains(tally.toUtf8()) && !tally.isEmpty(), !tally.isEmpty());
+}
+
+void CliProcessesTest::settingsRefused_data()
+{
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QString>("value"); // <file> stands for a regular file's path
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unit list") << "ZELUPDATE_SIM_UNITS"
+                               << "1-1,hidraw3"
+                               << "ZELUPDATE_SIM_UNITS: \"hidraw3\" is not a USB port";
+    QTest::newRow("restart time")
+        << "ZELUPDATE_SIM_RESTART_MS"
+        << "fast"
+        << "ZELUPDATE_SIM_RESTART_MS: \"fast\" is not a number of milliseconds";
+    QTest::newRow("fault") << "ZELUPDATE_SIM_FAULTS"
+                           << "lost-reply@#1"
+                           << "ZELUPDATE_SIM_FAULTS: \"lost-reply@#1\": unknown fault kind";
+    QTest::newRow("unit without a port")
+        << "ZELUPDATE_SIM_PORTLESS"
+        << "1-2"
+        << "ZELUPDATE_SIM_PORTLESS: \"1-2\": no simulated unit at port \"1-2\"";
+    QTest::newRow("bootloader serial")
+        << "ZELUPDATE_SIM_BOOTLOADER_SERIAL"
+        << "@1-1"
+        << "ZELUPDATE_SIM_BOOTLOADER_SERIAL: \"@1-1\": an entry is SERIAL or SERIAL@PORT";
+    QTest::newRow("restart kind") << "ZELUPDATE_SIM_RESTARTS"
+                                  << "bounces"
+                                  << "ZELUPDATE_SIM_RESTARTS: \"bounces\": unknown restart kind";
+    QTest::newRow("flash folder under a file")
+        << "ZELUPDATE_SIM_DIR"
+        << "<file>/sim"
+        << "cannot create <file>/sim/1-1: Not a directory: the simulated units keep their flash "
+           "there; set ZELUPDATE_SIM_DIR to a folder this user can write\n";
+}
+
+// A setting the program cannot use ends it with status 2, the reason on standard error, before
+// it touches a unit, its files or the history.
+void CliProcessesTest::settingsRefused()
+{
+    QFETCH(QString, variable);
+    QFETCH(QString, value);
+    QFETCH(QString, message);
+    const QString regularFile = folder->filePath(QStringLiteral("file"));
+    QFile made(regularFile);
+    QVERIFY(made.open(QIODevice::WriteOnly));
+    made.close();
+    environment.insert(variable, value.replace(QStringLiteral("<file>"), regularFile));
+
+    const Ran ran = run({QStringLiteral("update"), QStringLiteral("--target"),
+                         QStringLiteral("board"), file(QStringLiteral("board"))});
+    QCOMPARE(ran.code, 2);
+    QCOMPARE(ran.out, QByteArray());
+    const QString expected = QStringLiteral("zelupdate-cli-sim: ") +
+                             message.replace(QStringLiteral("<file>"), regularFile);
+    QVERIFY2(QString::fromUtf8(ran.err).startsWith(expected), ran.err.constData());
+    QCOMPARE(QDir(folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("file")});
 }
 
 QTEST_GUILESS_MAIN(CliProcessesTest)
