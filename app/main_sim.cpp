@@ -20,11 +20,16 @@ constexpr int kExitSettingsRefused = 2;
 int main(int argc, char **argv)
 {
     sim::DemoSettings settings;
-    if (const std::string problem = sim::readDemoSettings(settings); !problem.empty()) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+    if (const sim::SettingCheck check = sim::readDemoSettings(settings); !check.accepted()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, check.refusal.c_str());
         return kExitSettingsRefused;
     }
     QApplication app(argc, argv);
     sim::DemoDevices devices(kProgram, settings);
+    if (const sim::DemoStart started = devices.start();
+        started.end != sim::DemoStart::End::Started) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, started.refusal.c_str());
+        return kExitSettingsRefused;
+    }
     return runMainWindow();
 }

@@ -12,7 +12,8 @@
 int runCheck(CliStreams &io, const VerbRequest &request)
 {
     const UpdateTarget &target = *request.target;
-    const HexFileCheck check = checkHexFile(target, request.file, request.allowNoEndRecord);
+    const HexFileCheck check =
+        checkHexFile(target, request.file, request.allowNoEndRecord, request.sha256);
     const bool good = check.verdict == HexFileCheck::Verdict::Good;
     const int code = good ? kExitOk : kExitFileRefused;
     if (!good)

@@ -45,6 +45,11 @@ struct CliStreams
     // Empty: nothing is deferred, nothing stops.
     std::function<void()> enteringBootloader;
     std::function<bool()> stopRequested;
+    // probe --restart tells when its restart command is about to be sent: from then on an
+    // interruption is deferred until the unit is back in its application. Which signal asked the
+    // stop (0: none) gives the probe its exit status. Empty: nothing is deferred.
+    std::function<void()> probeRestarting;
+    std::function<int()> stopSignal;
     // update --each is told when it waits between units (true) and when a unit's update begins
     // (false), and asks while it waits whether the user wants it to end. Empty: it never ends.
     std::function<void(bool between)> betweenUnits;

@@ -7,6 +7,8 @@
 #include "ProbeCommand.h"
 #include "UpdateCommand.h"
 
+#include <algorithm>
+
 namespace {
 
 QString takeTarget(const QByteArray &value, VerbRequest &request)
@@ -23,6 +25,20 @@ QString takeAllowNoEof(const QByteArray &, VerbRequest &request)
     return QString();
 }
 
+// A SHA-256 as check prints it: 64 hexadecimal digits.
+QString takeSha256(const QByteArray &value, VerbRequest &request)
+{
+    constexpr int kDigits = 64;
+    const bool hex = std::all_of(value.begin(), value.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    });
+    if (value.size() != kDigits || !hex)
+        return QStringLiteral("--sha256 needs the 64 hexadecimal digits check shows, not '%1'")
+            .arg(printableName(value));
+    request.sha256 = value.toLower();
+    return QString();
+}
+
 QString takeWait(const QByteArray &value, VerbRequest &request)
 {
     bool number = false;
@@ -33,8 +49,12 @@ QString takeWait(const QByteArray &value, VerbRequest &request)
     return QString();
 }
 
+// An empty port or serial number would choose no unit, and an update would take whichever is
+// attached.
 QString takePort(const QByteArray &value, VerbRequest &request)
 {
+    if (value.isEmpty())
+        return QStringLiteral("--port needs a USB port, as list shows it (1-1.2)");
     request.unit.port = QString::fromUtf8(value);
     return QString();
 }
@@ -45,18 +65,33 @@ QString takeSerial(const QByteArray &value, VerbRequest &request)
 {
     if (!request.unit.port.isEmpty())
         return QStringLiteral("--port and --serial choose the same unit: give one");
+    if (value.isEmpty())
+        return QStringLiteral("--serial needs a serial number, as list shows it");
     request.unit.serial = QString::fromUtf8(value);
+    return QString();
+}
+
+// A time-out of whole seconds, within what a restart can sensibly take: a larger one would
+// overflow once counted in milliseconds.
+QString takeTimeout(const char *option, const QByteArray &value, int &seconds)
+{
+    bool number = false;
+    const int taken = value.toInt(&number);
+    if (!number || taken < 1 || taken > kMaxTimeoutSeconds)
+        return QStringLiteral("--%1 needs a number of seconds from 1 to %2, not '%3'")
+            .arg(QLatin1String(option), QString::number(kMaxTimeoutSeconds), printableName(value));
+    seconds = taken;
     return QString();
 }
 
 QString takeRestartTimeout(const QByteArray &value, VerbRequest &request)
 {
-    bool number = false;
-    request.restartTimeoutSeconds = value.toInt(&number);
-    if (!number || request.restartTimeoutSeconds < 1)
-        return QStringLiteral("--restart-timeout needs a number of seconds, not '%1'")
-            .arg(printableName(value));
-    return QString();
+    return takeTimeout("restart-timeout", value, request.restartTimeoutSeconds);
+}
+
+QString takeLeaveTimeout(const QByteArray &value, VerbRequest &request)
+{
+    return takeTimeout("leave-timeout", value, request.leaveTimeoutSeconds);
 }
 
 QString takeInBootloader(const QByteArray &, VerbRequest &request)
@@ -114,6 +149,10 @@ const VerbOption kAllowNoEof{"allow-no-eof", nullptr,
                              "Takes a file that has no end-of-file record: update writes it, "
                              "check judges it as such an update would.",
                              takeAllowNoEof};
+const VerbOption kSha256{"sha256", "SHA256",
+                         "Refuses the file unless its image has this SHA-256, as check shows it: "
+                         "only the firmware meant is written.",
+                         takeSha256};
 const VerbOption kWait{"wait", "SECONDS",
                        "Waits up to SECONDS for exactly one ControlPanel (or the one --port or "
                        "--serial names) to be attached, then updates it.",
@@ -130,6 +169,10 @@ const VerbOption kRestartTimeout{"restart-timeout", "SECONDS",
                                  "Waits up to SECONDS for the ControlPanel to come back from "
                                  "each of its restarts.",
                                  takeRestartTimeout};
+const VerbOption kLeaveTimeout{"leave-timeout", "SECONDS",
+                               "Waits up to SECONDS for the ControlPanel to leave the bus after "
+                               "each command that restarts it.",
+                               takeLeaveTimeout};
 const VerbOption kInBootloader{"in-bootloader", nullptr,
                                "Updates a unit that runs its bootloader already, as an update that "
                                "failed or was cut short leaves it: no connection check, no "
@@ -182,8 +225,8 @@ QString optionSyntax(const VerbOption &option)
 const std::vector<const VerbOption *> &verbOptions()
 {
     static const std::vector<const VerbOption *> options{
-        &kTarget, &kAllowNoEof,     &kWait,         &kPort, &kSerial, &kRestart,
-        &kYes,    &kRestartTimeout, &kInBootloader, &kAll,  &kEach,   &kJson,
+        &kTarget, &kAllowNoEof,   &kSha256,         &kWait,         &kPort, &kSerial, &kRestart,
+        &kYes,    &kLeaveTimeout, &kRestartTimeout, &kInBootloader, &kAll,  &kEach,   &kJson,
     };
     return options;
 }
@@ -200,7 +243,7 @@ const std::vector<Verb> &verbs()
         {"check",
          "Loads FILE as an update of the target would, sums it up (used pages, data bytes, "
          "address ranges, SHA-256) and gives the verdict the update would. Opens no device.",
-         {{&kTarget, true}, {&kAllowNoEof, false}, {&kJson, false}},
+         {{&kTarget, true}, {&kAllowNoEof, false}, {&kSha256, false}, {&kJson, false}},
          true,
          runCheck},
         {"update",
@@ -208,9 +251,11 @@ const std::vector<Verb> &verbs()
          "that would be refused never starts a bootloader.",
          {{&kTarget, true},
           {&kAllowNoEof, false},
+          {&kSha256, false},
           {&kWait, false},
           {&kPort, false},
           {&kSerial, false},
+          {&kLeaveTimeout, false},
           {&kRestartTimeout, false},
           {&kInBootloader, false},
           {&kJson, false},
@@ -227,6 +272,7 @@ const std::vector<Verb> &verbs()
           {&kSerial, false},
           {&kRestart, false},
           {&kYes, false},
+          {&kLeaveTimeout, false},
           {&kRestartTimeout, false},
           {&kJson, false}},
          false,

@@ -13,9 +13,12 @@
 // and dispatched from these tables, and --help is written from them. A new verb or option is one
 // entry here.
 
-// How long an update waits for the ControlPanel to come back from each restart, unless
-// --restart-timeout says otherwise.
+// How long an update waits for the ControlPanel to leave the bus after each command that restarts
+// it, and then to come back, unless --leave-timeout and --restart-timeout say otherwise.
+constexpr int kDefaultLeaveTimeoutSeconds = 5;
 constexpr int kDefaultRestartTimeoutSeconds = 15;
+// The longest either option takes: an hour, far beyond any restart.
+constexpr int kMaxTimeoutSeconds = 3600;
 
 // What a command line asks of its verb once parsed and checked.
 struct VerbRequest
@@ -25,8 +28,10 @@ struct VerbRequest
     QByteArray file;
     bool json = false;             // --json
     bool allowNoEndRecord = false; // --allow-no-eof
+    QByteArray sha256;             // --sha256: the image the file must hold; empty: any
     int waitSeconds = -1;          // --wait; -1: a ControlPanel must be attached already
     UnitChoice unit;               // --port, --serial
+    int leaveTimeoutSeconds = kDefaultLeaveTimeoutSeconds;     // --leave-timeout
     int restartTimeoutSeconds = kDefaultRestartTimeoutSeconds; // --restart-timeout
     bool inBootloader = false;                                 // --in-bootloader
     bool restart = false;                                      // --restart

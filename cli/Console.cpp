@@ -33,8 +33,10 @@ int runOnConsole(int argc, char **argv)
     err.setCodec("UTF-8");
     CliStreams io(out, err, ::isatty(STDERR_FILENO) != 0);
     io.errColumns = errColumns;
-    io.enteringBootloader = interrupts::enteringBootloader;
+    io.enteringBootloader = [] { interrupts::enteringBootloader(interrupts::Deferral::Update); };
+    io.probeRestarting = [] { interrupts::enteringBootloader(interrupts::Deferral::Probe); };
     io.stopRequested = interrupts::stopRequested;
+    io.stopSignal = interrupts::stopSignal;
     io.betweenUnits = interrupts::betweenUnits;
     io.endRequested = interrupts::endRequested;
     io.supervising = interrupts::supervising;

@@ -17,6 +17,10 @@ enum ExitCode : int
     kExitHistoryUnreadable = 7, // the update history is there but could not be read
 };
 
+// A process a signal ended has 128 + the signal's number as its exit status, as shells report it;
+// so does zelupdate-cli when a signal ends it.
+constexpr int kSignalStatusBase = 128;
+
 struct ExitCodeMeaning
 {
     ExitCode code;

@@ -93,7 +93,8 @@ int runHistory(CliStreams &io)
             return cannotRead(io, path, file.errorString());
         if (read == 0)
             break;
-        io.out << decoder->toUnicode(columns.filled(piece.constData(), read));
+        // A hand-edited or damaged line must not reach the terminal as escape sequences.
+        io.out << printableLayout(decoder->toUnicode(columns.filled(piece.constData(), read)));
     }
     io.out.flush();
     return kExitOk;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <iterator>
 
 #include <fcntl.h>
@@ -15,28 +16,59 @@ namespace {
 volatile std::sig_atomic_t pastEntry = 0;
 volatile std::sig_atomic_t interruptions = 0;
 volatile std::sig_atomic_t stopAsked = 0;
+volatile std::sig_atomic_t stopBy = 0;
+volatile std::sig_atomic_t warning = 0; // a Deferral
 volatile std::sig_atomic_t between = 0;
 volatile std::sig_atomic_t endAsked = 0;
 volatile std::sig_atomic_t supervisor = 0;
 
-constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // Per signal of kHandled, how many came from another process while supervising. Lock-free, so
 // the handler may count while the program takes them.
 std::atomic<int> toPass[std::size(kHandled)];
 static_assert(std::atomic<int>::is_always_lock_free, "counted in a signal handler");
 
-constexpr char kWarning[] =
+constexpr char kUpdateWarning[] =
     "\nStopping now leaves the firmware incomplete. Press Ctrl-C again to stop after this page.\n";
+constexpr char kProbeWarning[] =
+    "\nThe ControlPanel is restarting: it is brought back to its application first. Press Ctrl-C "
+    "again to stop once it is back.\n";
+
+constexpr const char *kWorkerVariable = "ZELUPDATE_BATCH_PARENT";
+
+void warn()
+{
+    const bool probe = warning == int(Deferral::Probe);
+    const ssize_t written = probe
+                                ? ::write(STDERR_FILENO, kProbeWarning, sizeof kProbeWarning - 1)
+                                : ::write(STDERR_FILENO, kUpdateWarning, sizeof kUpdateWarning - 1);
+    (void)written; // a closed or vanished terminal loses the warning, not the update
+}
+
+void askToStop(int signal)
+{
+    stopAsked = 1;
+    stopBy = signal;
+}
+
+// A worker of update --all leaves the process group of its parent, which passes it every signal.
+void leaveParentGroup()
+{
+    const char *parent = std::getenv(kWorkerVariable);
+    if (!parent)
+        return;
+    if (std::strtoll(parent, nullptr, 10) == ::getppid())
+        ::setpgid(0, 0);
+    ::unsetenv(kWorkerVariable);
+}
 
 // Only async-signal-safe calls here: write and _exit.
-void handle(int signal, siginfo_t *info, void *)
+void handle(int signal)
 {
     if (supervisor) {
-        // A code above 0 is the kernel's: a terminal's key, sent to the workers as well.
-        if (info && info->si_code <= 0)
-            for (std::size_t at = 0; at < std::size(kHandled); ++at)
-                if (kHandled[at] == signal)
-                    ++toPass[at];
+        for (std::size_t at = 0; at < std::size(kHandled); ++at)
+            if (kHandled[at] == signal)
+                ++toPass[at];
         return;
     }
     if (between) {
@@ -50,15 +82,14 @@ void handle(int signal, siginfo_t *info, void *)
         endAsked = 1;
     switch (signal) {
     case SIGINT:
-        if (++interruptions == 1) {
-            const ssize_t written = ::write(STDERR_FILENO, kWarning, sizeof kWarning - 1);
-            (void)written; // a closed or vanished terminal loses the warning, not the update
-        } else {
-            stopAsked = 1;
-        }
+        if (++interruptions == 1)
+            warn();
+        else
+            askToStop(signal);
         break;
     case SIGTERM:
-        stopAsked = 1;
+    case SIGQUIT:
+        askToStop(signal);
         break;
     default: // SIGHUP: the update goes on without its terminal
         break;
@@ -69,6 +100,7 @@ void handle(int signal, siginfo_t *info, void *)
 
 void install()
 {
+    leaveParentGroup();
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
             // open() takes the lowest free descriptor: this one.
@@ -78,10 +110,10 @@ void install()
         }
     }
     struct sigaction action = {};
-    action.sa_sigaction = handle;
+    action.sa_handler = handle;
     sigemptyset(&action.sa_mask);
     // Interrupted reads and writes of the device resume: the wire keeps its discipline.
-    action.sa_flags = SA_RESTART | SA_SIGINFO;
+    action.sa_flags = SA_RESTART;
     for (int signal : kHandled) {
         // A signal ignored from the start stays ignored: nohup, or a job a shell started in the
         // background, asked for that.
@@ -93,8 +125,9 @@ void install()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-void enteringBootloader()
+void enteringBootloader(Deferral deferral)
 {
+    warning = int(deferral);
     pastEntry = 1;
 }
 
@@ -103,12 +136,18 @@ bool stopRequested()
     return stopAsked != 0;
 }
 
+int stopSignal()
+{
+    return stopBy;
+}
+
 void betweenUnits(bool now)
 {
     if (!now) {
         pastEntry = 0;
         interruptions = 0;
         stopAsked = 0;
+        stopBy = 0;
     }
     between = now ? 1 : 0;
 }
@@ -121,6 +160,16 @@ bool endRequested()
 void supervising()
 {
     supervisor = 1;
+}
+
+const char *workerVariable()
+{
+    return kWorkerVariable;
+}
+
+QByteArray workerValue()
+{
+    return QByteArray::number(qint64(::getpid()));
 }
 
 std::vector<int> signalsToPass()

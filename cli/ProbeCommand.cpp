@@ -18,7 +18,7 @@ namespace {
 // What the report says when every figure was measured.
 constexpr const char *kMeasuredText = "measured";
 
-ExitCode exitCodeFor(ProbeEnd end)
+ExitCode exitCodeFor(ProbeEnd end, int stopSignal)
 {
     switch (end) {
     case ProbeEnd::Measured:
@@ -37,6 +37,9 @@ ExitCode exitCodeFor(ProbeEnd end)
     case ProbeEnd::NeverBackInApplication:
     case ProbeEnd::SilentAfterReturn:
         break;
+    case ProbeEnd::Interrupted:
+        // As a signal before the restart would: 128 + its number, once the unit is back.
+        return ExitCode(kSignalStatusBase + stopSignal);
     }
     return kExitNotAnswering;
 }
@@ -118,6 +121,14 @@ public:
         io.err << kWarningPrefix << kNoLockFolderText << '\n';
         io.err.flush();
     }
+
+    void restartBegins() override
+    {
+        if (io.probeRestarting)
+            io.probeRestarting();
+    }
+
+    bool stopRequested() const override { return io.stopRequested && io.stopRequested(); }
 
 private:
     static QString readLine()
@@ -224,14 +235,16 @@ int runProbe(CliStreams &io, const VerbRequest &request)
     ProbeRequest probe;
     probe.unit = request.unit;
     probe.restart = request.restart;
+    probe.timing.departureTimeoutMs = request.leaveTimeoutSeconds * 1000;
     probe.timing.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
     const ProbeReport report = probeUnit(host, channel, probe);
-    const int code = exitCodeFor(report.end);
+    const int code = exitCodeFor(report.end, io.stopSignal ? io.stopSignal() : 0);
 
     if (report.problem)
         io.err << connectionProblemText(*report.problem) << '\n';
     else if (!report.text.isEmpty())
-        io.err << printable(report.text) << '\n';
+        for (const QString &line : report.text.split(QLatin1Char('\n')))
+            io.err << printable(line) << '\n';
     io.err.flush();
     // Nothing was sent: there is nothing to report.
     if (report.end == ProbeEnd::RestartRefused)

@@ -1,6 +1,8 @@
 #include "UnitWorker.h"
 
+#include "CliTexts.h"
 #include "ExitCodes.h"
+#include "InterruptGuard.h"
 
 #include <QJsonDocument>
 
@@ -14,8 +16,6 @@ namespace {
 // How long a worker left running when the program itself ends gets to go after SIGTERM: a unit
 // in the middle of a page write stops at the page's end.
 constexpr int kWorkerEndMs = 30000;
-// A process a signal ended has 128 + the signal's number as its exit status, as shells report it.
-constexpr int kSignalStatusBase = 128;
 
 bool phaseNamed(const QString &name, UpdatePhase &phase)
 {
@@ -58,11 +58,15 @@ UnitWorker::~UnitWorker()
     }
 }
 
-void UnitWorker::start(const QString &program, const QStringList &arguments,
-                       const QString &checkedSha256)
+void UnitWorker::start(const QString &program, const QStringList &arguments)
 {
-    checked = checkedSha256;
     clock.start();
+    // The worker leaves this program's process group: every signal reaches it through this
+    // program alone, once.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(interrupts::workerVariable()),
+                       QString::fromLatin1(interrupts::workerValue()));
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
 }
 
@@ -100,6 +104,10 @@ void UnitWorker::readMessages()
     process.setReadChannel(QProcess::StandardError);
     while (process.canReadLine()) {
         const QString line = QString::fromUtf8(process.readLine()).trimmed();
+        // Kept for the summary, where a scrolled-away warning is seen again.
+        if (line.startsWith(QLatin1String(kWarningPrefix)))
+            unit.warning += (unit.warning.isEmpty() ? QString() : QStringLiteral("; ")) +
+                            line.mid(int(qstrlen(kWarningPrefix)));
         if (!line.isEmpty() && onMessage)
             onMessage(line);
     }
@@ -176,10 +184,6 @@ void UnitWorker::end(const QString &failure)
     } else {
         endedWithoutResult(status);
     }
-    if (!unit.sha256.isEmpty() && unit.sha256 != checked)
-        unit.warning = QStringLiteral("the file changed after it was checked: this unit got the "
-                                      "image with SHA-256 %1")
-                           .arg(unit.sha256);
     if (onEnded)
         onEnded();
 }

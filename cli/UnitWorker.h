@@ -28,8 +28,8 @@ struct UnitReport
     int exitCode = 0;
     QString result; // the worker's result text, or why it ended without one
     double seconds = 0;
-    QString sha256;  // of the image the worker wrote; empty when it named none
-    QString warning; // set when that is not the image checked
+    QString sha256;  // of the image the worker loaded; empty when it named none
+    QString warning; // the warnings it gave on standard error, joined
 };
 
 // One unit's update under `update --all`: this program run again as a process of its own, for
@@ -51,9 +51,7 @@ public:
     // It ended, in whatever way: report() tells how.
     std::function<void()> onEnded;
 
-    // `checkedSha256` is the image's the file held when it was checked: a worker that loads
-    // another (the file changed meanwhile) has its result say so.
-    void start(const QString &program, const QStringList &arguments, const QString &checkedSha256);
+    void start(const QString &program, const QStringList &arguments);
     // The unit cannot be given a worker: it ends at once, with no usable ControlPanel (4) and why.
     void giveUp(const QString &why) { end(why); }
     // Passes a signal on to the worker while it runs.
@@ -70,7 +68,6 @@ private:
 
     QProcess process;
     QElapsedTimer clock;
-    QString checked;
     UnitReport unit;
     bool resultSeen = false;
 };

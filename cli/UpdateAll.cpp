@@ -49,7 +49,10 @@ std::vector<FoundUnit> foundUnits()
     return units;
 }
 
-QStringList workerArguments(const VerbRequest &request, const QString &port)
+// Each worker checks the file again, and refuses it unless it holds the image checked here:
+// every unit of the batch gets the same image, or none.
+QStringList workerArguments(const VerbRequest &request, const HexFileCheck &check,
+                            const QString &port)
 {
     QStringList arguments{QStringLiteral("update"),
                           QStringLiteral("--target"),
@@ -57,8 +60,11 @@ QStringList workerArguments(const VerbRequest &request, const QString &port)
                           QStringLiteral("--port"),
                           port,
                           QStringLiteral("--json"),
+                          QStringLiteral("--leave-timeout"),
+                          QString::number(request.leaveTimeoutSeconds),
                           QStringLiteral("--restart-timeout"),
                           QString::number(request.restartTimeoutSeconds)};
+    arguments << QStringLiteral("--sha256") << QString::fromLatin1(check.summary.sha256);
     if (request.allowNoEndRecord)
         arguments << QStringLiteral("--allow-no-eof");
     // A file named like an option stays a file.
@@ -137,8 +143,7 @@ int runUpdateAll(CliStreams &io, const VerbRequest &request, const HexFileCheck 
     for (const std::unique_ptr<UnitWorker> &worker : workers)
         if (!worker->report().ended)
             worker->start(QString::fromLatin1(kWorkerProgram),
-                          workerArguments(request, worker->report().port),
-                          QString::fromLatin1(check.summary.sha256));
+                          workerArguments(request, check, worker->report().port));
 
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {

@@ -83,6 +83,7 @@ SequenceOutcome updateUnit(CliStreams &io, const VerbRequest &request, const Hex
     options.unit = unit;
     // A terminal has no fixed wait to keep: the unit is followed through its restarts.
     options.restarts.follow = true;
+    options.restarts.departureTimeoutMs = request.leaveTimeoutSeconds * 1000;
     options.restarts.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
     options.inBootloader = request.inBootloader;
     const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host, options);
@@ -96,7 +97,8 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
     QElapsedTimer clock;
     clock.start();
     const UpdateTarget &target = *request.target;
-    const HexFileCheck check = checkHexFile(target, request.file, request.allowNoEndRecord);
+    const HexFileCheck check =
+        checkHexFile(target, request.file, request.allowNoEndRecord, request.sha256);
     if (check.verdict != HexFileCheck::Verdict::Good) {
         io.err << refusalMessage(request.file, check) << '\n';
         io.err.flush();

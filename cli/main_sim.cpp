@@ -21,13 +21,18 @@ int main(int argc, char **argv)
 {
     interrupts::install();
     sim::DemoSettings settings;
-    if (const std::string problem = sim::readDemoSettings(settings); !problem.empty()) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+    if (const sim::SettingCheck check = sim::readDemoSettings(settings); !check.accepted()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, check.refusal.c_str());
         return kExitUsage;
     }
     QCoreApplication app(argc, argv);
     // Not from argv[0]: update --all runs its workers as /proc/self/exe.
     QCoreApplication::setApplicationName(QLatin1String(kProgram));
     sim::DemoDevices devices(kProgram, settings);
+    if (const sim::DemoStart started = devices.start();
+        started.end != sim::DemoStart::End::Started) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, started.refusal.c_str());
+        return kExitUsage;
+    }
     return runOnConsole(argc, argv);
 }

@@ -170,6 +170,17 @@ QString printable(const QString &text)
     return shown;
 }
 
+QString printableLayout(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar character : text) {
+        const bool layout = character == QLatin1Char('\t') || character == QLatin1Char('\n');
+        shown += !layout && needsEscape(character) ? escapeOf(character) : QString(character);
+    }
+    return shown;
+}
+
 QString describePanel(const AttachedPanel &panel)
 {
     QString text = printable(QString::fromStdString(panel.path));
@@ -219,6 +230,14 @@ ConnectionProblem choiceProblem(UnitSelection::Verdict verdict, const UnitChoice
                        : QString::fromLatin1(kNoPanelAtPortText).arg(choice.port);
     problem.advice = kNoPanelAdvice;
     return problem;
+}
+
+QString unfinishedUpdateText(const QString &port, const std::optional<UnitMark> &earlier)
+{
+    if (!earlier || !earlier->unfinishedPastEntry())
+        return QString();
+    return QString::fromLatin1(kUnfinishedText)
+        .arg(port, earlier->started.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
 }
 
 QString busyDetail(const QString &port, const std::optional<UnitMark> &holder)

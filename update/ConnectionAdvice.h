@@ -29,6 +29,11 @@ bool needsGroup(const AccessSession &session);
 // neither forge a line, move the cursor nor pass for an escape.
 QString printable(const QString &text);
 
+// The same for text whose tabs and line feeds are its own layout and whose backslashes are its own
+// escapes already (the update history): those pass as they are, every other character printable()
+// escapes is escaped.
+QString printableLayout(const QString &text);
+
 // A line naming the device: its node, what it calls itself and its serial number.
 QString describePanel(const AttachedPanel &panel);
 
@@ -48,6 +53,11 @@ QString unusablePanelsDetail(const std::vector<AttachedPanel> &panels, const Acc
 // not among them (NotAttached), or several are and none was chosen (Several).
 ConnectionProblem choiceProblem(UnitSelection::Verdict verdict, const UnitChoice &choice,
                                 const QString &ports);
+
+// What the user must know of an earlier update of the unit at the port that did not finish after
+// its bootloader entry, as the lock file's mark found when the lock was taken says: the unit may
+// still run a bootloader. Empty for any other mark: finished, or left before the entry.
+QString unfinishedUpdateText(const QString &port, const std::optional<UnitMark> &earlier);
 
 // Which program updates the unit at the port, as its lock file says; "another program" when the
 // holder has not said. The port and the program are shown escaped.

@@ -34,7 +34,7 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
     WalkProgress walk(progress, loaded.usedPages);
     // Stopped before anything was written, the old firmware is whole.
     if (progress.stopRequested())
-        return kInterruptedError;
+        return kInterruptedBeforeWritingError;
     for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
         if (pageMap[page] == 0)
             continue;

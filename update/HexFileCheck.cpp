@@ -6,7 +6,8 @@
 
 #include <utility>
 
-HexFileCheck checkHexFile(const UpdateTarget &target, const QByteArray &path, bool allowNoEndRecord)
+HexFileCheck checkHexFile(const UpdateTarget &target, const QByteArray &path, bool allowNoEndRecord,
+                          const QByteArray &expectedSha256)
 {
     HexFileCheck check;
     const HexFile file = openHexFile(path);
@@ -28,7 +29,12 @@ HexFileCheck checkHexFile(const UpdateTarget &target, const QByteArray &path, bo
         return check;
     }
     check.verdict = HexFileCheck::Verdict::Good;
-    if (!check.summary.endOfFileRecord && !allowNoEndRecord) {
+    if (!expectedSha256.isEmpty() && check.summary.sha256 != expectedSha256.toLower()) {
+        check.verdict = HexFileCheck::Verdict::OtherImage;
+        check.error = QString::fromLatin1(kOtherImageRefusal)
+                          .arg(QString::fromLatin1(check.summary.sha256),
+                               QString::fromLatin1(expectedSha256.toLower()));
+    } else if (!check.summary.endOfFileRecord && !allowNoEndRecord) {
         check.verdict = HexFileCheck::Verdict::NoEndRecord;
         check.error = QString::fromLatin1(kNoEndRecordRefusal).arg(check.summary.lines);
     } else if (!check.summary.endOfFileRecord) {

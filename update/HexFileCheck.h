@@ -22,6 +22,10 @@ constexpr const char *kLimitPageWarning =
 constexpr const char *kNoEndRecordRefusal =
     "no end-of-file record after %1 lines; the file may have been cut short";
 constexpr const char *kEmptyFileRefusal = "the file is empty: there is nothing to write";
+// Formatted with the image's SHA-256 and the one asked for.
+constexpr const char *kOtherImageRefusal =
+    "its image has SHA-256 %1, not %2 as asked: it is not the firmware meant (changed since it "
+    "was checked?)";
 
 // A HEX file as an update of the target would take it, judged before anything is sent: the one
 // verdict both `check` and `update` give.
@@ -34,6 +38,7 @@ struct HexFileCheck
         Refused,     // the loader refused it; `error` says where and why
         Empty,       // not a single line: nothing to write, even without an end-of-file record
         NoEndRecord, // it loads, but it may have been cut short; taken when allowed
+        OtherImage,  // it loads, but its image is not the one asked for
     };
     Verdict verdict = Verdict::NotOpened;
     QString error;        // why, unless the verdict is Good
@@ -45,6 +50,8 @@ struct HexFileCheck
 };
 
 // `path` is the file's name byte for byte as the system has it. A file without an end-of-file
-// record is refused unless `allowNoEndRecord`, and then warned about.
-HexFileCheck checkHexFile(const UpdateTarget &target, const QByteArray &path,
-                          bool allowNoEndRecord);
+// record is refused unless `allowNoEndRecord`, and then warned about. A file whose image's SHA-256
+// (lower-case hex, as ImageSummary gives it) is not `expectedSha256`, when that is given, is
+// refused.
+HexFileCheck checkHexFile(const UpdateTarget &target, const QByteArray &path, bool allowNoEndRecord,
+                          const QByteArray &expectedSha256 = QByteArray());

@@ -52,6 +52,7 @@ enum class ProbeEnd
     NeverLeftForApplication, // still there in its bootloader at the departure time-out
     NeverBackInApplication,  // gone from its bootloader, and not back within the return time-out
     SilentAfterReturn,       // back at its port, but its connection check is not answered
+    Interrupted,             // the user stopped it; the unit was brought back to its application
 };
 
 struct ProbeReport

@@ -57,3 +57,8 @@ constexpr const char *kProbeSilentAfterReturnText =
     "The ControlPanel at USB port %1 came back but does not answer its connection check: it may "
     "still run its bootloader; recover it with zelupdate-cli update --target panel "
     "--in-bootloader FILE";
+
+// The user stopped a probe during its restart; formatted with the unit's USB port.
+constexpr const char *kProbeInterruptedText =
+    "Interrupted: the ControlPanel at USB port %1 was brought back to its application first; "
+    "probe it again for the figures left out";

@@ -1,6 +1,7 @@
 #include "UnitLock.h"
 
 #include "ConnectionAdvice.h"
+#include "UpdateProgress.h"
 #include "UpdateTexts.h"
 
 #include <QByteArray>
@@ -304,6 +305,12 @@ bool processRuns(qint64 process)
 
 } // namespace
 
+bool UnitMark::unfinishedPastEntry() const
+{
+    return !finished && !phase.isEmpty() &&
+           phase != QLatin1String(phaseName(UpdatePhase::Connecting));
+}
+
 UnitLock::~UnitLock()
 {
     release();
@@ -391,6 +398,13 @@ void UnitLock::release()
     close();
 }
 
+void UnitLock::releaseUnfinished()
+{
+    if (fd < 0)
+        return;
+    close(); // the mark written last stays
+}
+
 void UnitLock::releaseWithEarlierMark()
 {
     if (fd < 0 || !found) {
@@ -398,14 +412,6 @@ void UnitLock::releaseWithEarlierMark()
         return;
     }
     mark = *found;
-    write();
-    close();
-}
-
-void UnitLock::releaseUnfinished()
-{
-    if (fd < 0)
-        return;
     write();
     close();
 }

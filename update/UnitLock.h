@@ -21,6 +21,10 @@ struct UnitMark
     QString sha256;       // of the image written; empty when none was chosen
     bool updated = false; // written, verified and back in its application
     QDateTime ended;      // when it finished; invalid while it runs
+
+    // The update it tells of got past its bootloader entry and did not finish: its unit may still
+    // run a bootloader. A mark left before the entry (connecting) tells nothing of the unit.
+    bool unfinishedPastEntry() const;
 };
 
 // What a look at a port's lock file found, without taking the lock.
@@ -79,13 +83,13 @@ public:
     void noteResult(const QString &sha256, bool updated);
     // The update ended, in whatever way: the mark says so and the lock is released.
     void release();
+    // The update ended, and its unit may be left in a bootloader: the mark stays unfinished, at
+    // the phase last noted, and the lock is released.
+    void releaseUnfinished();
     // The update ended without writing the unit: the mark found when the lock was taken is put
     // back as it was (an unfinished one still tells the next program of the unit's bootloader),
     // and the lock is released.
     void releaseWithEarlierMark();
-    // The update ended and may have left its unit in a bootloader: the mark stays unfinished, at
-    // the phase last noted, and the lock is released.
-    void releaseUnfinished();
 
     // The lock file's path for the port; empty when no folder takes lock files.
     static QString pathFor(const QString &port);

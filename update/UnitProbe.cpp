@@ -124,7 +124,12 @@ public:
             (!request.restart || (restartIntoBootloader() && restartIntoApplication())))
             end(unconfirmed.end, unconfirmed.text);
         channel.closeChannel();
-        lock.release();
+        // The next program must know of a unit that may be in its bootloader; a unit the probe
+        // found as it left it keeps what an earlier update said of it.
+        if (mayStayInBootloader)
+            lock.releaseUnfinished();
+        else
+            lock.releaseWithEarlierMark();
         return report;
     }
 
@@ -185,6 +190,7 @@ private:
         QString refusal;
         switch (lock.take(name, QCoreApplication::applicationName(), QStringLiteral("panel"))) {
         case UnitLock::Outcome::Taken:
+            unfinished = unfinishedUpdateText(name, lock.holder());
             return true;
         case UnitLock::Outcome::NoPlace: // nowhere to keep a lock: the probe goes on regardless
             host.lockFolderMissing();
@@ -236,8 +242,12 @@ private:
                 silent = 0;
             }
         }
-        if (report.roundTripsMs.empty())
-            return end(ProbeEnd::NotAnswering, withPort(kProbeNotAnsweringText));
+        if (report.roundTripsMs.empty()) {
+            QString text = withPort(kProbeNotAnsweringText);
+            if (!unfinished.isEmpty())
+                text += QLatin1Char('\n') + unfinished;
+            return end(ProbeEnd::NotAnswering, text);
+        }
         if (silent >= kProbeSilentChecks)
             return end(ProbeEnd::StoppedAnswering,
                        withPort(kProbeStoppedAnsweringText).arg(report.roundTripsMs.size()));
@@ -261,9 +271,11 @@ private:
 
     bool restartIntoBootloader()
     {
-        host.stepBegins(ProbeStep::IntoBootloader, *report.unit);
         // An update that finds this mark unfinished tells of a unit that may be in its bootloader.
         lock.note(QLatin1String(phaseName(UpdatePhase::EnteringBootloader)));
+        mayStayInBootloader = true;
+        host.restartBegins();
+        host.stepBegins(ProbeStep::IntoBootloader, *report.unit);
         RestartTrip &trip = report.toBootloader;
         QElapsedTimer sinceEcho;
         const bool echoed = restartCommand(command::kPanelBootloaderEntry, trip, sinceEcho);
@@ -279,6 +291,7 @@ private:
                                withPort(kProbeEntryUnconfirmedRestartText)};
             return true;
         case Followed::NeverLeft:
+            mayStayInBootloader = false; // it still runs its application
             if (!echoed)
                 return end(
                     ProbeEnd::EntryNotConfirmed,
@@ -323,6 +336,10 @@ private:
                        withPort(kProbeNotBackText, request.timing.returnTimeoutMs));
         }
 
+        if (host.stopRequested()) {
+            mayStayInBootloader = false;
+            return end(ProbeEnd::Interrupted, withPort(kProbeInterruptedText));
+        }
         host.stepBegins(ProbeStep::FinalCheck, *report.unit);
         lock.note(QLatin1String(phaseName(UpdatePhase::ConfirmingApplication)));
         channel.putCommand(command::kConnectionCheck);
@@ -331,6 +348,7 @@ private:
         if (channel.exchange(true))
             return end(ProbeEnd::SilentAfterReturn, withPort(kProbeSilentAfterReturnText));
         report.finalCheckMs = millisecondsOf(clock);
+        mayStayInBootloader = false;
         return true;
     }
 
@@ -348,6 +366,10 @@ private:
     UnitLock lock;
     QString port; // the chosen unit's
     Unconfirmed unconfirmed;
+    // Set from the restart command on, until the unit is known back in its application.
+    bool mayStayInBootloader = false;
+    // What the user must know of an earlier update of the unit that did not finish.
+    QString unfinished;
 };
 
 } // namespace

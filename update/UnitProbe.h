@@ -42,6 +42,12 @@ public:
     virtual void pause(int milliseconds) = 0;
     // No folder takes lock files: the probe goes on without a lock.
     virtual void lockFolderMissing() {}
+    // The restart command is about to be sent: from now on an interruption must not end the
+    // probe before the unit is back in its application.
+    virtual void restartBegins() {}
+    // Asked once the unit is back in its application: true when the user asked the probe to
+    // stop meanwhile, which then ends it without its last check.
+    virtual bool stopRequested() const { return false; }
 };
 
 struct ProbeRequest
@@ -51,6 +57,8 @@ struct ProbeRequest
     RestartFollowing timing; // `follow` is not looked at: a probe always follows the unit
 };
 
-// Probes the chosen unit, holding its lock (UnitLock) throughout. The channel is closed when it
-// returns.
+// Probes the chosen unit, holding its lock (UnitLock) throughout. Once it sent the restart command
+// it always sends the way back, unless the unit never came back to its bootloader. Its lock's
+// mark stays unfinished when it ends with the unit perhaps in its bootloader; otherwise a mark an
+// earlier update left is put back as it was. The channel is closed when it returns.
 ProbeReport probeUnit(ProbeHost &host, CommandChannel &channel, const ProbeRequest &request);

@@ -52,14 +52,16 @@ int openHistoryFile(const QString &path, int flags, QString &error)
 {
     const QByteArray name = QFile::encodeName(path);
     const QString notRegular = QStringLiteral("not a regular file");
-    // Said before opening: a pipe without a reader refuses a writer with words that mislead.
+    // Said before opening: a pipe without a reader refuses a writer with words that mislead, and
+    // a link is never followed, so that the history cannot be turned onto another file.
     struct stat status;
-    if (::stat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        error = notRegular;
+    if (::lstat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        error = S_ISLNK(status.st_mode) ? QStringLiteral("a symbolic link, not a regular file")
+                                        : notRegular;
         return -1;
     }
     // O_NONBLOCK: a named pipe put there meanwhile would otherwise hold the program.
-    const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         error = QString::fromLocal8Bit(std::strerror(errno));
         return -1;
@@ -84,11 +86,6 @@ QString appendHistory(const HistoryEntry &entry)
     const int fd = openHistoryFile(path, O_RDWR | O_APPEND | O_CREAT, error);
     if (fd < 0)
         return QStringLiteral("cannot open %1: %2").arg(path, error);
-    QFile file;
-    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
-    }
     QStringList fields{entry.time.toString(Qt::ISODate),
                        escaped(entry.frontEnd),
                        escaped(entry.target),
@@ -100,7 +97,8 @@ QString appendHistory(const HistoryEntry &entry)
                        escaped(entry.port),
                        escaped(entry.serial)};
     QByteArray line;
-    const qint64 size = file.size();
+    struct stat status;
+    const off_t size = ::fstat(fd, &status) == 0 ? status.st_size : 0;
     if (size == 0)
         line = QByteArray(kHistoryHeader) + '\n';
     // A last line cut short (a full disk, a hand edit) must not swallow this one.
@@ -108,7 +106,22 @@ QString appendHistory(const HistoryEntry &entry)
     if (size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n')
         line = "\n";
     line += fields.join(QLatin1Char('\t')).toUtf8() + '\n';
-    if (file.write(line) != line.size() || !file.flush())
-        return QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    // Written with the system's own calls, so that a failure is told in its words (a full disk,
+    // the file size limit).
+    for (qsizetype done = 0; done < line.size();) {
+        const ssize_t written =
+            ::write(fd, line.constData() + done, std::size_t(line.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            const QString why = QString::fromLocal8Bit(std::strerror(written < 0 ? errno : ENOSPC));
+            ::close(fd);
+            return QStringLiteral("cannot write %1: %2").arg(path, why);
+        }
+        done += written;
+    }
+    if (::close(fd) != 0)
+        return QStringLiteral("cannot write %1: %2")
+            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     return QString();
 }

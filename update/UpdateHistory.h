@@ -39,7 +39,7 @@ constexpr const char *kHistoryHeader =
 // waited on. A last line without its line end gets one first.
 [[nodiscard]] QString appendHistory(const HistoryEntry &entry);
 
-// Opens the history file (or another file) with the flags, taking only a regular file and never
-// blocking to open it. Returns the descriptor, or -1 with the reason in `error` ("not a regular
-// file", or the system's words).
+// Opens the history file (or another file) with the flags, taking only a regular file, never
+// following a symbolic link and never blocking to open it. Returns the descriptor, or -1 with the
+// reason in `error` ("not a regular file", or the system's words).
 int openHistoryFile(const QString &path, int flags, QString &error);

@@ -52,11 +52,17 @@ public:
         lock.note(QString::fromLatin1(phaseName(begun)));
         next.phaseBegins(begun, total);
     }
-    void advanced(int done) override { next.advanced(done); }
+    void advanced(int done) override
+    {
+        if (phase == UpdatePhase::Writing)
+            pagesWritten = done;
+        next.advanced(done);
+    }
     void walkEnded() override { next.walkEnded(); }
     bool stopRequested() const override { return next.stopRequested(); }
 
     UpdatePhase phase = UpdatePhase::Connecting;
+    int pagesWritten = 0; // pages the target took, as the walk counted them
 
 private:
     UpdateProgress &next;
@@ -90,11 +96,10 @@ public:
         lock.noteResult(QString::fromLatin1(outcome.loaded.sha256),
                         outcome.end == SequenceEnd::Updated);
         record();
-        // A unit an earlier update left in a bootloader is still there unless this one wrote it.
-        const bool written =
-            outcome.end == SequenceEnd::Updated || outcome.end == SequenceEnd::NotBackInApplication;
-        if (!unfinished.isEmpty() && !written)
-            lock.releaseWithEarlierMark();
+        if (entrySent && !backInApplication)
+            lock.releaseUnfinished(); // the next program must know it may be in a bootloader
+        else if (!entrySent)
+            lock.releaseWithEarlierMark(); // an earlier update's mark still tells the truth
         return outcome;
     }
 
@@ -106,6 +111,10 @@ private:
     // Takes the lock of the unit's port. Returns false, with the holder named, when another
     // program holds it.
     bool lockUnit();
+    // Whether the unit can be followed through the restarts ahead: a ControlPanel whose port is
+    // unknown could not be told apart from another when it comes back. Returns false, with the
+    // problem shown and the channel closed, when it cannot.
+    bool followable();
     // The text, with what the user must know of an earlier update of the unit that did not
     // finish.
     QString withUnfinished(const QString &text) const;
@@ -115,11 +124,23 @@ private:
     bool openChosenUnit();
     // Sends the target's bootloader entry command; true when it was echoed.
     bool enterBootloader();
+    // Where the ControlPanel is once it was sent back to its application.
+    enum class PanelReturn
+    {
+        Confirmed,    // followed back to its port, and it answered there
+        Assumed,      // its exit command was echoed, and the fixed wait is over
+        NotConfirmed, // its exit command was not echoed
+        NeverLeft,    // it did not leave the bus within the departure time-out
+        NeverBack,    // it left, and did not come back within the return time-out
+        Silent,       // it came back, and did not answer
+    };
     // Sends the ControlPanel back to its application after its programmer returned.
-    void leavePanelBootloader(bool verified);
+    PanelReturn leavePanelBootloader(bool verified);
     // The ControlPanel, followed from its bootloader through its restart, is back at its port
     // and answers.
-    bool backInApplication(const AttachedUnit &bootloader);
+    PanelReturn followBack(const AttachedUnit &bootloader);
+    // What the command line adds to a failed walk's message: where the ControlPanel is now.
+    QString whereThePanelIs(PanelReturn where, bool nothingWritten) const;
 
     SequenceOutcome &end(SequenceEnd how, const QString &text)
     {
@@ -149,6 +170,10 @@ private:
     AttachedUnit unit; // as it was when the connection check answered
     // Set when the ControlPanel did not get back to its application; the text says why.
     QString notBack;
+    // The target was sent its entry command (or ran its bootloader already): from then on the
+    // lock's mark stays unfinished unless the target is known to be back in its application.
+    bool entrySent = false;
+    bool backInApplication = false;
     // Set when an earlier update of the unit ended after its bootloader entry without finishing.
     QString unfinished;
 };
@@ -236,13 +261,22 @@ bool Sequence::lockUnit()
         return false;
     }
     // A mark left unfinished after the bootloader entry: that unit may still be in a bootloader.
-    const std::optional<UnitMark> &earlier = lock.holder();
-    const bool entered = earlier && !earlier->finished && !earlier->phase.isEmpty() &&
-                         earlier->phase != QLatin1String(phaseName(UpdatePhase::Connecting));
-    if (entered)
-        unfinished = QString::fromLatin1(kUnfinishedText)
-                         .arg(port, earlier->started.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    unfinished = unfinishedUpdateText(port, lock.holder());
     return true;
+}
+
+bool Sequence::followable()
+{
+    if (!options.restarts.follow || !target.restartsIntoBootloader || !unit.port.empty())
+        return true;
+    const ConnectionProblem problem{
+        ConnectionProblem::Kind::NoPanel,
+        QString::fromLatin1(kPortUnknownText).arg(printable(QString::fromStdString(unit.path))),
+        kPortUnknownAdvice, QString(), portsText(attachedUnits())};
+    host.showConnectionError(problem);
+    channel.closeChannel();
+    end(SequenceEnd::NoControlPanel, problem.text);
+    return false;
 }
 
 QString Sequence::withUnfinished(const QString &text) const
@@ -257,7 +291,7 @@ bool Sequence::connect()
 {
     phases.phaseBegins(UpdatePhase::Connecting, 0);
     const bool reused = channel.isOpen();
-    if (!openChosenUnit() || !lockUnit())
+    if (!openChosenUnit() || !followable() || !lockUnit())
         return false;
     // Its bootloader would not answer the connection check; nothing is sent until it is started.
     if (options.inBootloader) {
@@ -315,6 +349,7 @@ SequenceOutcome &Sequence::runSteps()
     }
 
     std::unique_ptr<WaitSession> waitSession;
+    entrySent = true;
     if (options.inBootloader) {
         // Already there: nothing to enter, nothing to wait for.
     } else if (!enterBootloader()) {
@@ -347,9 +382,12 @@ SequenceOutcome &Sequence::runSteps()
         // The programmer starts the ControlPanel's bootloader itself.
     } else if (panel && !follow) {
         // Only the unit the update began with: another ControlPanel may have been plugged in
-        // meanwhile, and hidapi would as soon take that one.
+        // meanwhile, and hidapi would as soon take that one. A unit whose port is unknown is
+        // opened by its ids, as hidapi finds it.
         const std::optional<AttachedUnit> back = unitAtPort(attachedUnits(), unit.port);
-        if (!back || channel.openPath(back->path)) {
+        const bool failed =
+            unit.port.empty() ? channel.openChannel() : (!back || channel.openPath(back->path));
+        if (failed) {
             channel.closeChannel();
             return endWithMessage(SequenceEnd::DeviceNotAnswering, kPanelNotBackText);
         }
@@ -370,8 +408,18 @@ SequenceOutcome &Sequence::runSteps()
             : programHexFile(target, channel, profile, file.get(), phases, &outcome.loaded);
 
     const UpdatePhase reached = phases.phase;
+    const bool nothingWritten = phases.pagesWritten == 0;
+    // With --in-bootloader, a target whose bootloader took no page may run something else.
+    const bool noBootloader = options.inBootloader && !result.isEmpty() && nothingWritten &&
+                              outcome.loaded.loaded &&
+                              result != QLatin1String(kInterruptedBeforeWritingError);
+    PanelReturn where = PanelReturn::Assumed;
     if (panel)
-        leavePanelBootloader(result.isEmpty());
+        where = leavePanelBootloader(result.isEmpty());
+    // The board's bootloader left only when its exit was echoed: the programmer's last step.
+    backInApplication = panel ? where == PanelReturn::Confirmed ||
+                                    (where == PanelReturn::Assumed && result.isEmpty())
+                              : result.isEmpty();
 
     SequenceOutcome *ended = nullptr;
     if (result.isEmpty() && notBack.isEmpty()) {
@@ -388,9 +436,14 @@ SequenceOutcome &Sequence::runSteps()
                                        : kErrorPrefix + result);
     } else {
         QString text = kErrorPrefix + result;
+        if (follow && noBootloader)
+            text += QLatin1Char('\n') +
+                    withPort(panel ? kNoPanelBootloaderText : kNoBoardBootloaderText, unit.port);
+        else if (follow && panel)
+            text += whereThePanelIs(where, nothingWritten);
         // The control board stays in its bootloader after a failed walk: only an update that
         // expects it there can reach it.
-        if (!panel && follow && reached >= UpdatePhase::Writing)
+        else if (follow && reached >= UpdatePhase::Writing)
             text += QLatin1Char('\n') + QString::fromLatin1(kBoardLeftInBootloaderText);
         ended = &endWithMessage(programmerEnd(reached), text);
     }
@@ -412,7 +465,7 @@ bool Sequence::enterBootloader()
     return true;
 }
 
-void Sequence::leavePanelBootloader(bool verified)
+Sequence::PanelReturn Sequence::leavePanelBootloader(bool verified)
 {
     // Back to the application whatever the result: a half-written firmware is better reported
     // from a running ControlPanel than left in its bootloader.
@@ -420,22 +473,24 @@ void Sequence::leavePanelBootloader(bool verified)
     channel.putCommand(command::kPanelBootloaderExit);
     if (channel.exchange(true)) {
         notBack = withPort(kExitNotConfirmedText, unit.port);
-        return;
+        return PanelReturn::NotConfirmed;
     }
     // The node its bootloader was opened at goes as it restarts; the application's comes back.
     AttachedUnit bootloader = unit;
     bootloader.path = channel.path();
     channel.closeChannel();
     if (options.restarts.follow) {
-        if (!backInApplication(bootloader) && !verified)
+        const PanelReturn where = followBack(bootloader);
+        if (where != PanelReturn::Confirmed && !verified)
             notBack.clear(); // the failed write is what the user must hear of
-        return;
+        return where;
     }
     phases.phaseBegins(UpdatePhase::WaitingForApplication, kFixedWaitSteps);
     wait(host, phases);
+    return PanelReturn::Assumed;
 }
 
-bool Sequence::backInApplication(const AttachedUnit &bootloader)
+Sequence::PanelReturn Sequence::followBack(const AttachedUnit &bootloader)
 {
     switch (followRestart(host, phases, channel, bootloader, options.restarts)) {
     case FollowResult::Back:
@@ -443,18 +498,42 @@ bool Sequence::backInApplication(const AttachedUnit &bootloader)
     case FollowResult::NeverLeft:
         notBack =
             withPort(kNotLeftForApplicationText, unit.port, options.restarts.departureTimeoutMs);
-        return false;
+        return PanelReturn::NeverLeft;
     case FollowResult::NeverBack:
         notBack = withPort(kNotBackText, unit.port, options.restarts.returnTimeoutMs);
-        return false;
+        return PanelReturn::NeverBack;
     }
     phases.phaseBegins(UpdatePhase::ConfirmingApplication, 0);
     channel.putCommand(command::kConnectionCheck);
     const bool silent = channel.exchange(true);
     channel.closeChannel();
-    if (silent)
+    if (silent) {
         notBack = withPort(kBackButSilentText, unit.port);
-    return !silent;
+        return PanelReturn::Silent;
+    }
+    return PanelReturn::Confirmed;
+}
+
+QString Sequence::whereThePanelIs(PanelReturn where, bool nothingWritten) const
+{
+    switch (where) {
+    case PanelReturn::Confirmed:
+        // Only an update stopped before its first page leaves the firmware as it was.
+        return nothingWritten ? QLatin1Char('\n') + withPort(kPanelBackUnchangedText, unit.port)
+                              : QString();
+    case PanelReturn::NotConfirmed:
+    case PanelReturn::Silent:
+        return QLatin1Char('\n') + withPort(kPanelMayStayInBootloaderText, unit.port);
+    case PanelReturn::NeverLeft:
+        return QLatin1Char('\n') + withPort(kPanelStayedInBootloaderText, unit.port,
+                                            options.restarts.departureTimeoutMs);
+    case PanelReturn::NeverBack:
+        return QLatin1Char('\n') +
+               withPort(kPanelNotBackAfterFailureText, unit.port, options.restarts.returnTimeoutMs);
+    case PanelReturn::Assumed:
+        break;
+    }
+    return QString();
 }
 
 SequenceEnd Sequence::programmerEnd(UpdatePhase reached) const

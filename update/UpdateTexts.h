@@ -12,6 +12,9 @@ constexpr const char *kBootExitError = "USB communication error during boot exit
 // ...and when the user stopped it at a page boundary.
 constexpr const char *kInterruptedError = "Interrupted: the firmware is incomplete; run the update "
                                           "again";
+// ...or before the first page, when the old firmware is whole.
+constexpr const char *kInterruptedBeforeWritingError =
+    "Interrupted before the first page: nothing was written";
 // ...and what the sequence adds when the target never reached its bootloader.
 constexpr const char *kBootloaderEntryError = "USB communication error during bootloader entry";
 constexpr const char *kBootloaderStartError = "USB communication error during bootloader start";
@@ -146,6 +149,44 @@ constexpr const char *kUnfinishedText =
 // After a failed control-board walk, on the command line.
 constexpr const char *kBoardLeftInBootloaderText =
     "The ZEL02 control board stays in its bootloader: run the update again with --in-bootloader";
+
+// Where a ControlPanel is after a failed or interrupted walk, once it was sent back to its
+// application, on the command line; formatted with its USB port (and the time-out in seconds).
+// A bootloader that lost a page command's echo still waits for the page's data and takes the exit
+// command for it: the unit stays there.
+constexpr const char *kPanelMayStayInBootloaderText =
+    "The ControlPanel at USB port %1 may still run its bootloader: run the update again with "
+    "--in-bootloader";
+constexpr const char *kPanelStayedInBootloaderText =
+    "The ControlPanel at USB port %1 did not restart within %2 s of its bootloader exit command: "
+    "it still runs its bootloader; run the update again with --in-bootloader";
+constexpr const char *kPanelNotBackAfterFailureText =
+    "The ControlPanel at USB port %1 did not come back within %2 s of its bootloader exit "
+    "command: power it off and on; if it then does not answer, run the update again with "
+    "--in-bootloader";
+constexpr const char *kPanelBackUnchangedText =
+    "The ControlPanel at USB port %1 is back in its application, its firmware as it was";
+
+// --in-bootloader, and no bootloader of the target took a page: what else the unit may run, and
+// the update for each. Formatted with the unit's USB port.
+constexpr const char *kNoPanelBootloaderText =
+    "The ControlPanel at USB port %1 did not answer as its bootloader does: nothing was written. "
+    "Its control board may run its bootloader (then: zelupdate-cli update --target board "
+    "--in-bootloader FILE), or the ControlPanel its application (then: zelupdate-cli update "
+    "--target panel FILE)";
+constexpr const char *kNoBoardBootloaderText =
+    "No bootloader of the ZEL02 control board answered behind the ControlPanel at USB port %1: "
+    "nothing was written. The ControlPanel may run its own bootloader (then: zelupdate-cli update "
+    "--target panel --in-bootloader FILE), or both their applications (then: zelupdate-cli update "
+    "--target board FILE)";
+
+// A ControlPanel whose USB port cannot be found (sysfs gives none) cannot be told apart from
+// another after a restart. Formatted with its hidraw node.
+constexpr const char *kPortUnknownText =
+    "The USB port of the ControlPanel at %1 cannot be found, so it cannot be followed through its "
+    "restarts: nothing was sent";
+constexpr const char *kPortUnknownAdvice =
+    "Update it with the window, zelUpdate, which waits a fixed time for each restart";
 
 // After an entry command whose echo did not come, on the command line.
 constexpr const char *kMayBeInBootloaderText =

@@ -33,6 +33,7 @@ void ControlPanelModel::refresh()
 void ControlPanelModel::setState(PanelState newState)
 {
     state = newState;
+    silent = false;
     programming = false;
     expectingData = false;
 }
@@ -54,11 +55,16 @@ UnitState ControlPanelModel::lastingState() const
 
 void ControlPanelModel::restart(PanelState into)
 {
-    switch (quirk) {
+    const bool quirky = restartsTaken++ >= quirkFromRestart;
+    switch (quirky ? quirk : RestartQuirk::Normal) {
     case RestartQuirk::StaysOnBus:
         return;
     case RestartQuirk::NeverReturns:
         restartEnds = Clock::time_point::max();
+        break;
+    case RestartQuirk::ReturnsSilent:
+        silent = true;
+        restartEnds = Clock::now() + timing->restartTime;
         break;
     case RestartQuirk::Normal:
         restartEnds = Clock::now() + timing->restartTime;
@@ -73,6 +79,8 @@ void ControlPanelModel::restart(PanelState into)
 void ControlPanelModel::receive(const std::uint8_t *payload, const Fault *corrupt,
                                 std::deque<Reply> &out)
 {
+    if (silent)
+        return; // it takes the report and answers nothing
     if (relaying) {
         if (board->receive(payload, corrupt, out))
             relaying = false;

@@ -49,6 +49,7 @@ public:
     unsigned generation = 0; // counts its power cycles
     PanelAccess access = PanelAccess::Open;
     RestartQuirk quirk = RestartQuirk::Normal;
+    int quirkFromRestart = 0;  // the restart command (from 0) the quirk starts with
     std::deque<Reply> replies; // on their way to the host, oldest first
 
 private:
@@ -60,6 +61,8 @@ private:
     PanelFlash *flashInUse = &ownFlash;
     const DeviceTiming *timing;
     ControlBoardModel *board;
+    int restartsTaken = 0;
+    bool silent = false; // came back from a restart answering nothing
     PanelState stateAfterRestart = PanelState::Application;
     Clock::time_point restartEnds{};
     bool programming = false; // the start command seen in this bootloader run

@@ -70,48 +70,77 @@ void behaveLikeHardware(SimulatedDevices &devices)
 }
 
 DemoDevices::DemoDevices(const char *program, const DemoSettings &settings)
-    : program(program), ports(settings.ports)
+    : program(program), settings(settings)
 {
+}
+
+DemoStart DemoDevices::start()
+{
+    const std::vector<std::string> &ports = settings.ports;
+    const std::string folder = demoFlashFolder();
+    if (!ports.empty())
+        moveEarlierFiles(program, folder, folder + '/' + ports.front());
+    std::vector<std::unique_ptr<UnitFiles>> opened;
+    std::vector<std::string> warnings;
+    for (const std::string &port : ports) {
+        auto files = std::make_unique<UnitFiles>(folder + '/' + port);
+        UnitFilesProblems problems = files->open();
+        if (!problems.folder.empty())
+            return {DemoStart::End::FolderUnusable,
+                    problems.folder +
+                        ": the simulated units keep their flash there; set ZELUPDATE_SIM_DIR to "
+                        "a folder this user can write"};
+        warnings.insert(warnings.end(), problems.files.begin(), problems.files.end());
+        opened.push_back(std::move(files));
+    }
+    for (const std::string &warning : warnings)
+        report(program, warning);
+
     SimulatedDevices &devices = SimulatedDevices::instance();
     behaveLikeHardware(devices);
+    // Nothing here reads the traffic log, and a program that runs all day would grow with it.
+    devices.setLogging(false);
     devices.setRestartTime(settings.restartTime);
     devices.setUnits(ports);
     for (const FaultEntry &entry : settings.faults)
         devices.injectFault(entry.trigger, entry.fault);
-
-    const std::string folder = demoFlashFolder();
-    if (!ports.empty())
-        moveEarlierFiles(program, folder, folder + '/' + ports.front());
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        auto files = std::make_unique<UnitFiles>(folder + '/' + ports[i]);
-        for (const std::string &problem : files->open())
-            report(program, problem);
-        const int device = static_cast<int>(i);
-        devices.useFlash(device, files->panelFlash(), files->boardFlash());
-        devices.setUnitState(files->state(), device);
+    for (const std::string &port : settings.portless)
+        devices.setPortKnown(false, devices.unitIndex(port));
+    for (int device = 0; device < devices.unitCount(); ++device) {
+        const std::string &port = ports[static_cast<std::size_t>(device)];
+        for (const BootloaderSerialEntry &entry : settings.bootloaderSerials)
+            if (entry.port.empty() || entry.port == port)
+                devices.setBootloaderSerial(entry.serial, device);
+        for (const RestartQuirkEntry &entry : settings.restartQuirks)
+            if (entry.port.empty() || entry.port == port)
+                devices.setRestartQuirk(entry.quirk, device, entry.fromRestart);
+        UnitFiles &files = *opened[static_cast<std::size_t>(device)];
+        devices.useFlash(device, files.panelFlash(), files.boardFlash());
+        devices.setUnitState(files.state(), device);
         std::fprintf(stderr,
                      "%s: flash of the simulated devices in %s (controlpanel.bin, "
                      "controlboard.bin)\n",
-                     program, files->folder().c_str());
-        units.push_back(std::move(files));
+                     program, files.folder().c_str());
     }
+    units = std::move(opened);
     devices.setUnitStateHook(recordState, this);
+    return {};
 }
 
 DemoDevices::~DemoDevices()
 {
     SimulatedDevices &devices = SimulatedDevices::instance();
     devices.setUnitStateHook(nullptr, nullptr);
-    for (const std::string &port : ports)
-        if (const int device = devices.unitIndex(port); device >= 0)
+    for (std::size_t i = 0; i < units.size(); ++i)
+        if (const int device = devices.unitIndex(settings.ports[i]); device >= 0)
             devices.useFlash(device, nullptr, nullptr);
 }
 
 void DemoDevices::recordState(void *context, const std::string &port, UnitState state)
 {
     auto *self = static_cast<DemoDevices *>(context);
-    for (std::size_t i = 0; i < self->ports.size(); ++i)
-        if (self->ports[i] == port)
+    for (std::size_t i = 0; i < self->units.size(); ++i)
+        if (self->settings.ports[i] == port)
             if (std::string problem = self->units[i]->recordState(state); !problem.empty())
                 report(self->program, problem);
 }

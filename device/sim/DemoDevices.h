@@ -23,25 +23,43 @@ std::string demoFlashFolder();
 // program's 3 s waits; reads that nothing answers wait out their time-out.
 void behaveLikeHardware(SimulatedDevices &devices);
 
+// How DemoDevices::start() ended.
+struct DemoStart
+{
+    enum class End
+    {
+        Started,        // the units run; a file it could not use was warned of
+        FolderUnusable, // refused: the units' folder cannot keep their flash
+    };
+    End end = End::Started;
+    std::string refusal; // names the folder, why, and what to do; empty when started
+};
+
 class DemoDevices
 {
 public:
-    // Sets the units up as `settings` say, moves flash files that earlier versions left at the
-    // top of the folder into the first unit's folder, and starts each unit from its folder as
-    // an earlier run left it. Messages go to standard error, after `program` and a colon; the
-    // name must outlive the object.
+    // Messages go to standard error, after `program` and a colon; the name must outlive the
+    // object.
     DemoDevices(const char *program, const DemoSettings &settings);
     // Returns the devices to their own memory before the files are unmapped.
     ~DemoDevices();
     DemoDevices(const DemoDevices &) = delete;
     DemoDevices &operator=(const DemoDevices &) = delete;
 
+    // Moves flash files that earlier versions left at the top of the folder into the first
+    // unit's folder, opens each unit's files, then sets the units up as the settings say, each
+    // started from its folder as an earlier run left it. A folder that cannot keep the flash
+    // refuses the start before any unit is set up: what the devices would write could not be
+    // kept, and the -sim programs exit then. A flash or state file that cannot be used is a
+    // warning: its device starts erased (or in its application) and the file is left alone.
+    DemoStart start();
+
 private:
     static void recordState(void *context, const std::string &port, UnitState state);
 
     const char *program;
-    std::vector<std::string> ports;
-    std::vector<std::unique_ptr<UnitFiles>> units; // in the order of `ports`
+    DemoSettings settings;
+    std::vector<std::unique_ptr<UnitFiles>> units; // in the order of settings.ports
 };
 
 } // namespace sim

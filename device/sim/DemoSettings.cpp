@@ -15,6 +15,8 @@ constexpr char kIndexMark = '#';
 constexpr char kOccurrenceMark = ':';
 // Enough for any report count a run reaches, and safely inside an int.
 constexpr std::size_t kMaxDigits = 9;
+// A USB string descriptor holds at most this many characters.
+constexpr std::size_t kMaxSerialLength = 126;
 
 struct KindName
 {
@@ -34,6 +36,19 @@ constexpr KindName kKindNames[] = {
     {"short-write", FaultKind::ShortWrite},
     {"corrupt-flash", FaultKind::CorruptFlash},
     {"corrupt-read-back", FaultKind::CorruptReadBack},
+};
+
+struct QuirkName
+{
+    const char *name;
+    RestartQuirk quirk;
+};
+
+constexpr QuirkName kQuirkNames[] = {
+    {"normal", RestartQuirk::Normal},
+    {"stays-on-bus", RestartQuirk::StaysOnBus},
+    {"never-returns", RestartQuirk::NeverReturns},
+    {"returns-silent", RestartQuirk::ReturnsSilent},
 };
 
 std::vector<std::string> split(const std::string &text, char separator)
@@ -61,12 +76,83 @@ bool isLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-std::string kindList()
+template <typename Names> std::string nameList(const Names &names)
 {
     std::string list;
-    for (const KindName &entry : kKindNames)
+    for (const auto &entry : names)
         list += (list.empty() ? "" : ", ") + std::string(entry.name);
     return list;
+}
+
+std::string noUnitAt(const std::string &port)
+{
+    return "no simulated unit at port \"" + port + "\"";
+}
+
+bool simulated(const std::vector<std::string> &ports, const std::string &port)
+{
+    return std::find(ports.begin(), ports.end(), port) != ports.end();
+}
+
+// An entry's optional @PORT: returns why it is refused, or an empty text with `port` set.
+std::string parsePort(const std::vector<std::string> &fields, const std::vector<std::string> &ports,
+                      std::string &port)
+{
+    if (fields.size() < 2)
+        return {};
+    if (!simulated(ports, fields[1]))
+        return noUnitAt(fields[1]);
+    port = fields[1];
+    return {};
+}
+
+std::string parseSerialEntry(const std::string &entry, const std::vector<std::string> &ports,
+                             BootloaderSerialEntry &parsed)
+{
+    const std::vector<std::string> fields = split(entry, kFieldSeparator);
+    if (fields.size() > 2 || fields[0].empty())
+        return "an entry is SERIAL or SERIAL@PORT, with a serial number";
+    if (fields[0].size() > kMaxSerialLength)
+        return "a serial number holds at most " + std::to_string(kMaxSerialLength) +
+               " characters, as a USB string does";
+    parsed.serial = fields[0];
+    return parsePort(fields, ports, parsed.port);
+}
+
+std::string parseQuirkEntry(const std::string &entry, const std::vector<std::string> &ports,
+                            RestartQuirkEntry &parsed)
+{
+    const std::vector<std::string> fields = split(entry, kFieldSeparator);
+    if (fields.size() > 2)
+        return "an entry is KIND, KIND:N, KIND@PORT or KIND:N@PORT";
+    const std::vector<std::string> kindAndFrom = split(fields[0], kOccurrenceMark);
+    const auto quirk = std::find_if(std::begin(kQuirkNames), std::end(kQuirkNames),
+                                    [&](const QuirkName &q) { return kindAndFrom[0] == q.name; });
+    if (quirk == std::end(kQuirkNames))
+        return "unknown restart kind \"" + kindAndFrom[0] + "\" (one of " + nameList(kQuirkNames) +
+               ")";
+    parsed.quirk = quirk->quirk;
+    parsed.fromRestart = 0;
+    if (kindAndFrom.size() > 2 ||
+        (kindAndFrom.size() == 2 && !parseCount(kindAndFrom[1], parsed.fromRestart)))
+        return "after the kind may come only ':' and the restart it starts with, a count from 0";
+    return parsePort(fields, ports, parsed.port);
+}
+
+// Parses each comma-separated entry of `text` with `parseEntry`, naming the entry it refuses.
+template <typename Entry, typename Parser>
+SettingCheck parseEntries(const std::string &text, const std::vector<std::string> &ports,
+                          std::vector<Entry> &entries, Parser parseEntry)
+{
+    std::vector<Entry> parsed;
+    for (const std::string &entry : split(text, kSeparator)) {
+        Entry one{};
+        if (std::string problem = parseEntry(entry, ports, one); !problem.empty())
+            return {"\"" + entry + "\": " + problem};
+        parsed.push_back(std::move(one));
+    }
+    entries = std::move(parsed);
+    return {};
 }
 
 // Returns why `where` is refused, or an empty text with `trigger` set.
@@ -96,12 +182,12 @@ std::string parseEntry(const std::string &entry, const std::vector<std::string> 
     const auto kind = std::find_if(std::begin(kKindNames), std::end(kKindNames),
                                    [&](const KindName &k) { return fields[0] == k.name; });
     if (kind == std::end(kKindNames))
-        return "unknown fault kind \"" + fields[0] + "\" (one of " + kindList() + ")";
+        return "unknown fault kind \"" + fields[0] + "\" (one of " + nameList(kKindNames) + ")";
     if (std::string problem = parseWhere(fields[1], parsed.trigger); !problem.empty())
         return problem;
     if (fields.size() == 3) {
-        if (std::find(ports.begin(), ports.end(), fields[2]) == ports.end())
-            return "no simulated unit at port \"" + fields[2] + "\"";
+        if (!simulated(ports, fields[2]))
+            return noUnitAt(fields[2]);
         parsed.trigger = parsed.trigger.atPort(fields[2]);
     }
     parsed.fault = Fault{kind->kind};
@@ -110,63 +196,98 @@ std::string parseEntry(const std::string &entry, const std::vector<std::string> 
 
 } // namespace
 
-std::string parseUnitList(const std::string &text, std::vector<std::string> &ports)
+SettingCheck parseUnitList(const std::string &text, std::vector<std::string> &ports)
 {
     // A USB port as sysfs names it: the bus, a dash, then the hub ports joined by dots.
     static const std::regex portName("[1-9][0-9]*-[1-9][0-9]*(\\.[1-9][0-9]*)*");
     std::vector<std::string> parsed;
     for (const std::string &port : split(text, kSeparator)) {
         if (!std::regex_match(port, portName))
-            return "\"" + port + "\" is not a USB port such as 1-1 or 1-1.2";
+            return {"\"" + port + "\" is not a USB port such as 1-1 or 1-1.2"};
         if (std::find(parsed.begin(), parsed.end(), port) != parsed.end())
-            return "port " + port + " is named twice";
+            return {"port " + port + " is named twice"};
         parsed.push_back(port);
     }
     ports = std::move(parsed);
     return {};
 }
 
-std::string parseRestartTime(const std::string &text, std::chrono::milliseconds &time)
+SettingCheck parseRestartTime(const std::string &text, std::chrono::milliseconds &time)
 {
     int milliseconds = 0;
     if (!parseCount(text, milliseconds))
-        return "\"" + text + "\" is not a number of milliseconds";
+        return {"\"" + text + "\" is not a number of milliseconds"};
     time = std::chrono::milliseconds(milliseconds);
     return {};
 }
 
-std::string parseFaultList(const std::string &text, const std::vector<std::string> &ports,
-                           std::vector<FaultEntry> &faults)
+SettingCheck parseFaultList(const std::string &text, const std::vector<std::string> &ports,
+                            std::vector<FaultEntry> &faults)
 {
-    std::vector<FaultEntry> parsed;
-    for (const std::string &entry : split(text, kSeparator)) {
-        FaultEntry fault{FaultTrigger::atReport(0), Fault{FaultKind::NoReply}};
-        if (std::string problem = parseEntry(entry, ports, fault); !problem.empty())
-            return "\"" + entry + "\": " + problem;
-        parsed.push_back(std::move(fault));
-    }
-    faults = std::move(parsed);
-    return {};
+    return parseEntries(text, ports, faults, parseEntry);
 }
 
-std::string readDemoSettings(DemoSettings &settings)
+SettingCheck parsePortlessList(const std::string &text, const std::vector<std::string> &ports,
+                               std::vector<std::string> &portless)
 {
-    auto variable = [](const char *name) {
+    return parseEntries(
+        text, ports, portless,
+        [](const std::string &entry, const std::vector<std::string> &units, std::string &port) {
+            port = entry;
+            return simulated(units, entry) ? std::string() : noUnitAt(entry);
+        });
+}
+
+SettingCheck parseBootloaderSerials(const std::string &text, const std::vector<std::string> &ports,
+                                    std::vector<BootloaderSerialEntry> &serials)
+{
+    return parseEntries(text, ports, serials, parseSerialEntry);
+}
+
+SettingCheck parseRestartQuirks(const std::string &text, const std::vector<std::string> &ports,
+                                std::vector<RestartQuirkEntry> &quirks)
+{
+    return parseEntries(text, ports, quirks, parseQuirkEntry);
+}
+
+SettingCheck readDemoSettings(DemoSettings &settings)
+{
+    // A variable set and not empty is read by its parser. The units come first: the others may
+    // name them.
+    const auto read = [](const char *name, auto parse) -> SettingCheck {
         const char *value = std::getenv(name);
-        return std::string(value ? value : "");
+        if (!value || !*value)
+            return {};
+        SettingCheck check = parse(std::string(value));
+        if (!check.accepted())
+            check.refusal = std::string(name) + ": " + check.refusal;
+        return check;
     };
-    std::string problem;
-    const std::string units = variable("ZELUPDATE_SIM_UNITS");
-    if (!units.empty() && !(problem = parseUnitList(units, settings.ports)).empty())
-        return "ZELUPDATE_SIM_UNITS: " + problem;
-    const std::string restart = variable("ZELUPDATE_SIM_RESTART_MS");
-    if (!restart.empty() && !(problem = parseRestartTime(restart, settings.restartTime)).empty())
-        return "ZELUPDATE_SIM_RESTART_MS: " + problem;
-    const std::string faults = variable("ZELUPDATE_SIM_FAULTS");
-    if (!faults.empty() &&
-        !(problem = parseFaultList(faults, settings.ports, settings.faults)).empty())
-        return "ZELUPDATE_SIM_FAULTS: " + problem;
-    return {};
+    const std::vector<std::string> &ports = settings.ports;
+    SettingCheck check = read("ZELUPDATE_SIM_UNITS", [&](const std::string &value) {
+        return parseUnitList(value, settings.ports);
+    });
+    if (check.accepted())
+        check = read("ZELUPDATE_SIM_RESTART_MS", [&](const std::string &value) {
+            return parseRestartTime(value, settings.restartTime);
+        });
+    if (check.accepted())
+        check = read("ZELUPDATE_SIM_FAULTS", [&](const std::string &value) {
+            return parseFaultList(value, ports, settings.faults);
+        });
+    if (check.accepted())
+        check = read("ZELUPDATE_SIM_PORTLESS", [&](const std::string &value) {
+            return parsePortlessList(value, ports, settings.portless);
+        });
+    if (check.accepted())
+        check = read("ZELUPDATE_SIM_BOOTLOADER_SERIAL", [&](const std::string &value) {
+            return parseBootloaderSerials(value, ports, settings.bootloaderSerials);
+        });
+    if (check.accepted())
+        check = read("ZELUPDATE_SIM_RESTARTS", [&](const std::string &value) {
+            return parseRestartQuirks(value, ports, settings.restartQuirks);
+        });
+    return check;
 }
 
 } // namespace sim

@@ -40,15 +40,16 @@ hid_device_ *openUnit(SimulatedDevicesState &state, int index)
         std::remove_if(panel.replies.begin(), panel.replies.end(),
                        [current](const Reply &r) { return r.generation != current; }),
         panel.replies.end());
-    state.handles.push_back({unit, panel.generation, true});
-    return &state.handles.back();
+    state.openHandles.push_back(std::make_unique<hid_device_>(hid_device_{unit, panel.generation}));
+    return state.openHandles.back().get();
 }
 
 bool valid(SimulatedDevicesState &state, hid_device_ *device, const char *call)
 {
-    const bool known = std::any_of(state.handles.begin(), state.handles.end(),
-                                   [device](const hid_device_ &h) { return &h == device; });
-    if (!known || !device->open) {
+    const bool open =
+        std::any_of(state.openHandles.begin(), state.openHandles.end(),
+                    [device](const std::unique_ptr<hid_device_> &h) { return h.get() == device; });
+    if (!open) {
         std::string what = std::string(call) + " on a handle that is closed or was never opened";
         state.violation(what.c_str());
         return false;
@@ -110,7 +111,13 @@ hid_device_info *SimulatedDevices::enumerate(unsigned short vendorId, unsigned s
         info->path = strdup(nodeOf(i).c_str());
         info->vendor_id = kControlPanelVendorId;
         info->product_id = kControlPanelProductId;
-        const std::wstring serial(unit.serial.begin(), unit.serial.end());
+        const std::string &reported = panel.state == PanelState::Bootloader && unit.bootloaderSerial
+                                          ? *unit.bootloaderSerial
+                                          : unit.serial;
+        // Each byte one character, as Latin-1 reads it: a byte above 0x7f is not a negative one.
+        std::wstring serial;
+        for (const unsigned char byte : reported)
+            serial += wchar_t(byte);
         info->serial_number = wcsdup(serial.c_str());
         info->release_number =
             panel.state == PanelState::Bootloader ? kBootloaderRelease : kApplicationRelease;
@@ -232,16 +239,24 @@ int SimulatedDevices::readTimeout(hid_device_ *device, unsigned char *data, std:
 void SimulatedDevices::close(hid_device_ *device)
 {
     ++state->closes;
-    if (valid(*state, device, "hid_close"))
-        device->open = false;
+    if (!valid(*state, device, "hid_close"))
+        return;
+    auto &open = state->openHandles;
+    const auto handle =
+        std::find_if(open.begin(), open.end(),
+                     [device](const std::unique_ptr<hid_device_> &h) { return h.get() == device; });
+    (*handle)->unit.reset(); // a unit pulled out is freed with its last handle
+    state->closedHandles.push_back(std::move(*handle));
+    open.erase(handle);
+    if (state->closedHandles.size() > kClosedHandlesKept)
+        state->closedHandles.pop_front();
 }
 
 int SimulatedDevices::exit()
 {
     ++state->exits;
-    // hid_exit frees every device the library opened: their handles are stale from now on.
-    for (hid_device_ &handle : state->handles)
-        handle.open = false;
+    // As hidapi's: only the library's own state goes; a device left open stays open and usable,
+    // and shows in openHandles().
     return 0;
 }
 

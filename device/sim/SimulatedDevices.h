@@ -54,9 +54,10 @@ enum class UnitState
 // it echoes the command first.
 enum class RestartQuirk
 {
-    Normal,       // leaves the bus for the restart time, then comes back
-    StaysOnBus,   // never leaves: it goes on running what it ran
-    NeverReturns, // leaves the bus and never comes back
+    Normal,        // leaves the bus for the restart time, then comes back
+    StaysOnBus,    // never leaves: it goes on running what it ran
+    NeverReturns,  // leaves the bus and never comes back
+    ReturnsSilent, // comes back on the bus, but answers no report until it is started afresh
 };
 
 enum class FaultKind
@@ -174,7 +175,15 @@ public:
     // The port of the unit whose node hid_enumerate names `path`; empty when no unit on the bus
     // has that node (usbPortOf() of the simulated devices).
     std::string portOfPath(const char *path) const;
-    void setRestartQuirk(RestartQuirk quirk, int device = 0);
+    // The quirk applies from the unit's `fromRestart`-th restart command on (0: its first); the
+    // restarts before it are normal. A unit plugged in starts with Normal.
+    void setRestartQuirk(RestartQuirk quirk, int device = 0, int fromRestart = 0);
+    // The serial number hid_enumerate lists for the unit while its ControlPanel runs its
+    // bootloader; by default the unit's own.
+    void setBootloaderSerial(const std::string &serial, int device = 0);
+    // With false sysfs gives no USB port for the unit: usbPortOf() answers "" for its node, which
+    // hid_enumerate still lists and hid_open_path still opens. The unit keeps its port here.
+    void setPortKnown(bool known, int device = 0);
     // Whether this user can open the given ControlPanel; hid_enumerate lists it either way.
     void setPanelAccess(PanelAccess access, int device = 0);
     // Each ControlPanel's node as hid_enumerate names it, by its place in the enumeration.
@@ -220,6 +229,7 @@ public:
     int openCount() const;  // hid_open calls
     int closeCount() const; // hid_close calls
     int exitCount() const;  // hid_exit calls
+    // Handles opened and not yet given to hid_close; hid_exit closes none, as hidapi's does not.
     int openHandles() const;
     int lastReadTimeoutMs() const;
 

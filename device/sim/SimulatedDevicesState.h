@@ -8,15 +8,17 @@
 #include "FaultInjection.h"
 #include "SimulatedDevices.h"
 
+#include <cstddef>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace sim {
 
-// A ControlPanel at a USB port and the board behind it. Kept alive by the handles opened on it
-// after it is pulled out, so that they fail as a vanished device's do.
+// A ControlPanel at a USB port and the board behind it. Kept alive by the handles open on it
+// after it is pulled out, so that they fail as a vanished device's do; freed with the last.
 struct Unit
 {
     Unit(const DeviceTiming &timing, std::string port, std::string serial)
@@ -26,6 +28,8 @@ struct Unit
 
     std::string port;
     std::string serial;
+    std::optional<std::string> bootloaderSerial; // unset: its bootloader reports `serial`
+    bool portKnown = true;                       // whether sysfs gives `port` for its node
     ControlBoardModel board;
     ControlPanelModel panel;
     ReportCounts counts;
@@ -34,18 +38,21 @@ struct Unit
 
 } // namespace sim
 
-// A handle as hid_open hands it out. Handles are never freed before reset(), so a stale one is
-// still recognisable as stale.
+// A handle as hid_open hands it out.
 struct hid_device_
 {
-    std::shared_ptr<sim::Unit> unit;
-    unsigned generation; // the panel's power cycle it was opened in
-    bool open;
+    std::shared_ptr<sim::Unit> unit; // let go at hid_close
+    unsigned generation;             // the panel's power cycle it was opened in
 };
 
 namespace sim {
 
 void abortOnViolation(const char *what);
+
+// How many closed handles are kept, their units let go, before the oldest is freed: long enough
+// that a handle used after hid_close is caught rather than taken for one opened since at the same
+// address, short enough that a program opening handles all day does not grow.
+constexpr std::size_t kClosedHandlesKept = 64;
 
 struct SimulatedDevicesState
 {
@@ -70,7 +77,8 @@ struct SimulatedDevicesState
     bool realTimeouts = false;
     bool logging = true;
     FaultInjection faults;
-    std::deque<hid_device_> handles;
+    std::vector<std::unique_ptr<hid_device_>> openHandles;
+    std::deque<std::unique_ptr<hid_device_>> closedHandles; // oldest first
     std::vector<TrafficRecord> traffic;
     int reports = 0;
     int reads = 0;

@@ -158,14 +158,26 @@ std::string SimulatedDevices::portOfPath(const char *path) const
         Unit &unit = state->unit(i);
         unit.panel.refresh();
         if (nodeOf(i) == path && unit.panel.state != PanelState::Restarting)
-            return unit.port;
+            return unit.portKnown ? unit.port : std::string();
     }
     return {};
 }
 
-void SimulatedDevices::setRestartQuirk(RestartQuirk quirk, int device)
+void SimulatedDevices::setRestartQuirk(RestartQuirk quirk, int device, int fromRestart)
 {
-    state->unit(device).panel.quirk = quirk;
+    ControlPanelModel &panel = state->unit(device).panel;
+    panel.quirk = quirk;
+    panel.quirkFromRestart = fromRestart;
+}
+
+void SimulatedDevices::setBootloaderSerial(const std::string &serial, int device)
+{
+    state->unit(device).bootloaderSerial = serial;
+}
+
+void SimulatedDevices::setPortKnown(bool known, int device)
+{
+    state->unit(device).portKnown = known;
 }
 
 void SimulatedDevices::setPanelAccess(PanelAccess access, int device)
@@ -323,8 +335,7 @@ int SimulatedDevices::exitCount() const
 
 int SimulatedDevices::openHandles() const
 {
-    return static_cast<int>(std::count_if(state->handles.begin(), state->handles.end(),
-                                          [](const hid_device_ &h) { return h.open; }));
+    return static_cast<int>(state->openHandles.size());
 }
 
 int SimulatedDevices::lastReadTimeoutMs() const

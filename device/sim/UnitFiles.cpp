@@ -133,23 +133,20 @@ BoardFlash *UnitFiles::boardFlash() const
     return static_cast<BoardFlash *>(mappings[1].memory);
 }
 
-std::vector<std::string> UnitFiles::open()
+UnitFilesProblems UnitFiles::open()
 {
-    std::vector<std::string> problems;
+    UnitFilesProblems problems;
     std::error_code created;
     std::filesystem::create_directories(path, created);
-    std::string folderProblem;
     if (created)
-        folderProblem = "cannot create " + path + ": " + created.message();
+        problems.folder = "cannot create " + path + ": " + created.message();
     else
-        folderProblem = probeFolder(path);
-    if (!folderProblem.empty())
-        problems.push_back(folderProblem + ": nothing the simulated devices write is kept");
+        problems.folder = probeFolder(path);
     for (Mapping &mapping : mappings)
-        if (std::string problem = map(mapping, folderProblem.empty()); !problem.empty())
-            problems.push_back(problem);
+        if (std::string problem = map(mapping, problems.folder.empty()); !problem.empty())
+            problems.files.push_back(problem);
     if (std::string problem = readState(); !problem.empty())
-        problems.push_back(problem);
+        problems.files.push_back(problem);
     return problems;
 }
 

@@ -15,6 +15,17 @@
 
 namespace sim {
 
+// What UnitFiles::open() met.
+struct UnitFilesProblems
+{
+    // Why the folder can keep nothing (it cannot be created, or refuses new files), naming it;
+    // empty when it can.
+    std::string folder;
+    // One message per file that is not used as it should be, naming it and saying what its
+    // device does instead.
+    std::vector<std::string> files;
+};
+
 class UnitFiles
 {
 public:
@@ -26,9 +37,8 @@ public:
     // Creates the folder when it is missing and checks that a file can be made in it; maps each
     // flash file, creating it erased (0xFF) when it is missing, and reads the state file. A file
     // that is not a regular file of its flash's size is set aside: it is never mapped nor written
-    // over, since it may be someone else's data, and its device keeps its flash in memory. Returns
-    // one message per problem, naming the folder or the file; empty when there was none.
-    std::vector<std::string> open();
+    // over, since it may be someone else's data, and its device keeps its flash in memory.
+    UnitFilesProblems open();
 
     // The mapped flashes; null when set aside or not mapped (the device keeps its own memory).
     PanelFlash *panelFlash() const;

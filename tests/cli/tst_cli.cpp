@@ -27,11 +27,14 @@
 #include <QtTest>
 
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <optional>
 
 using sim::FaultKind;
 using sim::FaultTrigger;
@@ -48,6 +51,9 @@ const QString kForgingShown = QStringLiteral("forged\\nexit code: 0\\n\\x1b[1A")
 // Latin-1's "å" and a byte no UTF-8 holds.
 const QString kNotUtf8Name = QStringLiteral("not utf-8");
 const QByteArray kNotUtf8Bytes("board-\xe5\xff.hex");
+// '/' written in three bytes: a decoder that took it would show a slash that is not one.
+const QString kOverlongName = QStringLiteral("overlong");
+const QByteArray kOverlongBytes("fw\xe0\x80\xaf.hex");
 
 QByteArray panelFlash()
 {
@@ -122,6 +128,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
+    void cleanup();
 
     void exitCodes_data();
     void exitCodes();
@@ -145,6 +152,7 @@ private slots:
     void historyReadErrors();
     void historyNotWritten_data();
     void historyNotWritten();
+    void historyEscaped();
     void historyAfterCutLine();
     void probe_data();
     void probe();
@@ -157,7 +165,9 @@ private slots:
     void workerEnds_data();
     void workerEnds();
     void allUnitsProcesses();
-    void allUnitsTerminated();
+    void allUnitsSignalled_data();
+    void allUnitsSignalled();
+    void allUnitsHandOn();
     void eachUnit();
     void eachUnitTurns_data();
     void eachUnitTurns();
@@ -177,8 +187,9 @@ private:
 void CliTest::initTestCase()
 {
     QVERIFY(folder.isValid());
-    // The sequence adds to the history; never to the user's own.
+    // The sequence adds to the history; never to the user's own. Its locks are this test's.
     qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+    qputenv("ZELUPDATE_LOCK_DIR", folder.filePath(QStringLiteral("locks")).toUtf8());
 
     panelImage = objcopyImage(file(QStringLiteral("panel")), int(sim::kPanelFlashSize));
     boardImage = objcopyImage(file(QStringLiteral("board")), int(sim::kBoardFlashSize));
@@ -212,6 +223,16 @@ void CliTest::initTestCase()
 void CliTest::init()
 {
     SimulatedDevices::instance().reset();
+    // What one case's update leaves in a unit's lock must not tell the next of its unit.
+    QDir locks(folder.filePath(QStringLiteral("locks")));
+    for (const QString &name : locks.entryList(QDir::Files))
+        QVERIFY(locks.remove(name));
+}
+
+void CliTest::cleanup()
+{
+    // A command has closed every device it opened by the time it returns.
+    QCOMPARE(SimulatedDevices::instance().openHandles(), 0);
 }
 
 QString CliTest::file(const QString &key) const
@@ -234,6 +255,8 @@ QByteArray CliTest::fileBytes(const QString &key) const
 {
     if (key == kNotUtf8Name)
         return QFile::encodeName(folder.path()) + '/' + kNotUtf8Bytes;
+    if (key == kOverlongName)
+        return QFile::encodeName(folder.path()) + '/' + kOverlongBytes;
     return QFile::encodeName(file(key));
 }
 
@@ -254,6 +277,8 @@ void CliTest::exitCodes_data()
     QTest::addColumn<QString>("image");   // the flash then equals this file's objcopy image
     // What the file becomes while the target restarts into its bootloader, after it was checked.
     QTest::addColumn<QString>("changedTo");
+    // Whether the unit's lock then says that its update did not finish: it may be in a bootloader.
+    QTest::addColumn<bool>("unfinished");
 
     const QStringList none;
     const int open = int(PanelAccess::Open);
@@ -264,19 +289,19 @@ void CliTest::exitCodes_data()
     QTest::newRow("panel updated") << "panel"
                                    << "panel" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                    << 0 << QString(kPanelUpdatedText) + '\n'
-                                   << true << "panel" << QString();
+                                   << true << "panel" << QString() << false;
     QTest::newRow("board updated") << "board"
                                    << "board" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                    << 0 << QString(kBoardUpdatedText) + '\n'
-                                   << true << "board" << QString();
+                                   << true << "board" << QString() << false;
     QTest::newRow("no device") << "board"
                                << "board" << none << 0 << open << QByteArray() << 0 << 0 << 0 << 4
-                               << noPanel << false << "" << QString();
+                               << noPanel << false << "" << QString() << false;
     QTest::newRow("two devices")
         << "panel"
         << "panel" << none << 2 << open << QByteArray() << 0 << 0 << 0 << 4
         << QStringLiteral("2 ControlPanels are attached (1-1, 1-2): choose one with --port\n")
-        << false << "" << QString();
+        << false << "" << QString() << false;
     QTest::newRow("no permission")
         << "board"
         << "board" << none << 1 << int(PanelAccess::NoPermission) << QByteArray() << 0 << 0 << 0
@@ -284,123 +309,143 @@ void CliTest::exitCodes_data()
         << noPanel + QStringLiteral("\n%1 (ZEL ControlPanel), serial number CP1000: %2.\n%3\n")
                          .arg(QString::fromStdString(SimulatedDevices::panelPath(0)),
                               kNoPermissionText, kNoPermissionAdvice)
-        << false << "" << QString();
+        << false << "" << QString() << false;
     QTest::newRow("busy") << "panel"
                           << "panel" << none << 1 << int(PanelAccess::Busy) << QByteArray() << 0
                           << 0 << 0 << 4
                           << QStringLiteral(": %1.\n%2\n").arg(kBusyText, kBusyAdvice) << false
-                          << "" << QString();
+                          << "" << QString() << false;
     QTest::newRow("check not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Ee") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << QString(kNoConnectionError) + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << false;
     QTest::newRow("panel entry not echoed")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Bb") << 0 << noReply << 0 << 5
         << error + kBootloaderEntryError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     QTest::newRow("board entry not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Kk") << 0 << int(FaultKind::WrongEcho) << 0
         << 5 << error + kBootloaderEntryError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     // The unit is followed at its port for as long as --restart-timeout allows.
     QTest::newRow("panel not back")
         << "panel"
         << "panel" << QStringList{QStringLiteral("--restart-timeout"), QStringLiteral("1")} << 1
         << open << QByteArray() << 0 << 0 << 60000 << 5
         << QString(kNotBackInBootloaderText).arg(QStringLiteral("1-1")).arg(1) + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     QTest::newRow("board start not echoed")
         << "board"
         << "board" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
         << error + kBootloaderStartError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     QTest::newRow("panel programming not started")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Cc") << 0 << noReply << 0 << 5
         << error + kUsbError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << false;
     QTest::newRow("board write fails mid-walk")
         << "board"
         << "board" << none << 1 << open << QByteArray("Mm") << 40 << noReply << 0 << 1
         << error + kProgrammingError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << true;
     QTest::newRow("panel write fails mid-walk")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Yy") << 500 << int(FaultKind::FailedWrite)
         << 0 << 1 << error + kProgrammingError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << false;
     QTest::newRow("panel read-back fails")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("Rr") << 100 << noReply << 0 << 1
         << error + kVerificationError + '\n'
-        << true << "" << QString();
+        << true << "" << QString() << false;
     // The eleventh page of the board's example, 0x500, comes back with byte 5 flipped.
     QTest::newRow("board read-back differs")
         << "board"
         << "board" << none << 1 << open << QByteArray("Nn") << 10 << int(FaultKind::CorruptReadBack)
-        << 0 << 1 << error + "\nError: Address 0x00505" << true << "" << QString();
+        << 0 << 1 << error + "\nError: Address 0x00505" << true << "" << QString() << true;
     // Written and verified, but the control board may still run its bootloader.
     QTest::newRow("board boot exit fails")
         << "board"
         << "board" << none << 1 << open << QByteArray("Oo") << 0 << noReply << 0 << 6
         << QString(kBoardExitNotConfirmedText).arg(QStringLiteral("1-1")) + '\n'
-        << true << "board" << QString();
+        << true << "board" << QString() << true;
     QTest::newRow("panel exit not echoed")
         << "panel"
         << "panel" << none << 1 << open << QByteArray("bB") << 0 << int(FaultKind::WrongEcho) << 0
         << 6 << QString(kExitNotConfirmedText).arg(QStringLiteral("1-1")) + '\n'
-        << true << "panel" << QString();
+        << true << "panel" << QString() << true;
     QTest::newRow("refused file") << "board"
                                   << "damaged" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                   << 3 << "%1: Checksum Error line 100. " << false << ""
-                                  << QString();
+                                  << QString() << false;
     QTest::newRow("missing file") << "panel"
                                   << "missing" << none << 1 << open << QByteArray() << 0 << 0 << 0
                                   << 3 << "%1: Error: Can't open hex file\n"
-                                  << false << "" << QString();
+                                  << false << "" << QString() << false;
     QTest::newRow("no end-of-file record")
         << "board"
         << "noeof" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 3
         << "%1: no end-of-file record after 768 lines; the file may have been cut short "
            "(--allow-no-eof to write it anyway)\n"
-        << false << "" << QString();
+        << false << "" << QString() << false;
     QTest::newRow("no end-of-file record allowed")
         << "board"
         << "noeof" << QStringList{QStringLiteral("--allow-no-eof")} << 1 << open << QByteArray()
         << 0 << 0 << 0 << 0 << QStringLiteral("warning: %1\n").arg(kNoEndRecordWarning) << true
-        << "board" << QString();
+        << "board" << QString() << false;
     // What was checked is what is written: the file is read once.
     QTest::newRow("board file cut short during the wait")
         << "board"
         << "changing" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
         << QString(kBoardUpdatedText) + '\n'
         << true << "board"
-        << "cut";
+        << "cut" << false;
     QTest::newRow("panel file damaged during the wait")
         << "panel"
         << "changing" << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
         << QString(kPanelUpdatedText) + '\n'
         << true << "panel"
-        << "damaged";
+        << "damaged" << false;
     // A name is escaped wherever it is shown: it forges no line and moves no cursor.
     QTest::newRow("name forging a line")
         << "board" << kForgingName << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
         << QStringLiteral("with %1/%2.hex\n").arg(folder.path(), kForgingShown) << true << "board"
-        << QString();
+        << QString() << false;
     QTest::newRow("name forging a line, refused")
         << "board" << kForgingName + QStringLiteral("-damaged") << none << 1 << open << QByteArray()
         << 0 << 0 << 0 << 3
         << QStringLiteral("%1/%2-damaged.hex: Checksum Error line 100.")
                .arg(folder.path(), kForgingShown)
-        << false << "" << QString();
+        << false << "" << QString() << false;
     // The name reaches open() byte for byte.
     QTest::newRow("name not UTF-8")
         << "board" << kNotUtf8Name << none << 1 << open << QByteArray() << 0 << 0 << 0 << 0
         << QStringLiteral("with %1/board-\\xe5\\xff.hex\n").arg(folder.path()) << true << "board"
-        << QString();
+        << QString() << false;
+    // The bootloader lost the page command's echo and still waits for the page's data: it takes
+    // the exit command for it and stays.
+    QTest::newRow("panel page echo lost")
+        << "panel"
+        << "panel" << QStringList{QStringLiteral("--leave-timeout"), QStringLiteral("1")} << 1
+        << open << QByteArray("Yy") << 5 << noReply << 0 << 1
+        << error + kProgrammingError + '\n' +
+               QString(kPanelStayedInBootloaderText).arg(QStringLiteral("1-1")).arg(1) + '\n'
+        << true << "" << QString() << true;
+    QTest::newRow("name with an overlong sequence, missing")
+        << "board" << kOverlongName << none << 1 << open << QByteArray() << 0 << 0 << 0 << 3
+        << QStringLiteral("%1/fw\\xe0\\x80\\xaf.hex: Error: Can't open hex file\n")
+               .arg(folder.path())
+        << false << "" << QString() << false;
+    // Written before, the example is refused when another image is asked for.
+    QTest::newRow("another image asked for")
+        << "board"
+        << "board" << QStringList{QStringLiteral("--sha256"), QString(64, QLatin1Char('0'))} << 1
+        << open << QByteArray() << 0 << 0 << 0 << 3 << "%1: its image has SHA-256 " << false << ""
+        << QString() << false;
 }
 
 void CliTest::exitCodes()
@@ -419,6 +464,7 @@ void CliTest::exitCodes()
     QFETCH(bool, sends);
     QFETCH(QString, image);
     QFETCH(QString, changedTo);
+    QFETCH(bool, unfinished);
 
     SimulatedDevices &simulated = SimulatedDevices::instance();
     simulated.setDeviceCount(devices);
@@ -475,6 +521,9 @@ void CliTest::exitCodes()
     // ControlPanel is followed instead, and has no fixed wait.
     if (code == 0)
         QCOMPARE(run.pauses.count(300), target == QLatin1String("panel") ? 0 : 10);
+    bool held = true;
+    const std::optional<UnitMark> mark = UnitLock::read(QStringLiteral("1-1"), held);
+    QCOMPARE(mark && mark->unfinishedPastEntry(), unfinished);
 }
 
 void CliTest::usageErrors_data()
@@ -524,7 +573,31 @@ void CliTest::usageErrors_data()
                                   << "--all and --each: give one";
     QTest::newRow("restart timeout not a number")
         << QStringList{"update", "--target", "panel", "--restart-timeout", "0", hex}
-        << "--restart-timeout needs a number of seconds, not '0'";
+        << "--restart-timeout needs a number of seconds from 1 to 3600, not '0'";
+    // Counted in milliseconds, these would wrap to -1 s and to 0 s.
+    QTest::newRow("restart timeout past an int")
+        << QStringList{"update", "--target", "panel", "--restart-timeout", "2147483647", hex}
+        << "--restart-timeout needs a number of seconds from 1 to 3600, not '2147483647'";
+    QTest::newRow("restart timeout past an int in milliseconds")
+        << QStringList{"probe", "--restart-timeout", "4294968"}
+        << "--restart-timeout needs a number of seconds from 1 to 3600, not '4294968'";
+    QTest::newRow("leave timeout too long")
+        << QStringList{"update", "--target", "panel", "--leave-timeout", "3601", hex}
+        << "--leave-timeout needs a number of seconds from 1 to 3600, not '3601'";
+    // An empty choice would take whichever unit is attached.
+    QTest::newRow("empty port") << QStringList{"update", "--target", "board", "--port", "", hex}
+                                << "--port needs a USB port";
+    QTest::newRow("empty serial") << QStringList{"list", "--serial", ""}
+                                  << "--serial needs a serial number";
+    QTest::newRow("each with serial")
+        << QStringList{"update", "--target", "panel", "--each", "--serial", "CP1000", hex}
+        << "--each takes no --serial, --wait or --in-bootloader";
+    QTest::newRow("all in bootloader")
+        << QStringList{"update", "--target", "panel", "--all", "--in-bootloader", hex}
+        << "--all takes no --wait or --in-bootloader";
+    QTest::newRow("sha256 not 64 digits")
+        << QStringList{"check", "--target", "board", "--sha256", "e12cb916", hex}
+        << "--sha256 needs the 64 hexadecimal digits check shows, not 'e12cb916'";
 }
 
 void CliTest::usageErrors()
@@ -901,8 +974,9 @@ void CliTest::list()
              << QStringLiteral("udev rule in force: ") + inForce;
     QCOMPARE(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
     QCOMPARE(run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts), errLines);
-    // Listing never talks to a device.
+    // Listing never talks to a device, and closes every one it opens.
     QCOMPARE(simulated.reportCount(), 0);
+    QCOMPARE(simulated.openHandles(), 0);
 
     const CliRun json = runCli({QStringLiteral("list"), QStringLiteral("--json")}, setup);
     QCOMPARE(json.code, code);
@@ -1095,14 +1169,18 @@ void CliTest::waitForPanel_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("polls");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("seconds"); // --wait's
 
     const int open = int(PanelAccess::Open);
-    QTest::newRow("already attached") << 1 << open << -1 << 0 << 0 << kBoardUpdatedText;
-    QTest::newRow("plugged in") << 0 << open << 3 << 0 << 3 << kBoardUpdatedText;
+    QTest::newRow("already attached") << 1 << open << -1 << 0 << 0 << kBoardUpdatedText << 2;
+    QTest::newRow("plugged in") << 0 << open << 3 << 0 << 3 << kBoardUpdatedText << 2;
     QTest::newRow("opens once udev lets it")
-        << 1 << int(PanelAccess::NoPermission) << 2 << 0 << 2 << kBoardUpdatedText;
-    QTest::newRow("never comes") << 0 << open << -1 << 4 << 8 << kNoPanelText;
-    QTest::newRow("two attached") << 2 << open << -1 << 4 << 0 << kSeveralPanelsText;
+        << 1 << int(PanelAccess::NoPermission) << 2 << 0 << 2 << kBoardUpdatedText << 2;
+    QTest::newRow("never comes") << 0 << open << -1 << 4 << 8 << kNoPanelText << 2;
+    QTest::newRow("two attached") << 2 << open << -1 << 4 << 0 << kSeveralPanelsText << 2;
+    // --wait 0 looks once and goes on, as without --wait.
+    QTest::newRow("no wait, attached") << 1 << open << -1 << 0 << 0 << kBoardUpdatedText << 0;
+    QTest::newRow("no wait, none") << 0 << open << 1 << 4 << 0 << kNoPanelText << 0;
 }
 
 void CliTest::waitForPanel()
@@ -1113,6 +1191,7 @@ void CliTest::waitForPanel()
     QFETCH(int, code);
     QFETCH(int, polls);
     QFETCH(QString, message);
+    QFETCH(int, seconds);
 
     SimulatedDevices &simulated = SimulatedDevices::instance();
     simulated.setDeviceCount(devices);
@@ -1128,11 +1207,12 @@ void CliTest::waitForPanel()
     };
     const CliRun run =
         runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("board"),
-                QStringLiteral("--wait"), QStringLiteral("2"), file(QStringLiteral("board"))},
+                QStringLiteral("--wait"), QString::number(seconds), file(QStringLiteral("board"))},
                setup);
     QCOMPARE(run.code, code);
     QVERIFY2(run.err.contains(message + '\n'), qPrintable(run.err));
-    QVERIFY(run.err.contains(QStringLiteral("Waiting up to 2 s for one ControlPanel\n")));
+    QVERIFY(
+        run.err.contains(QStringLiteral("Waiting up to %1 s for one ControlPanel\n").arg(seconds)));
     QCOMPARE(run.pauses.count(250), polls);
     QCOMPARE(simulated.reportCount() > 0, code == 0);
 }
@@ -1206,6 +1286,8 @@ void CliTest::historyReadErrors_data()
     QTest::newRow("a read error") << QStringLiteral("/proc/self/mem");
     // No writer would ever come: refused at once, never waited on.
     QTest::newRow("a named pipe") << QStringLiteral("fifo");
+    // A link, even to a file that reads, is never followed.
+    QTest::newRow("a link to a regular file") << folder.filePath(QStringLiteral("elsewhere.tsv"));
 }
 
 void CliTest::historyReadErrors()
@@ -1215,6 +1297,8 @@ void CliTest::historyReadErrors()
     const QString path = historyPath();
     removeHistory();
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (linkTo.endsWith(QLatin1String("elsewhere.tsv")))
+        QVERIFY(writeFile(linkTo, "time\n"));
     if (linkTo == QLatin1String("fifo"))
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     else
@@ -1238,6 +1322,13 @@ void CliTest::historyNotWritten_data()
     // A pipe at the history's path would hold the update after the device was written.
     QTest::newRow("named pipe") << "fifo"
                                 << "cannot open %1/zelUpdate/history.tsv: not a regular file";
+    // A link could turn the history onto any file this user may write.
+    QTest::newRow("symbolic link")
+        << "link"
+        << "cannot open %1/zelUpdate/history.tsv: a symbolic link, not a regular file";
+    // The line does not fit under the file size limit.
+    QTest::newRow("file size limit") << "limit"
+                                     << "cannot write %1/zelUpdate/history.tsv: File too large";
 }
 
 void CliTest::historyNotWritten()
@@ -1246,22 +1337,58 @@ void CliTest::historyNotWritten()
     QFETCH(QString, warning);
 
     const QString state = folder.filePath(QStringLiteral("blocked-") + blocking);
+    const QByteArray history = QFile::encodeName(state + QStringLiteral("/zelUpdate/history.tsv"));
     if (blocking == QLatin1String("file")) {
         QVERIFY(writeFile(state, "x"));
     } else {
         QVERIFY(QDir().mkpath(state + QStringLiteral("/zelUpdate")));
-        QCOMPARE(
-            ::mkfifo(QFile::encodeName(state + QStringLiteral("/zelUpdate/history.tsv")), 0600), 0);
+        if (blocking == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(history.constData(), 0600), 0);
+        if (blocking == QLatin1String("link"))
+            QCOMPARE(
+                ::symlink(
+                    QFile::encodeName(folder.filePath(QStringLiteral("target.tsv"))).constData(),
+                    history.constData()),
+                0);
     }
     qputenv("XDG_STATE_HOME", state.toUtf8());
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    // Past the limit a write fails with EFBIG, once the signal that would end the process is
+    // ignored; the lock's mark is smaller than the history's header.
+    const auto xfsz = std::signal(SIGXFSZ, SIG_IGN);
+    if (blocking == QLatin1String("limit")) {
+        limit.rlim_cur = 200;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
     const CliRun run = runCli({QStringLiteral("update"), QStringLiteral("--target"),
                                QStringLiteral("board"), file(QStringLiteral("board"))});
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    std::signal(SIGXFSZ, xfsz);
     qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+    QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("target.tsv"))));
     QCOMPARE(run.code, 0);
     QVERIFY2(run.err.contains(QStringLiteral("warning: update history not written: ") +
                               warning.arg(state) + '\n'),
              qPrintable(run.err));
     QVERIFY(boardFlash() == boardImage);
+}
+
+// A history edited by hand or damaged reaches the terminal escaped: its tabs and line ends are its
+// layout, anything else a terminal would obey is shown as an escape.
+void CliTest::historyEscaped()
+{
+    QVERIFY(QDir().mkpath(QFileInfo(historyPath()).path()));
+    QVERIFY(writeFile(historyPath(), QByteArray(kHistoryHeader) +
+                                         "\n2026-12-09T11:44:10\tcommand line\tboard\tfw.hex\t-\t0"
+                                         "\t0.1\t\x1b[2J\xc2\x9b"
+                                         "31m\rgone\t1-1\tCP1000\n"));
+    const CliRun run = runCli({QStringLiteral("history")});
+    QFile::remove(historyPath());
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.endsWith(QStringLiteral("\t0.1\t\\x1b[2J\\x9b31m\\rgone\t1-1\tCP1000\n")),
+             qPrintable(run.out));
 }
 
 // A history whose last line lost its line end (a full disk, an edit) keeps its next line whole.
@@ -1333,6 +1460,10 @@ void CliTest::probe_data()
     QTest::addColumn<QString>("message"); // in standard error
     QTest::addColumn<QString>("sent");    // commandsSent()
     QTest::addColumn<int>("failed");      // connection checks the report counts as failed
+    // The lock's mark before the probe says an update did not finish, and after it whether the
+    // unit may be in its bootloader.
+    QTest::addColumn<bool>("unfinishedBefore");
+    QTest::addColumn<bool>("unfinishedAfter");
 
     const QStringList json{"--json"};
     const QStringList restart{"--restart", "--yes", "--json"};
@@ -1346,74 +1477,95 @@ void CliTest::probe_data()
     const QString trip = QStringLiteral("Ee*200 Bb bB Ee");
 
     QTest::newRow("link") << json << 1 << false << QString() << QByteArray() << none << 0 << normal
-                          << false << QString() << 0 << measured << "Ee*200" << 0;
+                          << false << QString() << 0 << measured << "Ee*200" << 0 << false << false;
     QTest::newRow("restart, as text")
         << QStringList{"--restart", "--yes"} << 1 << false << QString() << QByteArray() << none << 0
         << normal << false << QString() << 0 << "Restarting it into its application\n"
-        << trip << -1;
+        << trip << -1 << false << false;
     QTest::newRow("restart, confirmed")
         << QStringList{"--restart", "--json"} << 1 << true << "y" << QByteArray() << none << 0
-        << normal << false << QString() << 0 << "Go on? [y/N] " << trip << 0;
+        << normal << false << QString() << 0 << "Go on? [y/N] " << trip << 0 << false << false;
     QTest::newRow("restart, refused")
         << QStringList{"--restart", "--json"} << 1 << true << "yess" << QByteArray() << none << 0
         << normal << false << QString() << 2 << QString(kProbeRestartRefusedText).arg(port) << ""
-        << -1;
+        << -1 << false << false;
     QTest::newRow("restart, no terminal")
         << QStringList{"--restart"} << 1 << false << "y" << QByteArray() << none << 0 << normal
         << false << QString() << 2 << "add --yes to restart it without asking\n"
-        << "" << -1;
+        << "" << -1 << false << false;
     QTest::newRow("one check lost")
         << json << 1 << false << QString() << QByteArray("Ee") << QList<int>{17} << echo << normal
-        << false << QString() << 0 << measured << "Ee*200" << 1;
+        << false << QString() << 0 << measured << "Ee*200" << 1 << false << false;
     QTest::newRow("no check answered")
         << restart << 1 << false << QString() << QByteArray("Ee") << QList<int>{0, 1, 2} << noReply
         << normal << false << QString() << 5 << QString(kProbeNotAnsweringText).arg(port) << "Ee*3"
-        << 3;
+        << 3 << false << false;
     QTest::newRow("answers stop") << json << 1 << false << QString() << QByteArray("Ee")
                                   << QList<int>{50, 51, 52} << noReply << normal << false
                                   << QString() << 5
                                   << QString(kProbeStoppedAnsweringText).arg(port).arg(50)
-                                  << "Ee*53" << 3;
+                                  << "Ee*53" << 3 << false << false;
     QTest::newRow("never leaves") << restart << 1 << false << QString() << QByteArray() << none << 0
                                   << int(RestartQuirk::StaysOnBus) << false << QString() << 5
                                   << QString(kProbeNeverLeftText).arg(port).arg(5) << "Ee*200 Bb"
-                                  << 0;
+                                  << 0 << false << false;
     QTest::newRow("never returns")
         << restart + QStringList{"--restart-timeout", "1"} << 1 << false << QString()
         << QByteArray() << none << 0 << int(RestartQuirk::NeverReturns) << false << QString() << 5
-        << QString(kProbeNotBackInBootloaderText).arg(port).arg(1) << "Ee*200 Bb" << 0;
+        << QString(kProbeNotBackInBootloaderText).arg(port).arg(1) << "Ee*200 Bb" << 0 << false
+        << true;
     // The unit restarted all the same, and is brought back before the fault is told.
     QTest::newRow("entry not echoed")
         << restart << 1 << false << QString() << QByteArray("Bb") << QList<int>{0} << echo << normal
         << false << QString() << 5 << QString(kProbeEntryUnconfirmedRestartText).arg(port) << trip
-        << 0;
+        << 0 << false << false;
     QTest::newRow("exit not echoed")
         << restart << 1 << false << QString() << QByteArray("bB") << QList<int>{0} << echo << normal
         << false << QString() << 5 << QString(kProbeExitUnconfirmedRestartText).arg(port) << trip
-        << 0;
+        << 0 << false << false;
     QTest::newRow("silent after the return")
         << restart << 1 << false << QString() << QByteArray("Ee") << QList<int>{200} << noReply
         << normal << false << QString() << 5 << QString(kProbeSilentAfterReturnText).arg(port)
-        << trip << 0;
+        << trip << 0 << false << true;
     QTest::newRow("two units") << restart << 2 << false << QString() << QByteArray() << none << 0
                                << normal << false << QString() << 4
                                << "2 ControlPanels are attached (1-1, 1-2): choose one with --port"
-                               << "" << -1;
+                               << "" << -1 << false << false;
     QTest::newRow("the second of two")
         << restart + QStringList{"--port", "1-2"} << 2 << false << QString() << QByteArray() << none
         << 0 << normal << false << QString() << 0 << "at USB port 1-2: 200"
-        << "1:Ee*200 1:Bb 1:bB 1:Ee" << 0;
+        << "1:Ee*200 1:Bb 1:bB 1:Ee" << 0 << false << false;
     QTest::newRow("back at another port")
         << restart + QStringList{"--restart-timeout", "1"} << 1 << false << QString()
         << QByteArray() << none << 0 << int(RestartQuirk::NeverReturns) << false << "1-2" << 5
         << QString(kProbeBackElsewhereText).arg(port).arg(1).arg(QStringLiteral("1-2"))
-        << "Ee*200 Bb" << 0;
+        << "Ee*200 Bb" << 0 << false << true;
     QTest::newRow("held by another program") << restart << 1 << false << QString() << QByteArray()
                                              << none << 0 << normal << true << QString() << 4
                                              << QString(kUnitBusyDetail)
                                                     .arg(port, QStringLiteral("zelUpdate"))
                                                     .arg(QCoreApplication::applicationPid())
-                                             << "" << -1;
+                                             << "" << -1 << false << false;
+    // Lost checks three apart are counted; only three lost in a row stop the probe.
+    QTest::newRow("scattered lost checks")
+        << json << 1 << false << QString() << QByteArray("Ee") << QList<int>{10, 13, 16} << noReply
+        << normal << false << QString() << 0 << measured << "Ee*200" << 3 << false << false;
+    // The departure is waited for as long as --leave-timeout says, not --restart-timeout.
+    QTest::newRow("never leaves, leave time-out")
+        << restart + QStringList{"--leave-timeout", "1", "--restart-timeout", "2"} << 1 << false
+        << QString() << QByteArray() << none << 0 << int(RestartQuirk::StaysOnBus) << false
+        << QString() << 5 << QString(kProbeNeverLeftText).arg(port).arg(1) << "Ee*200 Bb" << 0
+        << false << false;
+    // A probe that finds the unit as an earlier update left it keeps that update's mark.
+    QTest::newRow("link, an update did not finish")
+        << json << 1 << false << QString() << QByteArray() << none << 0 << normal << false
+        << QString() << 0 << measured << "Ee*200" << 0 << true << true;
+    QTest::newRow("no check answered, an update did not finish")
+        << restart << 1 << false << QString() << QByteArray("Ee") << QList<int>{0, 1, 2} << noReply
+        << normal << false << QString() << 5
+        << QStringLiteral("\nThe last update of the ControlPanel at USB port 1-1, started "
+                          "%1, did not finish")
+        << "Ee*3" << 3 << true << true;
 }
 
 void CliTest::probe()
@@ -1432,7 +1584,23 @@ void CliTest::probe()
     QFETCH(QString, message);
     QFETCH(QString, sent);
     QFETCH(int, failed);
+    QFETCH(bool, unfinishedBefore);
+    QFETCH(bool, unfinishedAfter);
 
+    if (unfinishedBefore) {
+        // An update that died while writing: its mark stays unfinished.
+        UnitLock died;
+        QCOMPARE(died.take(QStringLiteral("1-1"), QStringLiteral("zelupdate-cli"),
+                           QStringLiteral("board")),
+                 UnitLock::Outcome::Taken);
+        died.note(QStringLiteral("writing"));
+        died.releaseUnfinished();
+        bool held = true;
+        const std::optional<UnitMark> left = UnitLock::read(QStringLiteral("1-1"), held);
+        QVERIFY(left && !held);
+        if (message.contains(QLatin1String("%1")))
+            message = message.arg(left->started.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    }
     SimulatedDevices &simulated = SimulatedDevices::instance();
     simulated.setDeviceCount(units);
     for (int unit = 0; unit < units; ++unit) {
@@ -1475,6 +1643,9 @@ void CliTest::probe()
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(commandsSent(), sent);
     QVERIFY(flashes() == flashBefore);
+    bool held = true;
+    const std::optional<UnitMark> mark = UnitLock::read(QStringLiteral("1-1"), held);
+    QCOMPARE(mark && mark->unfinishedPastEntry(), unfinishedAfter);
     if (!options.contains(QStringLiteral("--json"))) {
         if (code == 0)
             QVERIFY2(run.out.contains(QStringLiteral("\nto the bootloader:\n")) &&
@@ -1628,6 +1799,13 @@ void CliTest::workerEnds_data()
         << writing + QStringLiteral("kill -9 $$") << 1
         << "ended by signal 9 (Killed) after the bootloader entry: the firmware may be "
            "incomplete; update this unit again";
+    // The entry command may have reached the unit before the worker died.
+    QTest::newRow("killed while entering")
+        << QStringLiteral("echo '{\"event\":\"phase\",\"phase\":\"entering\",\"total\":0}'; "
+                          "kill -9 $$")
+        << 1
+        << "ended by signal 9 (Killed) after the bootloader entry: the firmware may be "
+           "incomplete; update this unit again";
     QTest::newRow("interrupted before the entry")
         << connecting + QStringLiteral("exit 130") << 130
         << "ended by signal 2 (Interrupt) before the bootloader entry: nothing was sent";
@@ -1648,7 +1826,7 @@ void CliTest::workerEnds()
         events << event.value(QStringLiteral("port")).toString() +
                       event.value(QStringLiteral("serial")).toString();
     };
-    worker.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, QString());
+    worker.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
     QTRY_VERIFY(worker.report().ended);
     QCOMPARE(worker.report().exitCode, code);
     QCOMPARE(worker.report().result, result);
@@ -1724,43 +1902,114 @@ void CliTest::allUnitsProcesses()
     QCOMPARE(historyPorts, ports);
 }
 
-// A SIGTERM sent to update --all alone reaches every unit's update, each stops at a page as a
-// single update does, and the program outlives them to sum them up.
-void CliTest::allUnitsTerminated()
+void CliTest::allUnitsSignalled_data()
 {
+    QTest::addColumn<int>("signal");
+    // Sent to the program's whole process group, as a terminal sends a key's signal.
+    QTest::addColumn<bool>("toGroup");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("result"); // each unit's result contains it
+    QTest::addColumn<int>("warnings");   // Ctrl-C's warning, as often
+
+    const QString interrupted = QStringLiteral("Interrupted");
+    const QString updated = QString::fromLatin1(kPanelUpdatedText);
+    // Each unit's update stops at a page as a single update does; the program sums them up.
+    QTest::newRow("SIGTERM to the program") << int(SIGTERM) << false << 1 << interrupted << 0;
+    QTest::newRow("SIGTERM to the group") << int(SIGTERM) << true << 1 << interrupted << 0;
+    QTest::newRow("Ctrl-\\ at the terminal") << int(SIGQUIT) << true << 1 << interrupted << 0;
+    // One Ctrl-C only warns each unit, once: it reaches each through the program alone.
+    QTest::newRow("Ctrl-C at the terminal") << int(SIGINT) << true << 0 << updated << 2;
+    QTest::newRow("SIGINT to the program") << int(SIGINT) << false << 0 << updated << 2;
+}
+
+// A signal to update --all, or to its whole process group, reaches every unit's update once.
+void CliTest::allUnitsSignalled()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, toGroup);
+    QFETCH(int, code);
+    QFETCH(QString, result);
+    QFETCH(int, warnings);
+
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"),
-                       folder.filePath(QStringLiteral("term")));
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), folder.filePath(QStringLiteral("term")));
+    const QString work =
+        folder.filePath(QStringLiteral("signalled-%1-%2").arg(signal).arg(toGroup));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"), work);
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), work);
     environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), QStringLiteral("1-1,1-2"));
     environment.insert(QStringLiteral("ZELUPDATE_SIM_RESTART_MS"), QStringLiteral("100"));
     QProcess cli;
     cli.setProcessEnvironment(environment);
-    cli.start(QStringLiteral(ZELUPDATE_CLI_SIM),
-              {QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
-               QStringLiteral("--all"), QStringLiteral("--json"), file(QStringLiteral("panel"))});
+    // setsid makes the program lead a process group of its own, as a shell makes a job.
+    cli.start(QStringLiteral("setsid"),
+              {QStringLiteral(ZELUPDATE_CLI_SIM), QStringLiteral("update"),
+               QStringLiteral("--target"), QStringLiteral("panel"), QStringLiteral("--all"),
+               QStringLiteral("--json"), file(QStringLiteral("panel"))});
     QByteArray out;
     while (out.count("\"phase\":\"writing\"") < 2 && cli.waitForReadyRead(30000))
         out += cli.readAllStandardOutput();
     QCOMPARE(out.count("\"phase\":\"writing\""), 2);
-    cli.terminate();
+    const pid_t program = pid_t(cli.processId());
+    QCOMPARE(::getpgid(program), program);
+    QCOMPARE(::kill(toGroup ? -program : program, signal), 0);
     QVERIFY(cli.waitForFinished(60000));
     out += cli.readAllStandardOutput();
+    const QByteArray err = cli.readAllStandardError();
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(cli.exitCode(), 1);
+    QVERIFY2(cli.exitCode() == code, err.constData());
+    QCOMPARE(err.count("Stopping now leaves the firmware incomplete"), warnings);
     bool parse = false;
     const QList<QJsonObject> events = jsonLines(QString::fromUtf8(out), parse);
     QVERIFY(parse);
     const QJsonArray units = events.last().value(QStringLiteral("units")).toArray();
     QCOMPARE(units.size(), 2);
     for (const QJsonValue &unit : units) {
-        QCOMPARE(unit.toObject().value(QStringLiteral("exitCode")).toInt(), 1);
-        QVERIFY2(unit.toObject()
-                     .value(QStringLiteral("result"))
-                     .toString()
-                     .contains(QStringLiteral("Interrupted")),
+        QCOMPARE(unit.toObject().value(QStringLiteral("exitCode")).toInt(), code);
+        QVERIFY2(unit.toObject().value(QStringLiteral("result")).toString().contains(result),
                  qPrintable(unit.toObject().value(QStringLiteral("result")).toString()));
     }
+}
+
+// What update --all hands each worker reaches it: a file named like an option stays a file,
+// --allow-no-eof and the time-outs are passed on, and the summary table keeps each unit's serial
+// number and the warnings its worker gave.
+void CliTest::allUnitsHandOn()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString work = folder.filePath(QStringLiteral("hand-on"));
+    QVERIFY(QDir().mkpath(work));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"), work);
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), work);
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), QStringLiteral("1-1,1-2"));
+    // Longer than the time-out handed on: every unit's update ends waiting for its return.
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_RESTART_MS"), QStringLiteral("2500"));
+    QList<QByteArray> lines = readFile(file(QStringLiteral("panel"))).split('\n');
+    while (!lines.isEmpty() && !lines.last().startsWith(":0000000"))
+        lines.removeLast();
+    lines.removeLast(); // the end-of-file record
+    const QString name = QStringLiteral("--json");
+    QVERIFY(writeFile(work + QLatin1Char('/') + name, lines.join('\n') + '\n'));
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+    cli.setWorkingDirectory(work);
+    cli.start(QStringLiteral(ZELUPDATE_CLI_SIM),
+              {QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+               QStringLiteral("--all"), QStringLiteral("--allow-no-eof"),
+               QStringLiteral("--restart-timeout"), QStringLiteral("1"), QStringLiteral("--"),
+               name});
+    QVERIFY(cli.waitForFinished(60000));
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(cli.exitCode() == 5, qPrintable(err));
+    for (const QString &unit : {QStringLiteral("1-1 +CP1000"), QStringLiteral("1-2 +CP1001")})
+        QVERIFY2(QRegularExpression(QStringLiteral("\n") + unit +
+                                    QStringLiteral(" +failed \\(exit code 5\\): The ControlPanel "
+                                                   ".* did not come back within 1 s .* / warning: "
+                                                   "no end-of-file record"))
+                     .match(out)
+                     .hasMatch(),
+                 qPrintable(out));
 }
 
 // update --each on one socket: a unit is updated as it is plugged in and not again while it stays,

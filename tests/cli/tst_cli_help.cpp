@@ -174,7 +174,7 @@ void CliHelpTest::copies_data()
         << verbs + programOptions;
 
     // Each verb's options, offered after the verb; a verb without options has no branch.
-    static const QRegularExpression option(QStringLiteral("^\\[?(--[a-z-]+)"));
+    static const QRegularExpression option(QStringLiteral("^\\[?(--[a-z0-9-]+)"));
     QStringList valued;
     for (const QString &usage : usages) {
         const QStringList words = usage.split(QLatin1Char(' '));
@@ -202,7 +202,7 @@ void CliHelpTest::copies_data()
     // After an option that takes a value, the completion offers its values, not options.
     QStringList completedValues;
     static const QRegularExpression valueBranch(
-        QStringLiteral("^ +(--[a-z-]+(?: \\| --[a-z-]+)*)\\)$"));
+        QStringLiteral("^ +(--[a-z0-9-]+(?: \\| --[a-z0-9-]+)*)\\)$"));
     for (const QString &line :
          section(completion, QStringLiteral("case \\$prev in"), QStringLiteral("^ +esac$"))) {
         const QRegularExpressionMatch match = valueBranch.match(line);

@@ -6,6 +6,7 @@
 
 #include "CliRun.h"
 #include "SimulatedDevices.h"
+#include "UpdateTexts.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -148,6 +149,12 @@ private slots:
     void unusableLockPath();
     void eachRunsTogether_data();
     void eachRunsTogether();
+    void probeSignalled_data();
+    void probeSignalled();
+    void eachSignalled_data();
+    void eachSignalled();
+    void settingsRefused_data();
+    void settingsRefused();
 
 private:
     QString file(const QString &key) const;
@@ -295,59 +302,112 @@ void CliProcessesTest::oneProgramPerUnit()
 
 void CliProcessesTest::signalsDuringUpdate_data()
 {
-    QTest::addColumn<bool>("pastEntry"); // sent as the walk begins; else while --wait waits
+    // The line of the JSON stream the signals wait for; empty: while --wait waits, before the
+    // entry.
+    QTest::addColumn<QByteArray>("sendAt");
+    QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("fileKey");
     QTest::addColumn<QVector<int>>("sent");
+    QTest::addColumn<int>("ignored"); // a signal ignored when the program starts (nohup); 0: none
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("warned");
-    QTest::addColumn<QString>("result"); // the result and the history's line; empty: none
+    QTest::addColumn<QStringList>("result"); // in the result and the history's line; empty: none
+    QTest::addColumn<bool>("erased");        // the flash is still erased afterwards
 
     // Nothing sent yet: the program ends at once, with 128 + the signal.
-    const QString none;
-    QTest::newRow("before entry: Ctrl-C")
-        << false << "short panel" << QVector<int>{SIGINT} << 130 << false << none;
+    const QByteArray waiting;
+    const QStringList none;
+    const QString panel = QStringLiteral("panel");
+    const QString shortPanel = QStringLiteral("short panel");
+    QTest::newRow("before entry: Ctrl-C") << waiting << panel << shortPanel << QVector<int>{SIGINT}
+                                          << 0 << 130 << false << none << true;
     QTest::newRow("before entry: Ctrl-C twice")
-        << false << "short panel" << QVector<int>{SIGINT, SIGINT} << 130 << false << none;
+        << waiting << panel << shortPanel << QVector<int>{SIGINT, SIGINT} << 0 << 130 << false
+        << none << true;
     QTest::newRow("before entry: SIGTERM")
-        << false << "short panel" << QVector<int>{SIGTERM} << 143 << false << none;
+        << waiting << panel << shortPanel << QVector<int>{SIGTERM} << 0 << 143 << false << none
+        << true;
     QTest::newRow("before entry: SIGTERM twice")
-        << false << "short panel" << QVector<int>{SIGTERM, SIGTERM} << 143 << false << none;
-    QTest::newRow("before entry: SIGHUP")
-        << false << "short panel" << QVector<int>{SIGHUP} << 129 << false << none;
+        << waiting << panel << shortPanel << QVector<int>{SIGTERM, SIGTERM} << 0 << 143 << false
+        << none << true;
+    QTest::newRow("before entry: SIGHUP") << waiting << panel << shortPanel << QVector<int>{SIGHUP}
+                                          << 0 << 129 << false << none << true;
     QTest::newRow("before entry: SIGHUP twice")
-        << false << "short panel" << QVector<int>{SIGHUP, SIGHUP} << 129 << false << none;
+        << waiting << panel << shortPanel << QVector<int>{SIGHUP, SIGHUP} << 0 << 129 << false
+        << none << true;
+    QTest::newRow("before entry: Ctrl-\\")
+        << waiting << panel << shortPanel << QVector<int>{SIGQUIT} << 0 << 131 << false << none
+        << true;
+    // Ignored from the start, Ctrl-C is ignored throughout; only the SIGTERM after it ends it.
+    QTest::newRow("before entry: Ctrl-C ignored from the start")
+        << waiting << panel << shortPanel << QVector<int>{SIGINT, SIGTERM} << SIGINT << 143 << false
+        << none << true;
 
     // After the entry: a stop at a page boundary needs a walk long enough to land in.
+    const QStringList interrupted{kInterrupted};
     QTest::newRow("writing: Ctrl-C warns, the update goes on")
-        << true << "short panel" << QVector<int>{SIGINT} << 0 << true << kPanelUpdated;
+        << kWritingPhase << panel << shortPanel << QVector<int>{SIGINT} << 0 << 0 << true
+        << QStringList{kPanelUpdated} << false;
     QTest::newRow("writing: Ctrl-C twice stops")
-        << true << "panel" << QVector<int>{SIGINT, SIGINT} << 1 << true << kInterrupted;
+        << kWritingPhase << panel << panel << QVector<int>{SIGINT, SIGINT} << 0 << 1 << true
+        << interrupted << false;
     QTest::newRow("writing: SIGTERM stops")
-        << true << "panel" << QVector<int>{SIGTERM} << 1 << false << kInterrupted;
+        << kWritingPhase << panel << panel << QVector<int>{SIGTERM} << 0 << 1 << false
+        << interrupted << false;
     QTest::newRow("writing: SIGTERM twice stops")
-        << true << "panel" << QVector<int>{SIGTERM, SIGTERM} << 1 << false << kInterrupted;
+        << kWritingPhase << panel << panel << QVector<int>{SIGTERM, SIGTERM} << 0 << 1 << false
+        << interrupted << false;
+    // Ctrl-\\ would otherwise dump a core and leave the unit half-written in its bootloader.
+    QTest::newRow("writing: Ctrl-\\ stops")
+        << kWritingPhase << panel << panel << QVector<int>{SIGQUIT} << 0 << 1 << false
+        << interrupted << false;
     QTest::newRow("writing: SIGHUP, the update goes on")
-        << true << "short panel" << QVector<int>{SIGHUP} << 0 << false << kPanelUpdated;
+        << kWritingPhase << panel << shortPanel << QVector<int>{SIGHUP} << 0 << 0 << false
+        << QStringList{kPanelUpdated} << false;
     QTest::newRow("writing: SIGHUP twice, the update goes on")
-        << true << "short panel" << QVector<int>{SIGHUP, SIGHUP} << 0 << false << kPanelUpdated;
+        << kWritingPhase << panel << shortPanel << QVector<int>{SIGHUP, SIGHUP} << 0 << 0 << false
+        << QStringList{kPanelUpdated} << false;
+    // Stopped after the entry but before the first page, nothing was written: the ControlPanel is
+    // sent back to its application, the control board stays in its bootloader.
+    QTest::newRow("entered: SIGTERM before the first page, panel")
+        << QByteArray(R"("phase":"departing")") << panel << panel << QVector<int>{SIGTERM} << 0 << 1
+        << false
+        << QStringList{QString(kInterruptedBeforeWritingError),
+                       QString(kPanelBackUnchangedText).arg(QStringLiteral("1-1"))}
+        << true;
+    QTest::newRow("entered: Ctrl-C twice before the first page, board")
+        << QByteArray(R"("phase":"waiting")") << QStringLiteral("board") << QStringLiteral("board")
+        << QVector<int>{SIGINT, SIGINT} << 0 << 1 << true
+        << QStringList{QString(kInterruptedBeforeWritingError), QString(kBoardLeftInBootloaderText)}
+        << true;
 }
 
 void CliProcessesTest::signalsDuringUpdate()
 {
-    QFETCH(bool, pastEntry);
+    QFETCH(QByteArray, sendAt);
+    QFETCH(QString, target);
     QFETCH(QString, fileKey);
     QFETCH(QVector<int>, sent);
+    QFETCH(int, ignored);
     QFETCH(int, code);
     QFETCH(bool, warned);
-    QFETCH(QString, result);
+    QFETCH(QStringList, result);
+    QFETCH(bool, erased);
 
     CliProcess cli(environment);
+    const bool pastEntry = !sendAt.isEmpty();
     if (pastEntry) {
-        cli.start({"update", "--json", "--target", "panel", file(fileKey)});
-        QVERIFY2(cli.waitFor(&CliProcess::out, kWritingPhase), cli.err.constData());
+        cli.start({"update", "--json", "--target", target, file(fileKey)});
+        QVERIFY2(cli.waitFor(&CliProcess::out, sendAt), cli.err.constData());
     } else {
         // Port 1-2 is never attached: the wait goes on until the signal.
-        cli.start({"update", "--wait", "30", "--port", "1-2", "--target", "panel", file(fileKey)});
+        const QStringList arguments{"update", "--wait",   "30",   "--port",
+                                    "1-2",    "--target", target, file(fileKey)};
+        if (ignored)
+            cli.startInShell(QStringLiteral("trap '' %1; exec \"$0\" \"$@\"").arg(ignored),
+                             arguments);
+        else
+            cli.start(arguments);
         QVERIFY2(cli.waitFor(&CliProcess::err, kWaiting), cli.err.constData());
     }
     for (int at = 0; at < sent.size(); ++at) {
@@ -355,33 +415,45 @@ void CliProcessesTest::signalsDuringUpdate()
         // Two Ctrl-C sent at once would reach the program as one.
         if (pastEntry && sent[at] == SIGINT && at + 1 < sent.size())
             QVERIFY2(cli.waitFor(&CliProcess::err, kWarning), cli.err.constData());
+        // An ignored signal leaves the program running: the next one finds it waiting still.
+        if (sent[at] == ignored)
+            QVERIFY(cli.runs(200));
     }
     QCOMPARE(cli.finish(), code);
     QCOMPARE(cli.err.count(kWarning), warned ? 1 : 0);
 
     const QStringList history = historyEntries();
+    const QByteArray erasedFlash(
+        int(target == QLatin1String("board") ? sim::kBoardFlashSize : sim::kPanelFlashSize),
+        '\xff');
+    QCOMPARE(flash(target) == erasedFlash, erased);
     if (result.isEmpty()) {
-        QCOMPARE(flash(QStringLiteral("panel")), QByteArray(int(sim::kPanelFlashSize), '\xff'));
         QCOMPARE(history, QStringList());
         return;
     }
-    QVERIFY2(lastJson(cli.out).value("result").toString().contains(result), cli.out.right(400));
     QCOMPARE(history.size(), 1);
-    QVERIFY2(history.first().contains(result), qPrintable(history.first()));
+    for (const QString &part : result) {
+        QVERIFY2(lastJson(cli.out).value("result").toString().contains(part), cli.out.right(400));
+        QVERIFY2(history.first().contains(part), qPrintable(history.first()));
+    }
     if (code == 0)
-        QVERIFY(flash(QStringLiteral("panel")) == image(fileKey));
+        QVERIFY(flash(target) == image(fileKey));
 }
 
 void CliProcessesTest::streamsGone_data()
 {
     QTest::addColumn<QString>("script");
+    QTest::addColumn<QVector<int>>("closed"); // the standard descriptors the program starts without
 
-    QTest::newRow("standard output and error closed") << R"(exec "$0" "$@" >&- 2>&-)";
-    QTest::newRow("all three standard streams closed") << R"(exec "$0" "$@" <&- >&- 2>&-)";
+    QTest::newRow("standard output and error closed")
+        << R"(exec "$0" "$@" >&- 2>&-)" << QVector<int>{1, 2};
+    QTest::newRow("all three standard streams closed")
+        << R"(exec "$0" "$@" <&- >&- 2>&-)" << QVector<int>{0, 1, 2};
     // The reader takes the first line and goes; the pipeline's status would be head's.
-    QTest::newRow("JSON reader gone") << R"("$0" "$@" --json | head -1; exit ${PIPESTATUS[0]})";
+    QTest::newRow("JSON reader gone")
+        << R"("$0" "$@" --json | head -1; exit ${PIPESTATUS[0]})" << QVector<int>{};
     QTest::newRow("message reader gone")
-        << R"("$0" "$@" 2>&1 >/dev/null | head -1; exit ${PIPESTATUS[0]})";
+        << R"("$0" "$@" 2>&1 >/dev/null | head -1; exit ${PIPESTATUS[0]})" << QVector<int>{};
 }
 
 // Output that can no longer be written is dropped, and nothing the program opens takes the place of
@@ -391,6 +463,7 @@ void CliProcessesTest::streamsGone_data()
 void CliProcessesTest::streamsGone()
 {
     QFETCH(QString, script);
+    QFETCH(QVector<int>, closed);
 
     CliProcess cli(environment);
     cli.startInShell(script, {"update", "--target", "panel", file(QStringLiteral("short panel"))});
@@ -399,6 +472,7 @@ void CliProcessesTest::streamsGone()
                                                       "(departing|returning|writing|verifying)\n"),
                                        QRegularExpression::MultilineOption);
     QStringList strayLines;
+    QStringList descriptors;
     bool interrupted = false;
     while (cli.runs(kPollMs)) {
         const QString mark =
@@ -408,9 +482,16 @@ void CliProcessesTest::streamsGone()
                 strayLines << line;
         // The mark names the program itself, which a pipeline's shell is not.
         const QRegularExpressionMatch entered = pastEntry.match(mark);
-        if (!interrupted && entered.hasMatch())
+        if (!interrupted && entered.hasMatch()) {
+            // Each standard descriptor it started without is /dev/null, held for it.
+            for (const int fd : closed)
+                descriptors << QFile::symLinkTarget(
+                    QStringLiteral("/proc/%1/fd/%2").arg(entered.captured(1)).arg(fd));
             interrupted = ::kill(pid_t(entered.captured(1).toLongLong()), SIGINT) == 0;
+        }
     }
+    QCOMPARE(descriptors.size(), closed.size());
+    QCOMPARE(descriptors.filter(QRegularExpression(QStringLiteral("^/dev/null$"))), descriptors);
     QCOMPARE(cli.finish(), 0);
     QVERIFY(interrupted);
     QCOMPARE(strayLines, QStringList());
@@ -561,6 +642,156 @@ void CliProcessesTest::eachRunsTogether()
                                                       ? QStringLiteral("controlboard.bin")
                                                       : QStringLiteral("controlpanel.bin")))) ==
                 image(fileKey));
+}
+
+void CliProcessesTest::probeSignalled_data()
+{
+    QTest::addColumn<QVector<int>>("sent");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("warned");
+
+    QTest::newRow("Ctrl-C warns, the probe goes on") << QVector<int>{SIGINT} << 0 << true;
+    QTest::newRow("Ctrl-C twice stops it once the unit is back")
+        << QVector<int>{SIGINT, SIGINT} << 130 << true;
+    QTest::newRow("SIGTERM stops it once the unit is back")
+        << QVector<int>{SIGTERM} << 143 << false;
+    QTest::newRow("Ctrl-\\ stops it once the unit is back")
+        << QVector<int>{SIGQUIT} << 131 << false;
+    QTest::newRow("SIGHUP, the probe goes on") << QVector<int>{SIGHUP} << 0 << false;
+}
+
+// A probe that restarted its unit brings it back to its application before any signal ends it.
+void CliProcessesTest::probeSignalled()
+{
+    QFETCH(QVector<int>, sent);
+    QFETCH(int, code);
+    QFETCH(bool, warned);
+
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_RESTART_MS"), QStringLiteral("400"));
+    CliProcess cli(environment);
+    cli.start({"probe", "--restart", "--yes"});
+    QVERIFY2(cli.waitFor(&CliProcess::err, "Restarting it into its bootloader\n"),
+             cli.err.constData());
+    const QByteArray warning = "Press Ctrl-C again to stop once it is back.\n";
+    for (int at = 0; at < sent.size(); ++at) {
+        cli.send(sent[at]);
+        if (sent[at] == SIGINT && at + 1 < sent.size())
+            QVERIFY2(cli.waitFor(&CliProcess::err, warning), cli.err.constData());
+    }
+    QCOMPARE(cli.finish(), code);
+    QCOMPARE(cli.err.count(warning), warned ? 1 : 0);
+    QVERIFY2(cli.err.contains("Restarting it into its application\n"), cli.err.constData());
+    QCOMPARE(readFile(folder->filePath("sim/1-1/state")).trimmed(), QByteArray("application"));
+    // Nothing left for the next program to recover.
+    const Ran list = run({"list"});
+    QCOMPARE(list.code, 0);
+    QVERIFY2(!list.out.contains("did not finish"), list.out.constData());
+}
+
+void CliProcessesTest::eachSignalled_data()
+{
+    QTest::addColumn<QString>("units");
+    QTest::addColumn<QString>("faults");
+    QTest::addColumn<int>("phases"); // the signal comes once this many phases began
+    QTest::addColumn<QByteArray>("phase");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("tally"); // the tally it ends with; empty: none
+
+    // The terminal gone, the unit's update finishes and the run waits for the next unit.
+    QTest::newRow("SIGHUP while writing, the run goes on")
+        << "1-1" << QString() << 1 << kWritingPhase << int(SIGHUP) << 0
+        << "\"event\":\"tally\",\"exitCode\":0,\"failed\":0,\"updated\":1";
+    // The second unit's update starts afresh: before its entry, Ctrl-C ends the run at once,
+    // as it ends a single update.
+    QTest::newRow("Ctrl-C before the second unit's entry")
+        << "1-1,1-2"
+        << "no-reply@Ee@1-2" << 2 << QByteArray(R"("phase":"connecting")") << int(SIGINT) << 130
+        << QString();
+}
+
+void CliProcessesTest::eachSignalled()
+{
+    QFETCH(QString, units);
+    QFETCH(QString, faults);
+    QFETCH(int, phases);
+    QFETCH(QByteArray, phase);
+    QFETCH(int, signal);
+    QFETCH(int, code);
+    QFETCH(QString, tally);
+
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), units);
+    if (!faults.isEmpty())
+        environment.insert(QStringLiteral("ZELUPDATE_SIM_FAULTS"), faults);
+    CliProcess cli(environment);
+    cli.start({"update", "--each", "--json", "--target", "panel", file("short panel")});
+    QVERIFY2(cli.waitFor(&CliProcess::out, phase, phases), cli.err.constData());
+    cli.send(signal);
+    if (!tally.isEmpty()) {
+        QVERIFY2(cli.waitFor(&CliProcess::err, "Waiting for the next ControlPanel"),
+                 cli.err.constData());
+        cli.send(SIGTERM);
+    }
+    QCOMPARE(cli.finish(), code);
+    QCOMPARE(cli.out.contains(tally.toUtf8()) && !tally.isEmpty(), !tally.isEmpty());
+}
+
+void CliProcessesTest::settingsRefused_data()
+{
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QString>("value"); // <file> stands for a regular file's path
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("unit list") << "ZELUPDATE_SIM_UNITS"
+                               << "1-1,hidraw3"
+                               << "ZELUPDATE_SIM_UNITS: \"hidraw3\" is not a USB port";
+    QTest::newRow("restart time")
+        << "ZELUPDATE_SIM_RESTART_MS"
+        << "fast"
+        << "ZELUPDATE_SIM_RESTART_MS: \"fast\" is not a number of milliseconds";
+    QTest::newRow("fault") << "ZELUPDATE_SIM_FAULTS"
+                           << "lost-reply@#1"
+                           << "ZELUPDATE_SIM_FAULTS: \"lost-reply@#1\": unknown fault kind";
+    QTest::newRow("unit without a port")
+        << "ZELUPDATE_SIM_PORTLESS"
+        << "1-2"
+        << "ZELUPDATE_SIM_PORTLESS: \"1-2\": no simulated unit at port \"1-2\"";
+    QTest::newRow("bootloader serial")
+        << "ZELUPDATE_SIM_BOOTLOADER_SERIAL"
+        << "@1-1"
+        << "ZELUPDATE_SIM_BOOTLOADER_SERIAL: \"@1-1\": an entry is SERIAL or SERIAL@PORT";
+    QTest::newRow("restart kind") << "ZELUPDATE_SIM_RESTARTS"
+                                  << "bounces"
+                                  << "ZELUPDATE_SIM_RESTARTS: \"bounces\": unknown restart kind";
+    QTest::newRow("flash folder under a file")
+        << "ZELUPDATE_SIM_DIR"
+        << "<file>/sim"
+        << "cannot create <file>/sim/1-1: Not a directory: the simulated units keep their flash "
+           "there; set ZELUPDATE_SIM_DIR to a folder this user can write\n";
+}
+
+// A setting the program cannot use ends it with status 2, the reason on standard error, before
+// it touches a unit, its files or the history.
+void CliProcessesTest::settingsRefused()
+{
+    QFETCH(QString, variable);
+    QFETCH(QString, value);
+    QFETCH(QString, message);
+    const QString regularFile = folder->filePath(QStringLiteral("file"));
+    QFile made(regularFile);
+    QVERIFY(made.open(QIODevice::WriteOnly));
+    made.close();
+    environment.insert(variable, value.replace(QStringLiteral("<file>"), regularFile));
+
+    const Ran ran = run({QStringLiteral("update"), QStringLiteral("--target"),
+                         QStringLiteral("board"), file(QStringLiteral("board"))});
+    QCOMPARE(ran.code, 2);
+    QCOMPARE(ran.out, QByteArray());
+    const QString expected = QStringLiteral("zelupdate-cli-sim: ") +
+                             message.replace(QStringLiteral("<file>"), regularFile);
+    QVERIFY2(QString::fromUtf8(ran.err).startsWith(expected), ran.err.constData());
+    QCOMPARE(QDir(folder->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("file")});
 }
 
 QTEST_GUILESS_MAIN(CliProcessesTest)

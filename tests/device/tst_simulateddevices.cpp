@@ -18,6 +18,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,11 +85,13 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// One message a line, so that a failed comparison shows them all.
-QString joined(const std::vector<std::string> &messages)
+// One message a line, the folder's first, so that a failed comparison shows them all.
+QString joined(const sim::UnitFilesProblems &problems)
 {
     QStringList lines;
-    for (const std::string &message : messages)
+    if (!problems.folder.empty())
+        lines << QString::fromStdString(problems.folder);
+    for (const std::string &message : problems.files)
         lines << QString::fromStdString(message);
     return lines.join('\n');
 }
@@ -154,8 +157,8 @@ private slots:
     void faultsStrikeTheChosenReport_data();
     void faultsStrikeTheChosenReport();
     void corruptionLandsInFlashOrReadBack();
-    void contractBreaksAreLoud_data();
-    void contractBreaksAreLoud();
+    void hidApiContract_data();
+    void hidApiContract();
     void unitsEnumerateByPort_data();
     void unitsEnumerateByPort();
     void detachedUnitFailsLikeVanished();
@@ -166,6 +169,8 @@ private slots:
     void faultList();
     void unitList_data();
     void unitList();
+    void unitVariables_data();
+    void unitVariables();
     void flashFollowsEveryWrite();
     void flashFileSetAside_data();
     void flashFileSetAside();
@@ -432,31 +437,40 @@ void SimulatedDevicesTest::corruptionLandsInFlashOrReadBack()
     QCOMPARE(devices().panelFlash()[9], 0x40);
 }
 
-void SimulatedDevicesTest::contractBreaksAreLoud_data()
+void SimulatedDevicesTest::hidApiContract_data()
 {
-    QTest::addColumn<int>("breach");
-    QTest::newRow("write after hid_close") << 0;
-    QTest::newRow("read after hid_exit") << 1;
-    QTest::newRow("close after hid_exit") << 2;
-    QTest::newRow("write without report id") << 3;
-    QTest::newRow("read shorter than a report") << 4;
-    QTest::newRow("handle never opened") << 5;
+    QTest::addColumn<int>("use");
+    QTest::addColumn<bool>("broken"); // the stand-in reports a broken rule
+    QTest::addColumn<int>("result");  // what the last call returns (hid_close: 0)
+    QTest::addColumn<int>("open");    // handles open afterwards
+    QTest::newRow("write after hid_close") << 0 << true << -1 << 0;
+    // hid_exit frees the library's own state only: a device left open stays open and usable.
+    QTest::newRow("read after hid_exit") << 1 << false << 64 << 1;
+    QTest::newRow("close after hid_exit") << 2 << false << 0 << 0;
+    QTest::newRow("write after hid_exit and hid_close") << 6 << true << -1 << 0;
+    QTest::newRow("write without report id") << 3 << true << -1 << 1;
+    QTest::newRow("read shorter than a report") << 4 << true << -1 << 1;
+    QTest::newRow("handle never opened") << 5 << true << -1 << 1;
 }
 
-void SimulatedDevicesTest::contractBreaksAreLoud()
+void SimulatedDevicesTest::hidApiContract()
 {
-    QFETCH(int, breach);
+    QFETCH(int, use);
+    QFETCH(bool, broken);
+    QFETCH(int, result);
+    QFETCH(int, open);
     Link link;
     unsigned char buffer[65] = {};
-    int result = 0;
-    switch (breach) {
+    int returned = 0;
+    switch (use) {
     case 0:
         hid_close(link.device);
-        result = hid_write(link.device, buffer, 65);
+        returned = hid_write(link.device, buffer, 65);
         break;
     case 1:
+        link.send({'E', 'e'});
         hid_exit();
-        result = hid_read_timeout(link.device, buffer, 64, 4000);
+        returned = hid_read_timeout(link.device, buffer, 64, 4000);
         break;
     case 2:
         hid_exit();
@@ -464,25 +478,32 @@ void SimulatedDevicesTest::contractBreaksAreLoud()
         break;
     case 3:
         buffer[0] = 'E';
-        result = hid_write(link.device, buffer, 65);
+        returned = hid_write(link.device, buffer, 65);
         break;
     case 4:
         link.send({'E', 'e'});
-        result = hid_read_timeout(link.device, buffer, 32, 4000);
+        returned = hid_read_timeout(link.device, buffer, 32, 4000);
         break;
     case 5:
-        result = hid_write(reinterpret_cast<hid_device *>(buffer), buffer, 65);
+        returned = hid_write(reinterpret_cast<hid_device *>(buffer), buffer, 65);
+        break;
+    case 6:
+        hid_exit();
+        hid_close(link.device);
+        returned = hid_write(link.device, buffer, 65);
         break;
     }
-    QCOMPARE(violations.size(), std::size_t(1));
-    if (breach != 2)
-        QCOMPARE(result, -1);
+    QCOMPARE(violations.size(), std::size_t(broken ? 1 : 0));
+    QCOMPARE(returned, result);
+    QCOMPARE(devices().openHandles(), open);
 }
 
 void SimulatedDevicesTest::unitsEnumerateByPort_data()
 {
-    QTest::addColumn<QStringList>("steps"); // "count N", "units P,Q", "attach P SERIAL", "detach P"
-    QTest::addColumn<QStringList>("ports");
+    // "count N", "units P,Q", "attach P SERIAL", "detach P", "portless P", "bootloader P" (its
+    // ControlPanel runs its bootloader), "bootloader-serial P SERIAL"
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("ports"); // as usbPortOf() gives them
     QTest::addColumn<QStringList>("serials");
 
     QTest::newRow("power-on") << QStringList() << QStringList{"1-1"} << QStringList{"CP1000"};
@@ -501,6 +522,15 @@ void SimulatedDevicesTest::unitsEnumerateByPort_data()
     QTest::newRow("attached again at its port")
         << QStringList{"count 2", "attach 1-1 NEW"} << QStringList{"1-2", "1-1"}
         << QStringList{"CP1001", "NEW"};
+    QTest::newRow("port unknown to sysfs")
+        << QStringList{"count 3", "portless 1-2"} << QStringList{"1-1", "", "1-3"}
+        << QStringList{"CP1000", "CP1001", "CP1002"};
+    QTest::newRow("bootloader serial, application running")
+        << QStringList{"count 2", "bootloader-serial 1-2 BL7"} << QStringList{"1-1", "1-2"}
+        << QStringList{"CP1000", "CP1001"};
+    QTest::newRow("bootloader serial, bootloader running")
+        << QStringList{"count 2", "bootloader-serial 1-2 BL7", "bootloader 1-2"}
+        << QStringList{"1-1", "1-2"} << QStringList{"CP1000", "BL7"};
 }
 
 void SimulatedDevicesTest::unitsEnumerateByPort()
@@ -517,10 +547,19 @@ void SimulatedDevicesTest::unitsEnumerateByPort()
             for (const QString &port : words[1].split(','))
                 list.push_back(port.toStdString());
             devices().setUnits(list);
-        } else if (words[0] == "attach")
+        } else if (words[0] == "attach") {
             devices().attachUnit(words[1].toStdString(), words[2].toStdString());
-        else
+        } else if (words[0] == "detach") {
             devices().detachUnit(words[1].toStdString());
+        } else {
+            const int unit = devices().unitIndex(words[1].toStdString());
+            if (words[0] == "portless")
+                devices().setPortKnown(false, unit);
+            else if (words[0] == "bootloader")
+                devices().setPanelState(sim::PanelState::Bootloader, unit);
+            else
+                devices().setBootloaderSerial(words[2].toStdString(), unit);
+        }
     }
     QStringList foundPorts;
     QStringList foundSerials;
@@ -528,8 +567,13 @@ void SimulatedDevicesTest::unitsEnumerateByPort()
     QCOMPARE(foundPorts, ports);
     QCOMPARE(foundSerials, serials);
     for (int i = 0; i < ports.size(); ++i) {
-        QCOMPARE(QString::fromStdString(devices().unitPort(i)), ports[i]);
-        QCOMPARE(devices().unitIndex(ports[i].toStdString()), i);
+        if (!ports[i].isEmpty()) {
+            QCOMPARE(QString::fromStdString(devices().unitPort(i)), ports[i]);
+            QCOMPARE(devices().unitIndex(ports[i].toStdString()), i);
+        }
+        hid_device *opened = hid_open_path(devices().nodeOf(i).c_str());
+        QVERIFY(opened);
+        hid_close(opened);
     }
     QCOMPARE(devices().unitPort(int(ports.size())), std::string());
     QCOMPARE(usbPortOf(SimulatedDevices::panelPath(int(ports.size())).c_str()), std::string());
@@ -613,45 +657,84 @@ void SimulatedDevicesTest::unitsKeepTheirOwnFlashBoardAndFaults()
 void SimulatedDevicesTest::restartQuirks_data()
 {
     QTest::addColumn<sim::RestartQuirk>("quirk");
-    QTest::addColumn<sim::PanelState>("settled"); // well after the restart time
-    QTest::addColumn<bool>("handleWorks");        // the handle opened before the command
+    QTest::addColumn<int>("from");                // the restart the quirk starts with
+    QTest::addColumn<sim::PanelState>("settled"); // well after that restart's time
+    QTest::addColumn<bool>("handleWorks");        // the handle opened before its command
     QTest::addColumn<sim::UnitState>("lasting");
+    QTest::addColumn<bool>("answers"); // a handle opened afresh, when it is on the bus
 
-    QTest::newRow("normal") << sim::RestartQuirk::Normal << sim::PanelState::Bootloader << false
-                            << sim::UnitState::PanelBootloader;
+    QTest::newRow("normal") << sim::RestartQuirk::Normal << 0 << sim::PanelState::Bootloader
+                            << false << sim::UnitState::PanelBootloader << true;
     QTest::newRow("stays on the bus")
-        << sim::RestartQuirk::StaysOnBus << sim::PanelState::Application << true
-        << sim::UnitState::Application;
-    QTest::newRow("never returns") << sim::RestartQuirk::NeverReturns << sim::PanelState::Restarting
-                                   << false << sim::UnitState::PanelBootloader;
+        << sim::RestartQuirk::StaysOnBus << 0 << sim::PanelState::Application << true
+        << sim::UnitState::Application << true;
+    QTest::newRow("never returns")
+        << sim::RestartQuirk::NeverReturns << 0 << sim::PanelState::Restarting << false
+        << sim::UnitState::PanelBootloader << false;
+    QTest::newRow("returns silent")
+        << sim::RestartQuirk::ReturnsSilent << 0 << sim::PanelState::Bootloader << false
+        << sim::UnitState::PanelBootloader << false;
+    // The first restart, into the bootloader, is normal; the quirk strikes its way back.
+    QTest::newRow("stays on the bus from the second restart")
+        << sim::RestartQuirk::StaysOnBus << 1 << sim::PanelState::Bootloader << true
+        << sim::UnitState::PanelBootloader << true;
+    QTest::newRow("never returns from the second restart")
+        << sim::RestartQuirk::NeverReturns << 1 << sim::PanelState::Restarting << false
+        << sim::UnitState::Application << false;
+    QTest::newRow("returns silent from the second restart")
+        << sim::RestartQuirk::ReturnsSilent << 1 << sim::PanelState::Application << false
+        << sim::UnitState::Application << false;
 }
 
 void SimulatedDevicesTest::restartQuirks()
 {
     QFETCH(sim::RestartQuirk, quirk);
+    QFETCH(int, from);
     QFETCH(sim::PanelState, settled);
     QFETCH(bool, handleWorks);
     QFETCH(sim::UnitState, lasting);
+    QFETCH(bool, answers);
     devices().setDeviceCount(2);
     devices().setRestartTime(std::chrono::milliseconds(20));
-    devices().setRestartQuirk(quirk, 1);
+    devices().setRestartQuirk(quirk, 1, from);
     Link link;
     hid_close(link.device);
     link.device = hid_open_path(SimulatedDevices::panelPath(1).c_str());
-    link.send({'B', 'b'});
-    QCOMPARE(link.read(), 64);
-    QVERIFY(link.echoed('B', 'b'));
+    // Into the bootloader, out of it, and so on.
+    const char restarts[2][2] = {{'B', 'b'}, {'b', 'B'}};
+    for (int restart = 0; restart <= from; ++restart) {
+        if (restart > 0) {
+            QTRY_COMPARE(devices().panelState(1),
+                         restart % 2 ? sim::PanelState::Bootloader : sim::PanelState::Application);
+            hid_close(link.device);
+            link.device = hid_open_path(devices().nodeOf(1).c_str());
+        }
+        const char *command = restarts[restart % 2];
+        link.send({command[0], command[1]});
+        QCOMPARE(link.read(), 64);
+        QVERIFY(link.echoed(command[0], command[1]));
+    }
     QTest::qWait(100);
     QCOMPARE(devices().panelState(1), settled);
     QCOMPARE(devices().panelState(0), sim::PanelState::Application);
     QCOMPARE(link.send({'E', 'e'}), handleWorks ? 65 : -1);
     QCOMPARE(devices().unitState(1), lasting);
-    QCOMPARE(recordedStates.size(), std::size_t(lasting == sim::UnitState::Application ? 0 : 1));
+    QCOMPARE(recordedStates.empty() ? sim::UnitState::Application : recordedStates.back().state,
+             lasting);
     QStringList ports;
     QStringList serials;
     enumerated(ports, serials);
     QCOMPARE(ports.contains("1-2"), settled != sim::PanelState::Restarting);
     hid_close(link.device);
+    if (settled == sim::PanelState::Restarting)
+        return;
+    Link fresh;
+    hid_close(fresh.device);
+    fresh.device = hid_open_path(devices().nodeOf(1).c_str());
+    QVERIFY(fresh.device);
+    fresh.send({'C', 'c'});
+    QCOMPARE(fresh.read(), answers ? 64 : 0);
+    hid_close(fresh.device);
 }
 
 void SimulatedDevicesTest::faultList_data()
@@ -711,8 +794,8 @@ void SimulatedDevicesTest::faultList()
     QFETCH(QString, problem);
     QFETCH(int, entries);
     std::vector<sim::FaultEntry> faults;
-    const QString found =
-        QString::fromStdString(sim::parseFaultList(text.toStdString(), {"1-1", "1-2"}, faults));
+    const QString found = QString::fromStdString(
+        sim::parseFaultList(text.toStdString(), {"1-1", "1-2"}, faults).refusal);
     QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.startsWith(problem), qPrintable(found));
     QCOMPARE(int(faults.size()), entries);
     if (!entries)
@@ -754,9 +837,132 @@ void SimulatedDevicesTest::unitList()
     QFETCH(QString, text);
     QFETCH(QString, problem);
     std::vector<std::string> ports{"kept"};
-    const QString found = QString::fromStdString(sim::parseUnitList(text.toStdString(), ports));
+    const QString found =
+        QString::fromStdString(sim::parseUnitList(text.toStdString(), ports).refusal);
     QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.startsWith(problem), qPrintable(found));
     QCOMPARE(int(ports.size()), problem.isEmpty() ? int(text.count(',')) + 1 : 1);
+}
+
+void SimulatedDevicesTest::unitVariables_data()
+{
+    QTest::addColumn<QByteArray>("variable"); // set beside ZELUPDATE_SIM_UNITS=1-1,1-2
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QString>("problem"); // how the refusal starts; empty: accepted
+    // Each unit after a restart into its bootloader: gone, or the port usbPortOf() gives, the
+    // serial number listed, and what it runs ("silent" when it does not answer).
+    QTest::addColumn<QString>("units");
+
+    const QString normal = "1-1 CP1000 bootloader; 1-2 CP1001 bootloader";
+    QTest::newRow("no port") << QByteArray("ZELUPDATE_SIM_PORTLESS") << QByteArray("1-2") << ""
+                             << "1-1 CP1000 bootloader; no-port CP1001 bootloader";
+    QTest::newRow("bootloader serial of every unit")
+        << QByteArray("ZELUPDATE_SIM_BOOTLOADER_SERIAL") << QByteArray("BL9") << ""
+        << "1-1 BL9 bootloader; 1-2 BL9 bootloader";
+    QTest::newRow("later bootloader serial wins")
+        << QByteArray("ZELUPDATE_SIM_BOOTLOADER_SERIAL") << QByteArray("BL9,BL7@1-2") << ""
+        << "1-1 BL9 bootloader; 1-2 BL7 bootloader";
+    QTest::newRow("stays on the bus")
+        << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray("stays-on-bus@1-2") << ""
+        << "1-1 CP1000 bootloader; 1-2 CP1001 application";
+    QTest::newRow("never returns but one")
+        << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray("never-returns,normal@1-2") << ""
+        << "gone; 1-2 CP1001 bootloader";
+    QTest::newRow("returns silent from the first restart")
+        << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray("returns-silent:0@1-1") << ""
+        << "1-1 CP1000 silent; 1-2 CP1001 bootloader";
+    QTest::newRow("returns silent from the second restart")
+        << QByteArray("ZELUPDATE_SIM_RESTARTS") << QByteArray("returns-silent:1") << "" << normal;
+
+    auto refused = [](const char *tag, const char *variable, const QByteArray &value,
+                      const QString &problem) {
+        QTest::newRow(tag) << QByteArray(variable) << value << problem << QString();
+    };
+    refused("no port for a unit not simulated", "ZELUPDATE_SIM_PORTLESS", "1-1,1-3",
+            "ZELUPDATE_SIM_PORTLESS: \"1-3\": no simulated unit at port \"1-3\"");
+    refused("empty serial", "ZELUPDATE_SIM_BOOTLOADER_SERIAL", "@1-2",
+            "ZELUPDATE_SIM_BOOTLOADER_SERIAL: \"@1-2\": an entry is SERIAL or SERIAL@PORT");
+    refused("serial longer than a USB string", "ZELUPDATE_SIM_BOOTLOADER_SERIAL",
+            QByteArray(127, 'x'),
+            "ZELUPDATE_SIM_BOOTLOADER_SERIAL: \"" + QString(127, 'x') +
+                "\": a serial number holds at most 126 characters");
+    refused("serial for a unit not simulated", "ZELUPDATE_SIM_BOOTLOADER_SERIAL", "BL9@1-9",
+            "ZELUPDATE_SIM_BOOTLOADER_SERIAL: \"BL9@1-9\": no simulated unit at port \"1-9\"");
+    refused("unknown restart kind", "ZELUPDATE_SIM_RESTARTS", "bounces",
+            "ZELUPDATE_SIM_RESTARTS: \"bounces\": unknown restart kind \"bounces\" (one of "
+            "normal, stays-on-bus, never-returns, returns-silent)");
+    refused("restart not a count", "ZELUPDATE_SIM_RESTARTS", "never-returns:x",
+            "ZELUPDATE_SIM_RESTARTS: \"never-returns:x\": after the kind may come only ':'");
+    refused("two ports", "ZELUPDATE_SIM_RESTARTS", "never-returns@1-1@1-2",
+            "ZELUPDATE_SIM_RESTARTS: \"never-returns@1-1@1-2\": an entry is KIND, KIND:N");
+}
+
+void SimulatedDevicesTest::unitVariables()
+{
+    QFETCH(QByteArray, variable);
+    QFETCH(QByteArray, value);
+    QFETCH(QString, problem);
+    QFETCH(QString, units);
+    QTemporaryDir folder;
+    const std::vector<std::pair<const char *, QByteArray>> environment{
+        {"ZELUPDATE_SIM_UNITS", "1-1,1-2"},
+        {"ZELUPDATE_SIM_RESTART_MS", "0"},
+        {"ZELUPDATE_SIM_DIR", folder.path().toLocal8Bit()},
+        {variable.constData(), value}};
+    for (const auto &[name, setting] : environment)
+        qputenv(name, setting);
+    sim::DemoSettings settings;
+    const sim::SettingCheck check = sim::readDemoSettings(settings);
+    std::unique_ptr<sim::DemoDevices> demo;
+    if (check.accepted()) {
+        demo = std::make_unique<sim::DemoDevices>("tst_simulateddevices", settings);
+        demo->start();
+    }
+    for (const auto &[name, setting] : environment)
+        qunsetenv(name);
+    QVERIFY2(problem.isEmpty() ? check.accepted()
+                               : QString::fromStdString(check.refusal).startsWith(problem),
+             check.refusal.c_str());
+    if (!demo)
+        return;
+
+    // Replies at once, and reads that nothing answers return at once.
+    devices().setReplyLatency(std::chrono::microseconds(0));
+    devices().setRealTimeouts(false);
+    for (int unit = 0; unit < 2; ++unit) {
+        Link link;
+        hid_close(link.device);
+        link.device = hid_open_path(devices().nodeOf(unit).c_str());
+        link.send({'B', 'b'});
+        QCOMPARE(link.read(), 64);
+        hid_close(link.device);
+    }
+    QStringList found;
+    for (int unit = 0; unit < 2; ++unit) {
+        if (devices().panelState(unit) == sim::PanelState::Restarting) {
+            found << "gone";
+            continue;
+        }
+        const std::string node = devices().nodeOf(unit);
+        const std::string port = usbPortOf(node.c_str());
+        QString serial;
+        hid_device_info *all = hid_enumerate(0x03EB, 0x2402);
+        for (hid_device_info *info = all; info; info = info->next)
+            if (node == info->path)
+                serial = QString::fromWCharArray(info->serial_number);
+        hid_free_enumeration(all);
+        Link link;
+        hid_close(link.device);
+        link.device = hid_open_path(node.c_str());
+        link.send({'C', 'c'});
+        const bool silent = link.read() == 0;
+        hid_close(link.device);
+        const bool inBootloader = devices().panelState(unit) == sim::PanelState::Bootloader;
+        found << QString::fromStdString(port.empty() ? "no-port" : port) + ' ' + serial + ' ' +
+                     (silent         ? "silent"
+                      : inBootloader ? "bootloader"
+                                     : "application");
+    }
+    QCOMPARE(found.join("; "), units);
 }
 
 void SimulatedDevicesTest::flashFollowsEveryWrite()
@@ -842,7 +1048,7 @@ void SimulatedDevicesTest::flashFolderUnwritable_data()
 
     // Both refuse root too.
     QTest::newRow("parent is a file") << "<file>/sim"
-                                      << "cannot create <file>/sim: Not a directory: nothing";
+                                      << "cannot create <file>/sim: Not a directory";
     QTest::newRow("read-only file system") << "/proc"
                                            << "cannot write in /proc: ";
 }
@@ -856,11 +1062,24 @@ void SimulatedDevicesTest::flashFolderUnwritable()
     folder.replace("<file>", file.fileName());
 
     sim::UnitFiles files(folder.toStdString());
-    const QString problems = joined(files.open());
-    QVERIFY2(problems.startsWith(problem.replace("<file>", file.fileName())), qPrintable(problems));
-    QVERIFY(problems.contains("nothing the simulated devices write is kept"));
+    const sim::UnitFilesProblems problems = files.open();
+    const QString found = QString::fromStdString(problems.folder);
+    QVERIFY2(found.startsWith(problem.replace("<file>", file.fileName())), qPrintable(found));
     QVERIFY(!files.panelFlash() && !files.boardFlash());
     QVERIFY(!files.recordState(sim::UnitState::PanelBootloader).empty());
+
+    // The -sim programs refuse to start on it, before any unit is set up.
+    qputenv("ZELUPDATE_SIM_DIR", folder.toLocal8Bit());
+    sim::DemoSettings settings;
+    settings.ports = {"2-3"};
+    sim::DemoDevices demo("tst_simulateddevices", settings);
+    const sim::DemoStart started = demo.start();
+    qunsetenv("ZELUPDATE_SIM_DIR");
+    QCOMPARE(started.end, sim::DemoStart::End::FolderUnusable);
+    QVERIFY2(QString::fromStdString(started.refusal)
+                 .endsWith("; set ZELUPDATE_SIM_DIR to a folder this user can write"),
+             started.refusal.c_str());
+    QCOMPARE(devices().unitPort(0), std::string("1-1"));
 }
 
 void SimulatedDevicesTest::interruptedCreationLeavesNoFile()
@@ -944,6 +1163,7 @@ void SimulatedDevicesTest::earlierFilesMoveToFirstUnit()
     settings.ports = {"2-3", "2-4"};
     {
         sim::DemoDevices demo("tst_simulateddevices", settings);
+        QCOMPARE(demo.start().end, sim::DemoStart::End::Started);
         QCOMPARE(devices().panelFlash(0)[0], unitHasOne ? 0xFF : 0x5A);
         QCOMPARE(devices().panelFlash(1)[0], 0xFF);
     }
@@ -998,6 +1218,7 @@ void SimulatedDevicesTest::killedUpdateFoundAtNextStart()
     // The next start finds the unit as the update left it.
     qputenv("ZELUPDATE_SIM_DIR", folder.path().toLocal8Bit());
     sim::DemoDevices demo("tst_simulateddevices", sim::DemoSettings());
+    QCOMPARE(demo.start().end, sim::DemoStart::End::Started);
     qunsetenv("ZELUPDATE_SIM_DIR");
     QCOMPARE(devices().unitState(), state);
     const auto *flash =

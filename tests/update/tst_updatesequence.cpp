@@ -321,12 +321,17 @@ void UpdateSequenceTest::initTestCase()
              QDir::homePath() + QStringLiteral("/.local/state/zelUpdate/history.tsv"));
     qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     QCOMPARE(historyPath(), state.path() + QStringLiteral("/zelUpdate/history.tsv"));
+    qputenv("ZELUPDATE_LOCK_DIR", QFile::encodeName(state.filePath(QStringLiteral("locks"))));
 }
 
 void UpdateSequenceTest::init()
 {
     devices().reset();
     QFile::remove(historyPath());
+    // A case's marks must not tell the next of its units.
+    QDir locks(state.filePath(QStringLiteral("locks")));
+    for (const QString &name : locks.entryList(QDir::Files))
+        QVERIFY(locks.remove(name));
 }
 
 QString UpdateSequenceTest::writeHex(const QString &name, const QByteArray &text)
@@ -973,18 +978,29 @@ void UpdateSequenceTest::followedUnits_data()
     QTest::newRow("panel: unknown port")
         << panel << 2 << "port:1-9" << none << SequenceEnd::NoControlPanel << -1
         << QString(kNoPanelAtPortText).arg("1-9");
+    QTest::newRow("panel: a serial number no unit has")
+        << panel << 2 << "serial:CP9999" << none << SequenceEnd::NoControlPanel << -1
+        << QString(kNoPanelWithSerialText).arg("CP9999");
+    // Two units alike: neither is taken, the first one enumerated least of all.
+    QTest::newRow("panel: one serial number on two units")
+        << panel << 2 << "serial:CP1000"
+        << "same serial" << SequenceEnd::NoControlPanel << -1 << QString(kSeveralPanelsText);
     // A prefix of a port or serial number is not a match.
     QTest::newRow("panel: port prefix")
         << panel << 1 << "port:1" << none << SequenceEnd::NoControlPanel << -1
         << QString(kNoPanelAtPortText).arg("1");
     QTest::newRow("panel: slow restart")
         << panel << 1 << none << "slow restart" << SequenceEnd::Updated << 0 << done;
+    // Each wait its own time-out, and the seconds in its text are that wait's: 1 s to leave,
+    // 2 s to come back.
     QTest::newRow("panel: never back")
         << panel << 1 << none << "never back" << SequenceEnd::DeviceNotAnswering << -1
-        << QString(kNotBackInBootloaderText).arg("1-1").arg(1);
+        << QString(kNotBackInBootloaderText).arg("1-1").arg(2);
     QTest::newRow("panel: never leaves the bus")
         << panel << 1 << none << "stays on the bus" << SequenceEnd::DeviceNotAnswering << -1
         << QString(kNeverLeftText).arg("1-1").arg(1);
+    QTest::newRow("panel: back later than it could leave")
+        << panel << 1 << none << "back after 1.5 s" << SequenceEnd::Updated << 0 << done;
     QTest::newRow("panel: another unit plugged in at another port")
         << panel << 1 << none << "second during restart" << SequenceEnd::Updated << 0 << done;
     // The window keeps its handle after a click that chose no file; the unit unplugged and
@@ -1011,6 +1027,30 @@ void UpdateSequenceTest::followedUnits_data()
         << board << 1 << none << "died while writing" << SequenceEnd::DeviceNotAnswering << -1
         << QString(kNoConnectionError) + "\nThe last update of the ControlPanel at USB port 1-1, "
                                          "started %1, did not finish";
+    // Only a mark past the entry tells of a bootloader, and only the command line can update a
+    // unit in one: the window is never told to.
+    QTest::newRow("board: a mark left while connecting")
+        << board << 1 << none << "died while connecting" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kNoConnectionError) + '$';
+    QTest::newRow("board: window, left by an update that died")
+        << board << 1 << none << "window, died while writing" << SequenceEnd::DeviceNotAnswering
+        << -1 << QString(kNoConnectionError) + '$';
+    // Written and verified, not back: the mark is this update's, not the earlier one put back.
+    QTest::newRow("panel: exit not echoed after an update that died")
+        << panel << 1 << none << "died, then exit not echoed" << SequenceEnd::NotBackInApplication
+        << 0 << QString(kExitNotConfirmedText).arg("1-1");
+    // --in-bootloader, and the target's bootloader takes no page: what else the unit may run.
+    QTest::newRow("board: in its bootloader, but the ControlPanel in its own")
+        << board << 1 << none << "panel in bootloader" << SequenceEnd::FailedWhileWriting << -1
+        << QString(kErrorPrefix) + kProgrammingError + '\n' +
+               QString(kNoBoardBootloaderText).arg("1-1");
+    QTest::newRow("panel: in its bootloader, but its board in its own")
+        << panel << 1 << none << "board in bootloader" << SequenceEnd::FailedWhileWriting << -1
+        << QString(kErrorPrefix) + kProgrammingError + '\n' +
+               QString(kNoPanelBootloaderText).arg("1-1");
+    QTest::newRow("panel: in its bootloader, but in its application")
+        << panel << 1 << none << "in application" << SequenceEnd::DeviceNotAnswering << -1
+        << QString(kErrorPrefix) + kUsbError + '\n' + QString(kNoPanelBootloaderText).arg("1-1");
 }
 
 // The command line's way: the unit chosen by its port or serial number, locked, and followed
@@ -1029,7 +1069,8 @@ void UpdateSequenceTest::followedUnits()
     devices().setDeviceCount(units);
     Bench bench;
     bench.options.restarts.follow = true;
-    bench.options.restarts.returnTimeoutMs = 1000;
+    bench.options.restarts.departureTimeoutMs = 1000;
+    bench.options.restarts.returnTimeoutMs = 2000;
     if (choice.startsWith(QLatin1String("port:")))
         bench.options.unit.port = choice.mid(5);
     if (choice.startsWith(QLatin1String("serial:")))
@@ -1041,10 +1082,14 @@ void UpdateSequenceTest::followedUnits()
         devices().setRestartTime(std::chrono::milliseconds(300));
     if (situation == QLatin1String("never back"))
         devices().setRestartQuirk(sim::RestartQuirk::NeverReturns);
-    if (situation == QLatin1String("stays on the bus")) {
-        devices().setRestartQuirk(sim::RestartQuirk::StaysOnBus);
-        bench.options.restarts.departureTimeoutMs = 1000;
+    if (situation == QLatin1String("same serial")) {
+        devices().detachUnit("1-2");
+        devices().attachUnit("1-2", "CP1000");
     }
+    if (situation == QLatin1String("stays on the bus"))
+        devices().setRestartQuirk(sim::RestartQuirk::StaysOnBus);
+    if (situation == QLatin1String("back after 1.5 s"))
+        devices().setRestartTime(std::chrono::milliseconds(1500));
     if (situation == QLatin1String("second during restart")) {
         devices().setRestartTime(std::chrono::milliseconds(200));
         devices().setDeviceCount(units);
@@ -1054,21 +1099,37 @@ void UpdateSequenceTest::followedUnits()
         QCOMPARE(other.take(QStringLiteral("1-2"), QStringLiteral("zelupdate-cli"),
                             QStringLiteral("panel")),
                  UnitLock::Outcome::Taken);
-    if (situation == QLatin1String("died while writing")) {
-        UnitLock died;
-        QCOMPARE(died.take(QStringLiteral("1-1"), QStringLiteral("zelupdate-cli"),
-                           QStringLiteral("board")),
-                 UnitLock::Outcome::Taken);
-        died.note(QStringLiteral("writing"));
-        died.releaseUnfinished();
+    const bool died = situation.contains(QLatin1String("died"));
+    if (died) {
+        // An update that died: its mark stays unfinished at the phase it had reached.
+        UnitLock earlier;
+        QCOMPARE(
+            earlier.take(QStringLiteral("1-1"), QStringLiteral("died"), QStringLiteral("board")),
+            UnitLock::Outcome::Taken);
+        earlier.note(situation.contains(QLatin1String("connecting")) ? QStringLiteral("connecting")
+                                                                     : QStringLiteral("writing"));
+        earlier.releaseUnfinished();
         bool held = true;
         const std::optional<UnitMark> left = UnitLock::read(QStringLiteral("1-1"), held);
         QVERIFY(left && !held);
-        message = message.arg(left->started.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+        if (message.contains(QLatin1String("%1")))
+            message = message.arg(left->started.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     }
+    if (situation.startsWith(QLatin1String("window")))
+        bench.options.restarts.follow = false;
+    if (situation == QLatin1String("died, then exit not echoed"))
+        devices().injectFault(FaultTrigger::onCommand('b', 'B'), {FaultKind::WrongEcho});
+    const bool elsewhere = situation == QLatin1String("panel in bootloader") ||
+                           situation == QLatin1String("board in bootloader") ||
+                           situation == QLatin1String("in application");
+    if (situation == QLatin1String("panel in bootloader"))
+        devices().setPanelState(sim::PanelState::Bootloader);
+    if (situation == QLatin1String("board in bootloader"))
+        devices().enterBoardBootloader();
+    bench.options.inBootloader = elsewhere;
     if (situation == QLatin1String("in bootloader") ||
         situation == QLatin1String("left in bootloader") ||
-        situation == QLatin1String("died while writing")) {
+        (died && situation.contains(QLatin1String("while")))) {
         if (isPanel(target))
             devices().setPanelState(sim::PanelState::Bootloader);
         else
@@ -1087,7 +1148,19 @@ void UpdateSequenceTest::followedUnits()
 
     const SequenceOutcome outcome = bench.run(target, host);
     QCOMPARE(endName(outcome.end), endName(end));
-    QVERIFY2(outcome.text.startsWith(message), qPrintable(outcome.text));
+    // A message ending in '$' is the whole text.
+    if (message.endsWith(QLatin1Char('$')))
+        QCOMPARE(outcome.text, message.chopped(1));
+    else
+        QVERIFY2(outcome.text.startsWith(message), qPrintable(outcome.text));
+    if (died) {
+        bool held = true;
+        const std::optional<UnitMark> mark = UnitLock::read(QStringLiteral("1-1"), held);
+        QVERIFY(mark);
+        // The earlier update's mark, kept while nothing was sent; else this update's own.
+        QCOMPARE(mark->program == QLatin1String("died"),
+                 outcome.end == SequenceEnd::DeviceNotAnswering);
+    }
     if (end == SequenceEnd::NoControlPanel)
         QCOMPARE(bench.sent().size(), std::size_t(0));
     for (int unit = 0; unit < units; ++unit) {
@@ -1117,31 +1190,38 @@ void UpdateSequenceTest::historyLine_data()
     QTest::addColumn<QString>("sha256");
     QTest::addColumn<int>("usedPages");
     QTest::addColumn<QString>("result"); // as the history writes it
+    QTest::addColumn<QString>("serial"); // the unit's, as the history writes it
 
     const Target panel = &kControlPanelTarget;
     const Target board = &kControlBoardTarget;
     const QString name = QStringLiteral("history.hex");
+    const QString cp = QStringLiteral("CP1000");
 
     const QString panelDone = QStringLiteral("The ControlPanel firmware has been updated");
     const QString boardDone = QStringLiteral("The ZEL02 firmware has been updated");
     const QString none = QStringLiteral("-");
 
     QTest::newRow("panel, updated")
-        << panel << Choice::Good << name << name << imageHash(panel) << 4 << panelDone;
+        << panel << Choice::Good << name << name << imageHash(panel) << 4 << panelDone << cp;
     QTest::newRow("board, updated")
-        << board << Choice::Good << name << name << imageHash(board) << 3 << boardDone;
+        << board << Choice::Good << name << name << imageHash(board) << 3 << boardDone << cp;
     // A tab in the name would start another field.
     QTest::newRow("board, tab in the name")
         << board << Choice::Good << QStringLiteral("tab\there.hex")
-        << QStringLiteral("tab\\there.hex") << imageHash(board) << 3 << boardDone;
+        << QStringLiteral("tab\\there.hex") << imageHash(board) << 3 << boardDone << cp;
     QTest::newRow("board, refused")
         << board << Choice::Refused << name << name << none << 0
         << QStringLiteral("An error occured during firmware update\\nMemory address limit of "
-                          "32256 bytes exceeded");
+                          "32256 bytes exceeded")
+        << cp;
     QTest::newRow("panel, file gone") << panel << Choice::Removed << name << name << none << 0
-                                      << QStringLiteral("Error: Can't open hex file");
+                                      << QStringLiteral("Error: Can't open hex file") << cp;
     QTest::newRow("panel, none chosen")
-        << panel << Choice::Cancel << name << name << QString() << 0 << QString();
+        << panel << Choice::Cancel << name << name << QString() << 0 << QString() << cp;
+    // A serial number from the device with a tab and a C1 control, which some terminals obey.
+    QTest::newRow("board, a serial number a terminal would obey")
+        << board << Choice::Good << name << name << imageHash(board) << 3 << boardDone
+        << QStringLiteral("CP\\t10\\x9b0");
 }
 
 // Every sequence that got a file adds one line to the history, tab-separated under a header:
@@ -1155,7 +1235,14 @@ void UpdateSequenceTest::historyLine()
     QFETCH(QString, sha256);
     QFETCH(int, usedPages);
     QFETCH(QString, result);
+    QFETCH(QString, serial);
 
+    if (serial != QLatin1String("CP1000")) {
+        devices().detachUnit("1-1");
+        // The stand-in makes each byte of it one character: 0x9b is U+009B.
+        devices().attachUnit("1-1", "CP\t10\x9b"
+                                    "0");
+    }
     const QString path = writeHex(name, choice == Choice::Refused ? refusedFile(target)
                                                                   : hexFile(blocksFor(target)));
     QVERIFY(!path.isEmpty());
@@ -1192,7 +1279,7 @@ void UpdateSequenceTest::historyLine()
              qPrintable(fields[6]));
     QCOMPARE(fields[7], result);
     // The unit, whichever front end updated it.
-    QCOMPARE(fields.mid(8), (QStringList{"1-1", "CP1000"}));
+    QCOMPARE(fields.mid(8), (QStringList{"1-1", serial}));
     QCOMPARE(outcome.file, path);
 }
 
