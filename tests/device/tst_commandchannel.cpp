@@ -183,10 +183,11 @@ void CommandChannelTest::strayReportsNeverAnswerTheNext()
     devices().setPanelState(sim::PanelState::Bootloader);
     devices().panelFlash()[0x40] = 0x5A;
     devices().panelFlash()[0x41] = 0xC3;
-    devices().injectFault(FaultTrigger::onCommand('E', 'e'), Fault{fault});
+    // The bootloader's start command, which it echoes (it refuses the connection check).
+    devices().injectFault(FaultTrigger::onCommand('C', 'c'), Fault{fault});
     CommandChannel channel;
     QVERIFY(!channel.openChannel());
-    channel.putCommand('E', 'e');
+    channel.putCommand('C', 'c');
     QCOMPARE(channel.exchange(true), firstFails);
 
     channel.putCommand('R', 'r');
