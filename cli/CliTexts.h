@@ -21,3 +21,12 @@ constexpr const char *kUsageHint = "Try 'zelupdate-cli --help'.";
 // Formatted with the number of ControlPanels attached and their ports.
 constexpr const char *kSeveralUnitsText =
     "%1 ControlPanels are attached (%2): choose one with --port";
+
+// A unit whose USB port cannot be found, which update --all and --each leave alone: a board can
+// be updated alone, a ControlPanel, which cannot be followed through its restarts, by the window.
+constexpr const char *kPortlessBoardText =
+    "its USB port cannot be found, so no update can be told to take it alone: update it with no "
+    "other ControlPanel attached";
+constexpr const char *kPortlessPanelText =
+    "its USB port cannot be found, so it cannot be told apart after its restarts: update it with "
+    "the window, zelUpdate, which waits a fixed time for each restart";
