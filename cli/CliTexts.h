@@ -32,3 +32,12 @@ constexpr const char *kEachSilentReturnText =
     "The ControlPanel at USB port %1, whose update failed, came back but does not answer its "
     "connection check: it may still run its bootloader. It is left alone until it is plugged in "
     "again; update it with --in-bootloader";
+
+// A unit whose USB port cannot be found, which update --all and --each leave alone: a board can
+// be updated alone, a ControlPanel, which cannot be followed through its restarts, by the window.
+constexpr const char *kPortlessBoardText =
+    "its USB port cannot be found, so no update can be told to take it alone: update it with no "
+    "other ControlPanel attached";
+constexpr const char *kPortlessPanelText =
+    "its USB port cannot be found, so it cannot be told apart after its restarts: update it with "
+    "the window, zelUpdate, which waits a fixed time for each restart";

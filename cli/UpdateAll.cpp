@@ -1,6 +1,7 @@
 #include "UpdateAll.h"
 
 #include "AttachedUnits.h"
+#include "CliTexts.h"
 #include "CommandChannel.h"
 #include "ExitCodes.h"
 #include "HexFileCheck.h"
@@ -117,9 +118,8 @@ int runUpdateAll(CliStreams &io, const VerbRequest &request, const HexFileCheck 
         workers.push_back(std::make_unique<UnitWorker>(unit.port, unit.serial));
         reports.push_back(&workers.back()->report());
         if (unit.port.isEmpty())
-            workers.back()->giveUp(QStringLiteral(
-                "its USB port cannot be found, so no update can be told to take it alone: "
-                "update it with no other ControlPanel attached"));
+            workers.back()->giveUp(QLatin1String(
+                request.target->restartsIntoBootloader ? kPortlessPanelText : kPortlessBoardText));
         else
             ++running;
     }

@@ -168,6 +168,7 @@ private slots:
     void allUnitsSignalled_data();
     void allUnitsSignalled();
     void allUnitsHandOn();
+    void allUnitsWithoutPorts();
     void eachUnit();
     void eachUnitTurns_data();
     void eachUnitTurns();
@@ -1968,6 +1969,40 @@ void CliTest::allUnitsSignalled()
         QVERIFY2(unit.toObject().value(QStringLiteral("result")).toString().contains(result),
                  qPrintable(unit.toObject().value(QStringLiteral("result")).toString()));
     }
+}
+
+// Units whose USB port cannot be found are each left alone, however many: an empty port names no
+// unit, so two of them are never taken for one.
+void CliTest::allUnitsWithoutPorts()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString work = folder.filePath(QStringLiteral("portless"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"), work);
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), work);
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), QStringLiteral("1-1,1-2,1-3"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_PORTLESS"), QStringLiteral("1-1,1-3"));
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(ZELUPDATE_CLI_SIM),
+              {QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+               QStringLiteral("--all"), QStringLiteral("--json"), file(QStringLiteral("panel"))});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 4);
+    bool parse = false;
+    const QList<QJsonObject> events =
+        jsonLines(QString::fromUtf8(cli.readAllStandardOutput()), parse);
+    QVERIFY(parse);
+    const QJsonArray units = events.last().value(QStringLiteral("units")).toArray();
+    QStringList results;
+    for (const QJsonValue &unit : units)
+        results << QStringLiteral("%1 %2: %3")
+                       .arg(unit[QStringLiteral("port")].toString(),
+                            unit[QStringLiteral("serial")].toString(),
+                            unit[QStringLiteral("result")].toString());
+    const QString portless = QString::fromLatin1(kPortlessPanelText);
+    QCOMPARE(results, (QStringList{QStringLiteral(" CP1000: ") + portless,
+                                   QStringLiteral(" CP1002: ") + portless,
+                                   QStringLiteral("1-2 CP1001: ") + kPanelUpdatedText}));
 }
 
 // What update --all hands each worker reaches it: a file named like an option stays a file,

@@ -999,6 +999,28 @@ void UpdateSequenceTest::followedUnits_data()
     QTest::newRow("panel: never leaves the bus")
         << panel << 1 << none << "stays on the bus" << SequenceEnd::DeviceNotAnswering << -1
         << QString(kNeverLeftText).arg("1-1").arg(1);
+    // Written and verified, but not back in its application: each way its own text.
+    QTest::newRow("panel: verified, never back")
+        << panel << 1 << none << "never back from the second restart"
+        << SequenceEnd::NotBackInApplication << 0 << QString(kNotBackText).arg("1-1").arg(2);
+    QTest::newRow("panel: verified, never leaves its bootloader")
+        << panel << 1 << none << "stays on the bus from the second restart"
+        << SequenceEnd::NotBackInApplication << 0
+        << QString(kNotLeftForApplicationText).arg("1-1").arg(1);
+    QTest::newRow("panel: verified, back but silent")
+        << panel << 1 << none << "silent from the second restart"
+        << SequenceEnd::NotBackInApplication << 0 << QString(kBackButSilentText).arg("1-1");
+    // Followed by its port, a unit whose port is unknown would be lost after its restart: it is
+    // refused before anything is sent. The board does not restart, and the window opens the
+    // ControlPanel again by its ids.
+    QTest::newRow("panel: port unknown")
+        << panel << 1 << none << "port unknown" << SequenceEnd::NoControlPanel << -1
+        << QString(kPortUnknownText)
+               .arg(QString::fromStdString(sim::SimulatedDevices::panelPath(0)));
+    QTest::newRow("board: port unknown") << board << 1 << none << "port unknown"
+                                         << SequenceEnd::Updated << 0 << QString(kBoardUpdatedText);
+    QTest::newRow("panel: window, port unknown")
+        << panel << 1 << none << "window, port unknown" << SequenceEnd::Updated << 0 << done;
     QTest::newRow("panel: back later than it could leave")
         << panel << 1 << none << "back after 1.5 s" << SequenceEnd::Updated << 0 << done;
     QTest::newRow("panel: another unit plugged in at another port")
@@ -1082,6 +1104,15 @@ void UpdateSequenceTest::followedUnits()
         devices().setRestartTime(std::chrono::milliseconds(300));
     if (situation == QLatin1String("never back"))
         devices().setRestartQuirk(sim::RestartQuirk::NeverReturns);
+    if (situation.endsWith(QLatin1String("from the second restart"))) {
+        const sim::RestartQuirk quirk =
+            situation.startsWith(QLatin1String("never back")) ? sim::RestartQuirk::NeverReturns
+            : situation.startsWith(QLatin1String("stays"))    ? sim::RestartQuirk::StaysOnBus
+                                                              : sim::RestartQuirk::ReturnsSilent;
+        devices().setRestartQuirk(quirk, 0, 1);
+    }
+    if (situation.endsWith(QLatin1String("port unknown")))
+        devices().setPortKnown(false);
     if (situation == QLatin1String("same serial")) {
         devices().detachUnit("1-2");
         devices().attachUnit("1-2", "CP1000");
@@ -1173,7 +1204,8 @@ void UpdateSequenceTest::followedUnits()
         QCOMPARE(difference, QString());
     }
     if (end == SequenceEnd::Updated) {
-        QCOMPARE(outcome.port, QStringLiteral("1-%1").arg(updated + 1));
+        const bool known = !situation.endsWith(QLatin1String("port unknown"));
+        QCOMPARE(outcome.port, known ? QStringLiteral("1-%1").arg(updated + 1) : QString());
         QCOMPARE(outcome.serial, QStringLiteral("CP%1").arg(1000 + updated));
         QCOMPARE(devices().panelState(updated), sim::PanelState::Application);
     }
