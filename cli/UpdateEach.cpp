@@ -149,8 +149,9 @@ private:
             if (seen.port.isEmpty()) {
                 // --port cannot name it, and two such units could not be told apart.
                 if (!portlessSaid)
-                    say(QStringLiteral("A ControlPanel whose USB port cannot be found is left "
-                                       "alone: update it with no other ControlPanel attached"));
+                    say(QStringLiteral("A ControlPanel is left alone: ") +
+                        QLatin1String(request.target->restartsIntoBootloader ? kPortlessPanelText
+                                                                             : kPortlessBoardText));
                 portlessSaid = true;
                 continue;
             }

@@ -236,23 +236,8 @@ QByteArray markBytes(const UnitMark &mark)
     return body;
 }
 
-// The mark before its checksum line, when the checksum matches. `torn`: there was text, but no
-// checksum that matches it.
-std::optional<UnitMark> parseMark(const QByteArray &bytes, bool &torn)
+UnitMark fieldsOf(const QByteArray &body)
 {
-    torn = false;
-    const int check = bytes.startsWith(kCheckKey) ? 0 : bytes.indexOf(QByteArray("\n") + kCheckKey);
-    if (check < 0) {
-        torn = !bytes.trimmed().isEmpty();
-        return std::nullopt;
-    }
-    const QByteArray body = bytes.left(check == 0 ? 0 : check + 1);
-    const int valueAt = (check == 0 ? 0 : check + 1) + int(sizeof kCheckKey) - 1;
-    const int lineEnd = bytes.indexOf('\n', valueAt);
-    if (lineEnd < 0 || bytes.mid(valueAt, lineEnd - valueAt) != checkOf(body)) {
-        torn = true;
-        return std::nullopt;
-    }
     UnitMark mark;
     for (const QByteArray &line : body.split('\n')) {
         const int equals = line.indexOf('=');
@@ -280,6 +265,32 @@ std::optional<UnitMark> parseMark(const QByteArray &bytes, bool &torn)
             mark.ended = QDateTime::fromString(value, Qt::ISODateWithMs);
     }
     return mark;
+}
+
+// The mark before its checksum line, when the checksum matches. A mark shorter than the padded
+// size, without a checksum, is an earlier version's, written whole: it is read as it stands, so
+// that an update it says did not finish is still told of. `torn`: there was text, but no checksum
+// that matches it.
+std::optional<UnitMark> parseMark(const QByteArray &bytes, bool &torn)
+{
+    torn = false;
+    const int check = bytes.startsWith(kCheckKey) ? 0 : bytes.indexOf(QByteArray("\n") + kCheckKey);
+    if (check < 0) {
+        if (bytes.trimmed().isEmpty())
+            return std::nullopt;
+        if (bytes.size() < kMarkSize)
+            return fieldsOf(bytes);
+        torn = true;
+        return std::nullopt;
+    }
+    const QByteArray body = bytes.left(check == 0 ? 0 : check + 1);
+    const int valueAt = (check == 0 ? 0 : check + 1) + int(sizeof kCheckKey) - 1;
+    const int lineEnd = bytes.indexOf('\n', valueAt);
+    if (lineEnd < 0 || bytes.mid(valueAt, lineEnd - valueAt) != checkOf(body)) {
+        torn = true;
+        return std::nullopt;
+    }
+    return fieldsOf(body);
 }
 
 // The mark in the file; none when there is none, or when it stays torn for a while (a program

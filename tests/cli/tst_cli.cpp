@@ -2116,6 +2116,8 @@ void CliTest::eachUnitTurns_data()
     QTest::addColumn<QStringList>("results"); // each unit's line, after its time
     QTest::addColumn<QStringList>("said");    // standard error holds each once, in order
     QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("untouched"); // the port of a unit whose flash stays erased
 
     const QString updated = QStringLiteral("updated  \\d+\\.\\d s  ");
     const QString failed = QStringLiteral("failed \\(exit code 1\\): .*");
@@ -2128,7 +2130,7 @@ void CliTest::eachUnitTurns_data()
     QTest::newRow("held by another program: waited for, not failed")
         << QStringList{"1 attach 1-1 CP1000", "1 hold 1-1", "4 release 1-1", "6 end"} << ""
         << QStringList{"1-1  CP1000  " + updated + "\\(1 updated, 0 failed\\)"}
-        << QStringList{waiting} << 0;
+        << QStringList{waiting} << 0 << QStringList() << QString();
     // Its update gave up on it, and it came back in its bootloader: not a unit to update anew.
     QTest::newRow("failed, back in its bootloader: left until back in its application")
         << QStringList{"1 attach 1-1 CP1000", "3 detach 1-1", "4 attach 1-1 CP1000",
@@ -2137,18 +2139,24 @@ void CliTest::eachUnitTurns_data()
         << "1-1"
         << QStringList{"1-1  CP1000  " + failed + "\\(0 updated, 1 failed\\)",
                        "1-1  CP1000  " + updated + "\\(1 updated, 1 failed\\)"}
-        << QStringList{silent} << 1;
+        << QStringList{silent} << 1 << QStringList() << QString();
     QTest::newRow("failed, then another unit at its port")
         << QStringList{"1 attach 1-1 CP1000", "3 detach 1-1", "3 clear", "3 attach 1-1 CP2000",
                        "5 end"}
         << "1-1"
         << QStringList{"1-1  CP1000  " + failed + "\\(0 updated, 1 failed\\)",
                        "1-1  CP2000  " + updated + "\\(1 updated, 1 failed\\)"}
-        << QStringList() << 1;
+        << QStringList() << 1 << QStringList() << QString();
+    // --port names one socket exactly: a unit behind a hub plugged into it is not at that port.
+    QTest::newRow("--port 1-1 never takes 1-1.2")
+        << QStringList{"1 attach 1-1.2 CP3000", "3 attach 1-1 CP1000", "6 end"} << ""
+        << QStringList{"1-1  CP1000  " + updated + "\\(1 updated, 0 failed\\)"} << QStringList()
+        << 0 << QStringList{"--port", "1-1"} << "1-1.2";
 }
 
 // update --each and the units it cannot take at once: one another program holds, and one whose
 // update failed here, until it is back in its application.
+
 void CliTest::eachUnitTurns()
 {
     QFETCH(QStringList, steps);
@@ -2156,6 +2164,8 @@ void CliTest::eachUnitTurns()
     QFETCH(QStringList, results);
     QFETCH(QStringList, said);
     QFETCH(int, code);
+    QFETCH(QStringList, options);
+    QFETCH(QString, untouched);
 
     SimulatedDevices &simulated = SimulatedDevices::instance();
     simulated.setDeviceCount(0);
@@ -2198,10 +2208,11 @@ void CliTest::eachUnitTurns()
                 end = true;
         }
     };
-    const CliRun run =
-        runCli({QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
-                QStringLiteral("--each"), file(QStringLiteral("panel"))},
-               setup);
+    const CliRun run = runCli(QStringList{QStringLiteral("update"), QStringLiteral("--target"),
+                                          QStringLiteral("panel"), QStringLiteral("--each"),
+                                          file(QStringLiteral("panel"))} +
+                                  options,
+                              setup);
     other.release();
 
     QCOMPARE(run.code, code);
@@ -2223,8 +2234,15 @@ void CliTest::eachUnitTurns()
     }
     QVERIFY2(end, "the run ended before its last step");
     // The last unit updated holds the image.
+    const auto flashAt = [&simulated](const QString &port) {
+        return QByteArray(reinterpret_cast<const char *>(
+                              simulated.panelFlash(simulated.unitIndex(port.toStdString())).data()),
+                          int(sim::kPanelFlashSize));
+    };
     if (results.last().contains(QLatin1String("updated")))
-        QVERIFY(panelFlash() == panelImage);
+        QVERIFY(flashAt(results.last().section(QLatin1Char(' '), 0, 0)) == panelImage);
+    if (!untouched.isEmpty())
+        QCOMPARE(flashAt(untouched), QByteArray(int(sim::kPanelFlashSize), '\xff'));
 }
 
 void CliTest::lockRefusals_data()

@@ -392,6 +392,12 @@ void UnitLockTest::look_data()
                                                   << "died" << false << false;
     QTest::newRow("a torn mark") << "torn"
                                  << "" << false << false;
+    // Written whole by an earlier version, without a checksum: what it says still counts.
+    QTest::newRow("an earlier version's mark") << "earlier"
+                                               << "old" << false << false;
+    // Padded as this version pads, but its checksum gone: torn, not an earlier version's.
+    QTest::newRow("a padded mark without its checksum") << "unchecked"
+                                                        << "" << false << false;
 }
 
 // What `list` and `update --each` learn without taking the lock: held only while a program
@@ -420,6 +426,15 @@ void UnitLockTest::look()
                  UnitLock::Outcome::Taken);
         died.note(QStringLiteral("writing"));
         died.releaseUnfinished();
+    }
+    if (standing == QLatin1String("earlier"))
+        QVERIFY(writeFile(lockPath(), "program=old\nprocess=1\ntarget=board\n"
+                                      "started=2026-12-09T11:44:10\nphase=writing\nfinished=no\n"));
+    if (standing == QLatin1String("unchecked")) {
+        QByteArray mark = markOf(QStringLiteral("holder"), false);
+        const int check = mark.indexOf("check=");
+        QVERIFY(check > 0);
+        QVERIFY(writeFile(lockPath(), mark.left(check).leftJustified(mark.size(), '\n')));
     }
     if (standing == QLatin1String("torn")) {
         const QByteArray mark = markOf(QStringLiteral("holder"), false);
