@@ -28,35 +28,34 @@ bool pageAcknowledged(const CommandChannel &channel)
 
 } // namespace
 
-UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &profile,
-                               const LoadedImage &loaded, UpdateProgress &progress)
+WalkResult writeControlBoard(CommandChannel &channel, const TargetProfile &profile,
+                             const LoadedImage &loaded, UpdateProgress &progress)
 {
     const FirmwareImage &image = loaded.image;
     const PageMap &pageMap = loaded.pageMap;
 
     WalkProgress walk(progress, loaded.usedPages);
-    // Stopped before anything was written, the old firmware is whole.
     if (progress.stopRequested())
-        return kInterruptedBeforeWritingError;
+        return walk.interrupted();
     for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
         if (pageMap[page] == 0)
             continue;
         const std::uint32_t offset = page * profile.pageSize;
         putAddress(channel, offset);
         if (channel.exchange(true))
-            return kProgrammingError;
+            return walk.ended(WalkEnd::WriteFailed);
         // The write-page command needs no address: bytes 2 and 3 still hold it.
         channel.putCommand(command::kBoardWritePage);
         if (channel.exchange(true))
-            return kProgrammingError;
+            return walk.ended(WalkEnd::WriteFailed);
         putHalf(channel, image, offset);
         if (channel.exchange(false))
-            return kProgrammingError;
+            return walk.ended(WalkEnd::WriteFailed);
         putHalf(channel, image, offset + kPayloadSize);
         if (channel.exchange(false) || !pageAcknowledged(channel))
-            return kProgrammingError;
+            return walk.ended(WalkEnd::WriteFailed);
         if (walk.pageDone())
-            return kInterruptedError;
+            return walk.interrupted();
     }
 
     walk.startVerifying();
@@ -66,28 +65,27 @@ UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &pro
         const std::uint32_t offset = page * profile.pageSize;
         putAddress(channel, offset);
         if (channel.exchange(true))
-            return kVerificationError;
+            return walk.ended(WalkEnd::VerifyFailed);
         // The read-page command is answered by two reports; the second is read even when the
         // first failed, so that it cannot answer a later command.
         channel.putCommand(command::kBoardReadPage);
         const bool firstFailed = channel.exchange(false);
         if (!firstFailed) {
-            UpdateResult mismatch = compareReply(channel, image, offset);
-            if (!mismatch.isEmpty())
-                return mismatch;
+            if (const std::optional<Mismatch> mismatch = compareReply(channel, image, offset))
+                return walk.mismatched(*mismatch);
         }
         if (channel.readReply() || firstFailed)
-            return kVerificationError;
-        UpdateResult mismatch = compareReply(channel, image, offset + kPayloadSize);
-        if (!mismatch.isEmpty())
-            return mismatch;
+            return walk.ended(WalkEnd::VerifyFailed);
+        if (const std::optional<Mismatch> mismatch =
+                compareReply(channel, image, offset + kPayloadSize))
+            return walk.mismatched(*mismatch);
         if (walk.pageDone())
-            return kInterruptedError;
+            return walk.interrupted();
     }
 
     walk.startLeaving();
     channel.putCommand(command::kBoardBootloaderExit);
     if (channel.exchange(true))
-        return kBootExitError;
-    return {};
+        return walk.ended(WalkEnd::BootExitFailed);
+    return walk.ended(WalkEnd::Verified);
 }

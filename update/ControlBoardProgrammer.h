@@ -4,10 +4,10 @@
 #include "PageWalk.h"
 #include "TargetProfile.h"
 #include "UpdateProgress.h"
-#include "UpdateResult.h"
+#include "WalkResult.h"
 
 // Writes the loaded image into the control board, whose started bootloader the ControlPanel relays
 // to, reads every written page back and compares it, and only then tells the bootloader to exit.
 // Leaves the channel open.
-UpdateResult writeControlBoard(CommandChannel &channel, const TargetProfile &profile,
-                               const LoadedImage &loaded, UpdateProgress &progress);
+WalkResult writeControlBoard(CommandChannel &channel, const TargetProfile &profile,
+                             const LoadedImage &loaded, UpdateProgress &progress);

@@ -20,8 +20,8 @@ void putOffsetCommand(CommandChannel &channel, CommandLetters letters, std::uint
 
 } // namespace
 
-UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &profile,
-                               const LoadedImage &loaded, UpdateProgress &progress)
+WalkResult writeControlPanel(CommandChannel &channel, const TargetProfile &profile,
+                             const LoadedImage &loaded, UpdateProgress &progress)
 {
     const FirmwareImage &image = loaded.image;
     const PageMap &pageMap = loaded.pageMap;
@@ -29,12 +29,11 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
 
     channel.putCommand(command::kStart);
     if (channel.exchange(true))
-        return kUsbError;
+        return WalkResult{WalkEnd::NotStarted};
 
     WalkProgress walk(progress, loaded.usedPages);
-    // Stopped before anything was written, the old firmware is whole.
     if (progress.stopRequested())
-        return kInterruptedBeforeWritingError;
+        return walk.interrupted();
     for (std::uint32_t page = 0; page < profile.pageCount; ++page) {
         if (pageMap[page] == 0)
             continue;
@@ -53,9 +52,9 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
             failed = channel.exchange(true);
         }
         if (failed)
-            return kProgrammingError;
+            return walk.ended(WalkEnd::WriteFailed);
         if (walk.pageDone())
-            return kInterruptedError;
+            return walk.interrupted();
     }
 
     walk.startVerifying();
@@ -66,13 +65,12 @@ UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &pro
             const std::uint32_t offset = page * profile.pageSize + chunk * kPayloadSize;
             putOffsetCommand(channel, command::kPanelRead, offset);
             if (channel.exchange(false))
-                return kVerificationError;
-            UpdateResult mismatch = compareReply(channel, image, offset);
-            if (!mismatch.isEmpty())
-                return mismatch;
+                return walk.ended(WalkEnd::VerifyFailed);
+            if (const std::optional<Mismatch> mismatch = compareReply(channel, image, offset))
+                return walk.mismatched(*mismatch);
         }
         if (walk.pageDone())
-            return kInterruptedError;
+            return walk.interrupted();
     }
-    return {};
+    return walk.ended(WalkEnd::Verified);
 }

@@ -4,10 +4,10 @@
 #include "PageWalk.h"
 #include "TargetProfile.h"
 #include "UpdateProgress.h"
-#include "UpdateResult.h"
+#include "WalkResult.h"
 
 // Writes the loaded image into the ControlPanel, which must be running its bootloader on an open
 // channel: starts programming, writes every used page, then reads each back and compares it.
 // Leaves the channel open and the bootloader running.
-UpdateResult writeControlPanel(CommandChannel &channel, const TargetProfile &profile,
-                               const LoadedImage &loaded, UpdateProgress &progress);
+WalkResult writeControlPanel(CommandChannel &channel, const TargetProfile &profile,
+                             const LoadedImage &loaded, UpdateProgress &progress);

@@ -19,18 +19,14 @@ std::unique_ptr<LoadedImage> loadImage(std::FILE *file, const TargetProfile &pro
     return nullptr;
 }
 
-UpdateResult compareReply(const CommandChannel &channel, const FirmwareImage &image,
-                          std::uint32_t offset)
+std::optional<Mismatch> compareReply(const CommandChannel &channel, const FirmwareImage &image,
+                                     std::uint32_t offset)
 {
     for (std::uint32_t k = 0; k < kReplySize; ++k) {
         const std::uint8_t expected = image[offset + k];
         const std::uint8_t actual = channel.reply[k];
-        if (actual != expected) {
-            char text[81] = {};
-            std::snprintf(text, sizeof text, kMismatchFormat, unsigned(offset + k),
-                          unsigned(actual), unsigned(expected));
-            return QString::fromLatin1(text);
-        }
+        if (actual != expected)
+            return Mismatch{offset + k, actual, expected};
     }
-    return {};
+    return std::nullopt;
 }

@@ -9,10 +9,12 @@
 #include "ImageSummary.h"
 #include "UpdateProgress.h"
 #include "UpdateResult.h"
+#include "WalkResult.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 struct LoadedImage
 {
@@ -27,13 +29,14 @@ std::unique_ptr<LoadedImage> loadImage(std::FILE *file, const TargetProfile &pro
                                        HexVariant variant, UpdateResult &error,
                                        ImageSummary *summary);
 
-// Compares the reply with the image from `offset` on. Returns the mismatch message for the first
-// byte that differs, or an empty text when all 64 match.
-UpdateResult compareReply(const CommandChannel &channel, const FirmwareImage &image,
-                          std::uint32_t offset);
+// Compares the reply with the image from `offset` on. Returns the first byte that differs, or none
+// when all 64 match.
+std::optional<Mismatch> compareReply(const CommandChannel &channel, const FirmwareImage &image,
+                                     std::uint32_t offset);
 
 // A page walk as its front end sees it: writing, then verifying, each counting the used pages,
-// and the walk's end announced on every path out of it.
+// and the walk's end announced on every path out of it. It keeps the walk's result: the pages
+// done so far, and how the walk ended.
 class WalkProgress
 {
 public:
@@ -49,18 +52,38 @@ public:
     // A page is done. True when the walk is to stop here: the user interrupted the update.
     [[nodiscard]] bool pageDone()
     {
-        progress.advanced(++done);
+        ++(verifying ? result.pagesVerified : result.pagesWritten);
+        progress.advanced(verifying ? result.pagesVerified : result.pagesWritten);
         return progress.stopRequested();
     }
     void startVerifying()
     {
-        done = 0;
+        verifying = true;
         progress.phaseBegins(UpdatePhase::Verifying, pages);
     }
     void startLeaving() { progress.phaseBegins(UpdatePhase::LeavingBootloader, 0); }
 
+    // The walk ends here, as `end` says.
+    WalkResult ended(WalkEnd end)
+    {
+        result.end = end;
+        return result;
+    }
+    WalkResult mismatched(const Mismatch &mismatch)
+    {
+        result.mismatch = mismatch;
+        return ended(WalkEnd::Mismatch);
+    }
+    // Stopped by the user: before the first page the old firmware is whole.
+    WalkResult interrupted()
+    {
+        return ended(result.pagesWritten == 0 ? WalkEnd::InterruptedBeforeWriting
+                                              : WalkEnd::Interrupted);
+    }
+
 private:
     UpdateProgress &progress;
     const int pages;
-    int done = 0;
+    bool verifying = false;
+    WalkResult result;
 };

@@ -402,17 +402,17 @@ SequenceOutcome &Sequence::runSteps()
         }
     }
 
-    const UpdateResult result =
-        firmware.image
-            ? target.write(channel, profile, *firmware.image, phases)
-            : programHexFile(target, channel, profile, file.get(), phases, &outcome.loaded);
+    const WalkResult walk =
+        firmware.image ? target.write(channel, profile, *firmware.image, phases)
+                       : programFile(target, channel, profile, file.get(), phases, &outcome.loaded);
+    const UpdateResult result = walkText(walk);
 
     const UpdatePhase reached = phases.phase;
-    const bool nothingWritten = phases.pagesWritten == 0;
+    const bool nothingWritten = walk.pagesWritten == 0;
     // With --in-bootloader, a target whose bootloader took no page may run something else.
-    const bool noBootloader = options.inBootloader && !result.isEmpty() && nothingWritten &&
-                              outcome.loaded.loaded &&
-                              result != QLatin1String(kInterruptedBeforeWritingError);
+    const bool noBootloader = options.inBootloader && !walk.verified() && nothingWritten &&
+                              walk.end != WalkEnd::FileRefused &&
+                              walk.end != WalkEnd::InterruptedBeforeWriting;
     PanelReturn where = PanelReturn::Assumed;
     if (panel)
         where = leavePanelBootloader(result.isEmpty());

@@ -34,14 +34,24 @@ const UpdateTarget *targetNamed(const QString &name)
     return nullptr;
 }
 
-UpdateResult programHexFile(const UpdateTarget &target, CommandChannel &channel,
-                            const TargetProfile &profile, std::FILE *file, UpdateProgress &progress,
-                            ImageSummary *loaded)
+WalkResult programFile(const UpdateTarget &target, CommandChannel &channel,
+                       const TargetProfile &profile, std::FILE *file, UpdateProgress &progress,
+                       ImageSummary *loaded)
 {
     UpdateResult error;
     const std::unique_ptr<LoadedImage> image =
         loadImage(file, profile, target.variant, error, loaded);
-    if (!image)
-        return error;
+    if (!image) {
+        WalkResult refused{WalkEnd::FileRefused};
+        refused.refusal = error;
+        return refused;
+    }
     return target.write(channel, profile, *image, progress);
+}
+
+UpdateResult programHexFile(const UpdateTarget &target, CommandChannel &channel,
+                            const TargetProfile &profile, std::FILE *file, UpdateProgress &progress,
+                            ImageSummary *loaded)
+{
+    return walkText(programFile(target, channel, profile, file, progress, loaded));
 }

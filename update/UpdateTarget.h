@@ -7,14 +7,15 @@
 #include "TargetProfile.h"
 #include "UpdateProgress.h"
 #include "UpdateResult.h"
+#include "WalkResult.h"
 
 #include <QString>
 
 #include <cstdio>
 
 // Writes and verifies a loaded image on a target whose bootloader runs.
-using ImageWriter = UpdateResult (*)(CommandChannel &channel, const TargetProfile &profile,
-                                     const LoadedImage &loaded, UpdateProgress &progress);
+using ImageWriter = WalkResult (*)(CommandChannel &channel, const TargetProfile &profile,
+                                   const LoadedImage &loaded, UpdateProgress &progress);
 
 // Everything that sets the two targets' updates apart.
 struct UpdateTarget
@@ -40,8 +41,13 @@ extern const UpdateTarget kControlBoardTarget;
 const UpdateTarget *targetNamed(const QString &name);
 
 // Loads the open HEX file for the target and, when it loads, writes it. A file the loader refuses
-// sends nothing and returns the loader's message. Fills `loaded`, when given, once the file has
-// been loaded.
+// sends nothing and ends the walk as FileRefused, with the loader's message. Fills `loaded`, when
+// given, once the file has been loaded.
+WalkResult programFile(const UpdateTarget &target, CommandChannel &channel,
+                       const TargetProfile &profile, std::FILE *file, UpdateProgress &progress,
+                       ImageSummary *loaded = nullptr);
+
+// The same, with the result as its text: empty on success, else the first error met.
 UpdateResult programHexFile(const UpdateTarget &target, CommandChannel &channel,
                             const TargetProfile &profile, std::FILE *file, UpdateProgress &progress,
                             ImageSummary *loaded = nullptr);
