@@ -17,7 +17,6 @@ enum class HexLineStatus
 // does the end of the stream; no line end counts towards the line's length. Consumes the line and
 // its line end and nothing more: after a CR, the character that follows stays in the stream
 // unless it is the LF of a CR LF, even when it begins the stream's next block. A stream whose error
-// indicator is already set gives ReadError at once. Locks the stream once for the whole line;
-// allocates nothing. Takes the line from the block the stream has buffered, a run of characters at
-// a time, so it needs glibc.
+// indicator is already set gives ReadError at once. Locks the stream once for the whole line and
+// reads it a character at a time (POSIX getc_unlocked); allocates nothing.
 HexLineStatus readHexLine(std::FILE *file, char (&buffer)[kHexLineBufferSize]);
