@@ -116,7 +116,7 @@ void WindowSequenceHost::startWait(int steps)
     // The device restarts whatever the user does; there is nothing to cancel.
     waitDialog->setCancelButton(nullptr);
     waitDialog->setMinimumDuration(0);
-    waitDialog->show();
+    waitDialog->showNow();
     waitDialog->raise();
     waitDialog->activateWindow();
 }
@@ -130,7 +130,7 @@ void WindowSequenceHost::waitStep(int value)
 void WindowSequenceHost::restartWait()
 {
     waitDialog->reset();
-    waitDialog->show();
+    waitDialog->showNow();
     waitDialog->raise();
     waitDialog->activateWindow();
 }
