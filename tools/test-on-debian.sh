@@ -118,8 +118,11 @@ EOF
         status=1
     fi
 
+    # Read whole before it is written: the log is this very output.
+    local summary
+    summary=$(grep -E "^== |tests passed|Total Test time|\(Skipped\)|^Done [0-9]+ runs" "$log")
     echo "== $release: summary"
-    grep -E "^== |tests passed|Total Test time|\(Skipped\)|^Done [0-9]+ runs" "$log" | grep -v "summary$" || true
+    echo "$summary"
     exit $status
 }
 
