@@ -19,6 +19,7 @@ constexpr std::size_t kMaxLength = kHexMaxLineLength;
 // The colon, the byte count, the address and the record type.
 constexpr std::size_t kHeaderLength = 9;
 constexpr std::size_t kCountPos = 1;
+constexpr std::size_t kAddressPos = 3;
 constexpr std::size_t kTypePos = 7;
 constexpr unsigned kTypeData = 0x00;
 
@@ -29,6 +30,19 @@ char *findLineEnd(char *begin, std::size_t size)
     const std::size_t beforeLf = lf ? static_cast<std::size_t>(lf - begin) : size;
     auto *cr = static_cast<char *>(std::memchr(begin, '\r', beforeLf));
     return cr ? cr : lf;
+}
+
+// True when the characters read are a data record's header: the colon, then the byte count, the
+// address and the type 00 in hex digits. Such a header holds no line end.
+bool isDataHeader(const char *header, std::size_t length, unsigned &count)
+{
+    if (length != kHeaderLength || header[0] != ':') {
+        return false;
+    }
+    count = hexdigits::decodeByte(header + kCountPos);
+    const unsigned address = hexdigits::decodeByte(header + kAddressPos) |
+                             hexdigits::decodeByte(header + kAddressPos + 2);
+    return (count | address) <= 0xFF && hexdigits::decodeByte(header + kTypePos) == kTypeData;
 }
 
 // After a lone CR the next character stays in the stream; after a CR LF the LF goes with it.
@@ -62,29 +76,28 @@ HexLineStatus readLocked(std::FILE *file, char (&buffer)[kHexLineBufferSize])
         return HexLineStatus::ReadError;
     }
     std::size_t length = std::fread(buffer, 1, kHeaderLength, file);
-    if (char *end = findLineEnd(buffer, length)) {
-        return endLineAt(file, end, buffer + length);
-    }
-    // A short read that met no line end met the end of the stream or a failure; only the
-    // failure ends the line here, as a getc would not stop at it.
-    if (length < kHeaderLength && std::ferror(file)) {
-        buffer[length] = '\0';
-        return HexLineStatus::ReadError;
-    }
-    if (length == kHeaderLength && buffer[0] == ':') {
-        const unsigned count = hexdigits::decodeByte(buffer + kCountPos);
-        if (hexdigits::decodeByte(buffer + kTypePos) == kTypeData && count <= 0xFF) {
-            // The digits, the checksum and one more: the line's end, when the record is whole.
-            const std::size_t wanted = std::min<std::size_t>(2 * count + 3, kMaxLength - length);
-            const std::size_t read = std::fread(buffer + length, 1, wanted, file);
-            if (char *end = findLineEnd(buffer + length, read)) {
-                return endLineAt(file, end, buffer + length + read);
-            }
-            length += read;
-            if (read < wanted && std::ferror(file)) {
-                buffer[length] = '\0';
-                return HexLineStatus::ReadError;
-            }
+    unsigned count = 0;
+    if (isDataHeader(buffer, length, count)) {
+        // The digits, the checksum and one more: the line's end, when the record is whole.
+        const std::size_t wanted = std::min<std::size_t>(2 * count + 3, kMaxLength - length);
+        const std::size_t read = std::fread(buffer + length, 1, wanted, file);
+        if (char *end = findLineEnd(buffer + length, read)) {
+            return endLineAt(file, end, buffer + length + read);
+        }
+        length += read;
+        if (read < wanted && std::ferror(file)) {
+            buffer[length] = '\0';
+            return HexLineStatus::ReadError;
+        }
+    } else {
+        if (char *end = findLineEnd(buffer, length)) {
+            return endLineAt(file, end, buffer + length);
+        }
+        // A short read that met no line end met the end of the stream or a failure; only the
+        // failure ends the line here, as a getc would not stop at it.
+        if (length < kHeaderLength && std::ferror(file)) {
+            buffer[length] = '\0';
+            return HexLineStatus::ReadError;
         }
     }
     // The rest of the line a character at a time: a record that is not data, text after the
