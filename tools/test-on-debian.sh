@@ -11,9 +11,9 @@
 # The system is made anew at each run in $ZELUPDATE_DEBIAN_DIR/RELEASE (default
 # /var/tmp/zelupdate-debian/RELEASE); the packages it downloads are kept beside it for the next
 # run, and its output goes to RELEASE.log there too. ZELUPDATE_DEBIAN_MIRROR names another archive
-# than deb.debian.org. The chroot runs no udev and no systemd: the tests that need what it lacks
-# say so and are skipped. Every mount lives in a mount namespace of this script's own, so nothing
-# stays mounted when it ends, however it ends.
+# than deb.debian.org. The chroot's root is no mount point, so no test in it can make its own mounts
+# private: the tests that need a mount namespace say so and are skipped. Every mount lives in a
+# mount namespace of this script's own, so nothing stays mounted when it ends, however it ends.
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
