@@ -19,7 +19,7 @@ void ProgressDialogReporter::startWriting(int usedPages)
     dialog = std::make_unique<SteadyProgressDialog>(QString::fromLatin1(kWritingLabel), 2 * pages,
                                                     parent);
     dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->show();
+    dialog->showNow();
     dialog->raise();
     dialog->activateWindow();
     // A write cannot be cut short safely, so there is nothing to cancel with.

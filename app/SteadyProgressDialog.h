@@ -13,6 +13,11 @@ public:
 
     void reject() override {}
 
+    // Shows the dialog at once and marks it shown, as its own minimum-duration timer does, so
+    // that the timer does not show it a second time: Qt 6.8 sends a visible dialog that is shown
+    // again a second Show event, which Qt 5 and earlier Qt 6 did not.
+    void showNow() { forceShow(); }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 };

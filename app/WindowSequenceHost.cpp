@@ -7,8 +7,30 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QMessageBox>
 #include <QThread>
+
+namespace {
+
+// The file dialog's Type column named by the file's suffix ("hex File"), as Qt 5 names it. Qt 6
+// names the MIME type instead, which it finds by reading the file: the dialog would open the HEX
+// file before the update loads it.
+class SuffixFileTypes : public QFileIconProvider
+{
+public:
+    QString type(const QFileInfo &info) const override
+    {
+        if (!info.isFile())
+            return QFileIconProvider::type(info);
+        const QString suffix = info.suffix();
+        if (suffix.isEmpty())
+            return QCoreApplication::translate("QFileDialog", "File");
+        return QCoreApplication::translate("QFileDialog", "%1 File").arg(suffix);
+    }
+};
+
+} // namespace
 
 void WindowSequenceHost::showConnectionError(const ConnectionProblem &problem)
 {
@@ -37,10 +59,13 @@ void WindowSequenceHost::showMessage(const QString &text)
 ChosenFirmware WindowSequenceHost::chooseFirmware()
 {
     // The window hands over the name only: the file is loaded after the bootloader entry.
-    return {QFileDialog::getOpenFileName(&window, MainWin::tr("Open Hex File"), QDir::homePath(),
-                                         MainWin::tr("Hex files (*.hex)")),
-            nullptr,
-            {}};
+    SuffixFileTypes types; // outlives the dialog, which uses it to the end
+    QFileDialog dialog(&window, MainWin::tr("Open Hex File"), QDir::homePath(),
+                       MainWin::tr("Hex files (*.hex)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setIconProvider(&types);
+    const bool chosen = dialog.exec() == QDialog::Accepted;
+    return {chosen ? dialog.selectedFiles().value(0) : QString(), nullptr, {}};
 }
 
 void WindowSequenceHost::phaseBegins(UpdatePhase begun, int total)
@@ -91,7 +116,7 @@ void WindowSequenceHost::startWait(int steps)
     // The device restarts whatever the user does; there is nothing to cancel.
     waitDialog->setCancelButton(nullptr);
     waitDialog->setMinimumDuration(0);
-    waitDialog->show();
+    waitDialog->showNow();
     waitDialog->raise();
     waitDialog->activateWindow();
 }
@@ -105,7 +130,7 @@ void WindowSequenceHost::waitStep(int value)
 void WindowSequenceHost::restartWait()
 {
     waitDialog->reset();
-    waitDialog->show();
+    waitDialog->showNow();
     waitDialog->raise();
     waitDialog->activateWindow();
 }

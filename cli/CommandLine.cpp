@@ -124,7 +124,10 @@ int runCommandLine(const QByteArrayList &arguments, CliStreams &io)
         const QString optionName = QLatin1String(taken.option->name);
         if (!parser.isSet(optionName))
             continue;
-        const QString refused = taken.option->take(bytes(parser.value(optionName)), request);
+        // A flag's value is not asked for: Qt 6.8 warns on standard error when it is.
+        const QByteArray value =
+            taken.option->valueName ? bytes(parser.value(optionName)) : QByteArray();
+        const QString refused = taken.option->take(value, request);
         if (!refused.isEmpty())
             return usageError(io, refused);
     }

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "InterruptGuard.h"
+#include "Utf8Text.h"
 
 #include <QFile>
 
@@ -29,8 +30,8 @@ int runOnConsole(int argc, char **argv)
         arguments << QByteArray(argv[at]);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    out.setCodec("UTF-8");
-    err.setCodec("UTF-8");
+    writeUtf8(out);
+    writeUtf8(err);
     CliStreams io(out, err, ::isatty(STDERR_FILENO) != 0);
     io.errColumns = errColumns;
     io.enteringBootloader = [] { interrupts::enteringBootloader(interrupts::Deferral::Update); };

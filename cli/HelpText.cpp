@@ -91,9 +91,9 @@ QString helpText()
         return QStringLiteral("-%1, --%2")
             .arg(QLatin1String(option.shortName), QLatin1String(option.name));
     };
-    column = std::max(programOption(kHelpOption).size(), programOption(kVersionOption).size());
+    column = int(std::max(programOption(kHelpOption).size(), programOption(kVersionOption).size()));
     for (const VerbOption *option : verbOptions())
-        column = std::max(column, optionSyntax(*option).size());
+        column = std::max(column, int(optionSyntax(*option).size()));
     for (const VerbOption *option : verbOptions())
         text += entry(optionSyntax(*option), column, option->help);
     for (const ProgramOption &option : {kHelpOption, kVersionOption})

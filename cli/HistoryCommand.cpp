@@ -4,13 +4,10 @@
 #include "ConnectionAdvice.h"
 #include "ExitCodes.h"
 #include "UpdateHistory.h"
+#include "Utf8Text.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTextCodec>
-#include <QTextDecoder>
-
-#include <memory>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -84,7 +81,7 @@ int runHistory(CliStreams &io)
         return cannotRead(io, path, file.errorString());
     }
     // A character cut between two pieces is completed by the next.
-    const std::unique_ptr<QTextDecoder> decoder(QTextCodec::codecForName("UTF-8")->makeDecoder());
+    Utf8Decoder decoder;
     QByteArray piece(int(kHistoryChunkBytes), Qt::Uninitialized);
     ColumnFiller columns;
     for (;;) {
@@ -94,7 +91,7 @@ int runHistory(CliStreams &io)
         if (read == 0)
             break;
         // A hand-edited or damaged line must not reach the terminal as escape sequences.
-        io.out << printableLayout(decoder->toUnicode(columns.filled(piece.constData(), read)));
+        io.out << printableLayout(decoder.decode(columns.filled(piece.constData(), read)));
     }
     io.out.flush();
     return kExitOk;

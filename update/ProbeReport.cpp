@@ -168,8 +168,8 @@ RoundTripFigures roundTripFigures(std::vector<double> values)
 
 QJsonObject probeReportJson(const ProbeReport &report)
 {
-    QDateTime time = report.time;
-    time.setOffsetFromUtc(time.offsetFromUtc()); // written with its offset
+    // Written with its offset (setOffsetFromUtc does the same, but Qt 6.8 deprecated it).
+    const QDateTime time = report.time.toOffsetFromUtc(report.time.offsetFromUtc());
     const RoundTripFigures figures = roundTripFigures(report.roundTripsMs);
     QJsonObject json{
         {QStringLiteral("time"), time.toString(Qt::ISODate)},

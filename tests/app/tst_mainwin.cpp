@@ -264,7 +264,7 @@ void MainWinTest::closingStoresGeometry()
     }
 
     const QVariant stored = QSettings().value(kGeometryKey);
-    QCOMPARE(stored.type(), QVariant::ByteArray);
+    QCOMPARE(stored.userType(), int(QMetaType::QByteArray));
 
     MainWin restored;
     QVERIFY(restored.testAttribute(Qt::WA_Moved));
