@@ -74,6 +74,8 @@ void MainWin::runUpdate(const UpdateTarget &target)
         return;
     updating = true;
     WindowSequenceHost host(*this, target);
-    runUpdateSequence(target, channel, profile, host);
+    const UpdateOutcome outcome = runUpdateSequence(target, channel, host);
+    if (outcome.profile)
+        profile = *outcome.profile;
     updating = false;
 }

@@ -1,6 +1,7 @@
 #include "WindowSequenceHost.h"
 
 #include "MainWin.h"
+#include "OutcomeText.h"
 #include "UpdateTexts.h"
 #include "WindowTexts.h"
 
@@ -31,6 +32,23 @@ public:
 };
 
 } // namespace
+
+void WindowSequenceHost::ended(const UpdateOutcome &outcome)
+{
+    switch (noticeKind(outcome)) {
+    case NoticeKind::None:
+        break;
+    case NoticeKind::ConnectionProblem:
+        showConnectionError(*outcome.problem);
+        break;
+    case NoticeKind::Critical:
+        showError(outcome.text);
+        break;
+    case NoticeKind::Message:
+        showMessage(outcome.text);
+        break;
+    }
+}
 
 void WindowSequenceHost::showConnectionError(const ConnectionProblem &problem)
 {
@@ -93,7 +111,7 @@ void WindowSequenceHost::phaseBegins(UpdatePhase begun, int total)
     }
 }
 
-void WindowSequenceHost::advanced(int done)
+void WindowSequenceHost::progressed(int done)
 {
     if (phase == UpdatePhase::Writing || phase == UpdatePhase::Verifying)
         walkProgress.advanced(done);

@@ -12,7 +12,7 @@ class QWidget;
 // The update sequence's user side in the window: its dialogs and message boxes, all parented to
 // the window. The waits show one dialog, labelled for the target, shown again for the second
 // wait; the page walks another.
-class WindowSequenceHost : public SequenceHost, private UpdateProgress
+class WindowSequenceHost : public SequenceHost, private UpdateEvents
 {
 public:
     WindowSequenceHost(QWidget &window, const UpdateTarget &target)
@@ -20,20 +20,24 @@ public:
     {
     }
 
-    void showConnectionError(const ConnectionProblem &problem) override;
-    void showError(const QString &text) override;
-    void showMessage(const QString &text) override;
     ChosenFirmware chooseFirmware() override;
-    UpdateProgress &progress() override { return *this; }
+    UpdateEvents &events() override { return *this; }
     void pause(int milliseconds) override;
     void finishWait() override;
     QString frontEnd() const override { return QStringLiteral("window"); }
     void historyNotWritten(const QString &why) override;
 
 private:
+    // What the update announces, shown in the window's dialogs.
     void phaseBegins(UpdatePhase phase, int total) override;
-    void advanced(int done) override;
+    void progressed(int done) override;
     void walkEnded() override;
+    // The end: the box the outcome calls for.
+    void ended(const UpdateOutcome &outcome) override;
+
+    void showConnectionError(const ConnectionProblem &problem);
+    void showError(const QString &text);
+    void showMessage(const QString &text);
 
     void startWait(int steps);
     void waitStep(int value);

@@ -38,7 +38,7 @@ double seconds(Clock::duration duration)
 
 // Times the page walk from its start to its end, and the fixed waits: a wait is ten pauses,
 // each followed by a step, so it ends with the tenth step.
-class PhaseTimer : public UpdateProgress
+class PhaseTimer : public UpdateEvents
 {
 public:
     void phaseBegins(UpdatePhase phase, int) override
@@ -48,7 +48,7 @@ public:
             phase == UpdatePhase::WaitingForApplication)
             begin = Clock::now();
     }
-    void advanced(int done) override
+    void progressed(int done) override
     {
         const bool wait = current == UpdatePhase::WaitingForBootloader ||
                           current == UpdatePhase::WaitingForApplication;
@@ -56,6 +56,9 @@ public:
             waiting += Clock::now() - begin;
     }
     void walkEnded() override { walking += Clock::now() - begin; }
+    void ended(const UpdateOutcome &outcome) override { lastMessage = outcome.text; }
+
+    QString lastMessage;
 
     UpdatePhase current = UpdatePhase::Connecting;
     Clock::time_point begin;
@@ -69,23 +72,16 @@ class TimingHost : public SequenceHost
 public:
     explicit TimingHost(QString file) : file(std::move(file)) {}
 
-    void showConnectionError(const ConnectionProblem &problem) override
-    {
-        lastMessage = problem.text;
-    }
-    void showError(const QString &text) override { lastMessage = text; }
-    void showMessage(const QString &text) override { lastMessage = text; }
     ChosenFirmware chooseFirmware() override { return {file, nullptr, {}}; }
     void finishWait() override {}
     void pause(int milliseconds) override
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
-    UpdateProgress &progress() override { return timer; }
+    UpdateEvents &events() override { return timer; }
     QString frontEnd() const override { return QStringLiteral("benchmark"); }
     void historyNotWritten(const QString &) override {}
 
-    QString lastMessage;
     PhaseTimer timer;
 
 private:
@@ -107,17 +103,16 @@ void update(benchmark::State &state, const UpdateTarget &target, const char *exa
         devices.setBoardEntryTime(std::chrono::milliseconds(500));
         devices.setRealTimeouts(true);
         CommandChannel channel;
-        TargetProfile profile{};
         TimingHost host(example);
         state.ResumeTiming();
 
         const Clock::time_point begin = Clock::now();
-        runUpdateSequence(target, channel, profile, host);
+        runUpdateSequence(target, channel, host);
         const Clock::duration total = Clock::now() - begin;
 
-        if (host.lastMessage != QLatin1String(success)) {
+        if (host.timer.lastMessage != QLatin1String(success)) {
             state.SkipWithError(
-                qPrintable(QStringLiteral("the update failed: ") + host.lastMessage));
+                qPrintable(QStringLiteral("the update failed: ") + host.timer.lastMessage));
             break;
         }
         const int reports = devices.reportCount();

@@ -174,11 +174,11 @@ QByteArray workerValue()
 
 std::vector<int> signalsToPass()
 {
-    std::vector<int> signals;
+    std::vector<int> passed;
     for (std::size_t at = 0; at < std::size(kHandled); ++at)
         for (int count = toPass[at].exchange(0); count > 0; --count)
-            signals.push_back(kHandled[at]);
-    return signals;
+            passed.push_back(kHandled[at]);
+    return passed;
 }
 
 } // namespace interrupts

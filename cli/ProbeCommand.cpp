@@ -1,6 +1,7 @@
 #include "ProbeCommand.h"
 
 #include "CliTexts.h"
+#include "CommandLineText.h"
 #include "ConnectionAdvice.h"
 #include "ExitCodes.h"
 #include "ResultOutput.h"
@@ -153,16 +154,15 @@ void printUnit(QTextStream &out, const AttachedUnit &unit)
 }
 
 void printTrip(QTextStream &out, const char *title, const RestartTrip &trip,
-               const AttachedUnit &before, const RestartFollowing &timing)
+               const AttachedUnit &before, const RestartTimeouts &timing)
 {
     out << title << ":\n"
         << (trip.confirmed ? "  command echoed after: " : "  command not echoed, waited: ")
         << ms(trip.commandMs) << '\n';
-    out << "  left the bus: " << ms(trip.leftMs) << " (time-out " << timing.departureTimeoutMs
-        << " ms)\n"
+    out << "  left the bus: " << ms(trip.leftMs) << " (time-out " << timing.departureMs << " ms)\n"
         << "  back at its port: " << ms(trip.backMs) << '\n'
-        << "  opened: " << ms(trip.openedMs) << " (the window waits " << kWindowRestartWaitMs
-        << " ms, the command line up to " << timing.returnTimeoutMs << " ms after it left)\n"
+        << "  opened: " << ms(trip.openedMs) << " (the window waits " << kFixedWaitMs
+        << " ms, the command line up to " << timing.returnMs << " ms after it left)\n"
         << "  looks at the bus: at most " << ms(trip.lookMs) << " apart\n";
     if (trip.elsewhere)
         out << "  a ControlPanel came up at USB port " << shown(trip.elsewhere->port) << '\n';
@@ -235,22 +235,23 @@ int runProbe(CliStreams &io, const VerbRequest &request)
     ProbeRequest probe;
     probe.unit = request.unit;
     probe.restart = request.restart;
-    probe.timing.departureTimeoutMs = request.leaveTimeoutSeconds * 1000;
-    probe.timing.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
+    probe.timing.departureMs = request.leaveTimeoutSeconds * 1000;
+    probe.timing.returnMs = request.restartTimeoutSeconds * 1000;
     const ProbeReport report = probeUnit(host, channel, probe);
     const int code = exitCodeFor(report.end, io.stopSignal ? io.stopSignal() : 0);
+    const QString text = report.problem ? report.text : commandLineText(report);
 
     if (report.problem)
         io.err << connectionProblemText(*report.problem) << '\n';
-    else if (!report.text.isEmpty())
-        for (const QString &line : report.text.split(QLatin1Char('\n')))
+    else if (!text.isEmpty())
+        for (const QString &line : text.split(QLatin1Char('\n')))
             io.err << printable(line) << '\n';
     io.err.flush();
     // Nothing was sent: there is nothing to report.
     if (report.end == ProbeEnd::RestartRefused)
         return code;
 
-    const QString result = report.text.isEmpty() ? QString::fromLatin1(kMeasuredText) : report.text;
+    const QString result = text.isEmpty() ? QString::fromLatin1(kMeasuredText) : text;
     QJsonObject json = probeReportJson(report);
     json.insert(QStringLiteral("program"),
                 QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(),

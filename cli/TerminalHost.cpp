@@ -1,6 +1,7 @@
 #include "TerminalHost.h"
 
 #include "CliTexts.h"
+#include "CommandLineText.h"
 #include "ConnectionAdvice.h"
 #include "UpdateTexts.h"
 
@@ -42,39 +43,34 @@ QString connectionProblemText(const ConnectionProblem &problem)
     return text;
 }
 
-void TerminalHost::showConnectionError(const ConnectionProblem &problem)
+QString TerminalHost::endText(const UpdateOutcome &outcome) const
 {
-    say(connectionProblemText(problem));
+    return commandLineText(outcome);
 }
 
-void TerminalHost::showError(const QString &text)
+void TerminalHost::ended(const UpdateOutcome &outcome)
 {
-    say(text);
+    if (outcome.problem)
+        say(connectionProblemText(*outcome.problem));
+    else if (!outcome.text.isEmpty())
+        say(outcome.text);
 }
 
-void TerminalHost::showMessage(const QString &text)
+void TerminalHost::unitChosen(const UnitIdentity &unit)
 {
-    say(text);
-}
-
-void TerminalHost::unitChosen(const QString &port, const QString &serial)
-{
-    view.setUnit(port);
+    view.setUnit(unit.port);
     say(QStringLiteral("ControlPanel at USB port %1%2")
-            .arg(port.isEmpty() ? QStringLiteral("(unknown)") : printable(port),
-                 serial.isEmpty() ? QString()
-                                  : QStringLiteral(", serial number ") + printable(serial)));
+            .arg(unit.port.isEmpty() ? QStringLiteral("(unknown)") : printable(unit.port),
+                 unit.serial.isEmpty()
+                     ? QString()
+                     : QStringLiteral(", serial number ") + printable(unit.serial)));
 }
 
-void TerminalHost::phaseBegins(UpdatePhase phase, int total)
+void TerminalHost::enteringBootloader()
 {
-    // From the entry command on, and for a unit already in its bootloader from its first page, a
-    // keypress must not cut the update short.
-    const bool deferFromHere =
-        phase == UpdatePhase::EnteringBootloader || phase == UpdatePhase::Writing;
-    if (deferFromHere && io.enteringBootloader)
+    // From here on a keypress must not cut the update short.
+    if (io.enteringBootloader)
         io.enteringBootloader();
-    view.begin(phase, total);
 }
 
 void TerminalHost::pause(int milliseconds)

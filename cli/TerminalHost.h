@@ -10,8 +10,8 @@
 QString connectionProblemText(const ConnectionProblem &problem);
 
 // The update sequence's user side on a terminal: the firmware loaded and checked from the file
-// named on the command line, messages on standard error, the phases shown through a PhaseView.
-class TerminalHost : public SequenceHost, private UpdateProgress
+// named on the command line, the phases shown through a PhaseView, messages on standard error.
+class TerminalHost : public SequenceHost, private UpdateEvents
 {
 public:
     TerminalHost(ChosenFirmware firmware, CliStreams &io, PhaseView &view)
@@ -19,12 +19,10 @@ public:
     {
     }
 
-    void showConnectionError(const ConnectionProblem &problem) override;
-    void showError(const QString &text) override;
-    void showMessage(const QString &text) override;
     ChosenFirmware chooseFirmware() override { return firmware; }
-    void unitChosen(const QString &port, const QString &serial) override;
-    UpdateProgress &progress() override { return *this; }
+    UpdateEvents &events() override { return *this; }
+    QString endText(const UpdateOutcome &outcome) const override;
+    bool stopRequested() const override { return io.stopRequested && io.stopRequested(); }
     void pause(int milliseconds) override;
     void finishWait() override {}
     QString frontEnd() const override { return QStringLiteral("command line"); }
@@ -35,9 +33,11 @@ public:
     void say(const QString &text);
 
 private:
-    void phaseBegins(UpdatePhase phase, int total) override;
-    void advanced(int done) override { view.advance(done); }
-    bool stopRequested() const override { return io.stopRequested && io.stopRequested(); }
+    void unitChosen(const UnitIdentity &unit) override;
+    void phaseBegins(UpdatePhase phase, int total) override { view.begin(phase, total); }
+    void progressed(int done) override { view.advance(done); }
+    void enteringBootloader() override;
+    void ended(const UpdateOutcome &outcome) override;
 
     const ChosenFirmware firmware;
     CliStreams &io;

@@ -63,8 +63,8 @@ double secondsSince(const QElapsedTimer &clock)
 
 } // namespace
 
-SequenceOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
-                           const UnitChoice &unit)
+UpdateOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+                         const UnitChoice &unit)
 {
     const UpdateTarget &target = *request.target;
     std::unique_ptr<PhaseView> view;
@@ -78,15 +78,13 @@ SequenceOutcome updateUnit(CliStreams &io, const VerbRequest &request, const Hex
         {QFileInfo(QFile::decodeName(request.file)).absoluteFilePath(), check.image, check.summary},
         io, *view);
     CommandChannel channel;
-    TargetProfile profile{};
     SequenceOptions options;
     options.unit = unit;
     // A terminal has no fixed wait to keep: the unit is followed through its restarts.
-    options.restarts.follow = true;
-    options.restarts.departureTimeoutMs = request.leaveTimeoutSeconds * 1000;
-    options.restarts.returnTimeoutMs = request.restartTimeoutSeconds * 1000;
+    options.restarts = std::make_shared<FollowAtPort>(
+        RestartTimeouts{request.leaveTimeoutSeconds * 1000, request.restartTimeoutSeconds * 1000});
     options.inBootloader = request.inBootloader;
-    const SequenceOutcome outcome = runUpdateSequence(target, channel, profile, host, options);
+    const UpdateOutcome outcome = runUpdateSequence(target, channel, host, options);
     view->settle();
     return outcome;
 }
@@ -135,7 +133,7 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
         return result.exitCode;
     }
 
-    const SequenceOutcome outcome = updateUnit(io, request, check, request.unit);
+    const UpdateOutcome outcome = updateUnit(io, request, check, request.unit);
 
     Result result;
     result.sha256 = QString::fromLatin1(outcome.loaded.sha256);

@@ -12,5 +12,5 @@ int runUpdate(CliStreams &io, const VerbRequest &request);
 
 // One unit's update through the engine, with the file loaded and checked already: progress on
 // standard error, or JSON with --json, then the sequence's outcome.
-SequenceOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
-                           const UnitChoice &unit);
+UpdateOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+                         const UnitChoice &unit);

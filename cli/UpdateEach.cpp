@@ -278,7 +278,7 @@ private:
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         UnitChoice choice;
         choice.port = unit.port;
-        const SequenceOutcome outcome = updateUnit(io, request, check, choice);
+        const UpdateOutcome outcome = updateUnit(io, request, check, choice);
         // Taken by another program since it was looked at: not counted, and waited for.
         if (outcome.lock == UnitLock::Outcome::HeldByAnother) {
             waitFor(unit.port, UnitLock::look(unit.port).mark);

@@ -83,8 +83,7 @@ QString fileNamePart(const QString &port)
 // opens nothing and fails; back, it reports the update done while the unit is still away.
 constexpr const char *kSlowIntoBootloaderNote =
     "The restart into its bootloader took %1 ms, more than the window's fixed wait of %2 ms: the "
-    "window's update of the ControlPanel fails; update it from the command line, which follows it "
-    "(--restart-timeout to wait longer).";
+    "window's update of the ControlPanel fails; update it from the command line, which follows it.";
 constexpr const char *kSlowIntoApplicationNote =
     "The restart into its application took %1 ms, more than the window's fixed wait of %2 ms: the "
     "window reports an update done before the ControlPanel is back; wait before using it.";
@@ -92,14 +91,13 @@ constexpr const char *kSlowIntoApplicationNote =
 void noteTrip(QStringList &notes, const RestartTrip &trip, const AttachedUnit &before,
               const char *into, const char *slowNote)
 {
-    if (trip.openedMs && *trip.openedMs > kWindowRestartWaitMs)
-        notes
-            << QString::fromLatin1(slowNote).arg(qRound(*trip.openedMs)).arg(kWindowRestartWaitMs);
+    if (trip.openedMs && *trip.openedMs > kFixedWaitMs)
+        notes << QString::fromLatin1(slowNote).arg(qRound(*trip.openedMs)).arg(kFixedWaitMs);
     if (!trip.back)
         return;
     if (trip.back->serialNumber != before.serialNumber)
-        notes << QStringLiteral("Its serial number is another in its %1: --serial does not find "
-                                "it there.")
+        notes << QStringLiteral("Its serial number is another in its %1: a unit chosen by its "
+                                "serial number is not found there.")
                      .arg(QLatin1String(into));
     if (trip.back->path == before.path)
         notes << QStringLiteral("It came back from its restart into its %1 at the same hidraw "
@@ -176,9 +174,9 @@ QJsonObject probeReportJson(const ProbeReport &report)
         {QStringLiteral("unit"), unitJson(report.unit)},
         {QStringLiteral("assumed"),
          QJsonObject{{QStringLiteral("replyMs"), kReplyTimeoutMs},
-                     {QStringLiteral("windowRestartMs"), kWindowRestartWaitMs},
-                     {QStringLiteral("leaveTimeoutMs"), report.timing.departureTimeoutMs},
-                     {QStringLiteral("returnTimeoutMs"), report.timing.returnTimeoutMs}}},
+                     {QStringLiteral("windowRestartMs"), kFixedWaitMs},
+                     {QStringLiteral("leaveTimeoutMs"), report.timing.departureMs},
+                     {QStringLiteral("returnTimeoutMs"), report.timing.returnMs}}},
         {QStringLiteral("roundTripMs"),
          QJsonObject{{QStringLiteral("checks"), report.checks},
                      {QStringLiteral("failed"), report.failedChecks},

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "AttachedUnits.h"
-#include "RestartFollowing.h"
-#include "SequenceHost.h"
+#include "ConnectionProblem.h"
+#include "RestartTiming.h"
+#include "UnitFollower.h"
+#include "UnitLock.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -16,26 +18,13 @@
 // a reply takes, how long the ControlPanel's restarts take, what survives them), kept so that
 // they can be read later.
 
-// How long the window waits for each restart of the ControlPanel.
-constexpr int kWindowRestartWaitMs = kFixedWaitSteps * kFixedWaitStepMs;
-
 // One restart of the ControlPanel, into its bootloader or back, timed from the echo of the
-// command that began it (or from the end of the wait for one that did not come). A time that was
-// not reached is empty.
-struct RestartTrip
+// command that began it (or from the end of the wait for one that did not come).
+struct RestartTrip : RestartTimes
 {
-    bool sent = false;              // the command that restarts it was sent
-    bool confirmed = false;         // ...and echoed
-    double commandMs = 0;           // the command's round trip
-    std::optional<double> leftMs;   // its node gone from the bus
-    std::optional<double> backMs;   // listed at its port again
-    std::optional<double> openedMs; // opened there
-    // The longest time between two looks at the bus: how far the times above may be late.
-    double lookMs = 0;
-    std::optional<AttachedUnit> back; // as listed when it opened at its port
-    // A ControlPanel that came up at another port meanwhile: the unit itself, if its port does
-    // not survive the restart.
-    std::optional<AttachedUnit> elsewhere;
+    bool sent = false;      // the command that restarts it was sent
+    bool confirmed = false; // ...and echoed
+    double commandMs = 0;   // the command's round trip
 };
 
 enum class ProbeEnd
@@ -59,7 +48,7 @@ struct ProbeReport
 {
     QDateTime time; // when the probe began
     bool restart = false;
-    RestartFollowing timing;          // the time-outs of the restarts
+    RestartTimeouts timing;           // the time-outs of the restarts
     std::optional<AttachedUnit> unit; // as listed before anything was sent; empty: none chosen
 
     int checks = 0; // connection checks sent
@@ -71,7 +60,11 @@ struct ProbeReport
     std::optional<double> finalCheckMs; // the connection check after the return, if answered
 
     ProbeEnd end = ProbeEnd::NoUnit;
-    QString text; // what failed and what to do; empty when everything was measured
+    QString text; // what failed and where the unit is; empty when everything was measured
+    // The probe ended with the unit perhaps in its bootloader.
+    bool mayBeInBootloader = false;
+    // An earlier update of the unit that ended after its entry without finishing.
+    std::optional<UnitMark> unfinished;
     // When no unit could be used: why, for the front end to say as it says it for an update.
     std::optional<ConnectionProblem> problem;
 };

@@ -318,8 +318,7 @@ bool processRuns(qint64 process)
 
 bool UnitMark::unfinishedPastEntry() const
 {
-    return !finished && !phase.isEmpty() &&
-           phase != QLatin1String(phaseName(UpdatePhase::Connecting));
+    return !finished && pastEntry(phase);
 }
 
 UnitLock::~UnitLock()

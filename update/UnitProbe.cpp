@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
-#include <set>
 
 namespace {
 
@@ -23,89 +22,6 @@ QString portOf(const AttachedUnit &unit)
 {
     return QString::fromStdString(unit.port);
 }
-
-enum class Followed
-{
-    Back,
-    NeverLeft,
-    NeverBack,
-};
-
-// Follows the unit from the echo of the command that restarts it (`sinceEcho` started then): until
-// its node has left the bus, then until it is listed at its port again and opens there. Times are
-// noted at the first look that sees each change; the looks are kProbePollMs apart.
-class RestartWatch
-{
-public:
-    RestartWatch(ProbeHost &host, CommandChannel &channel, const RestartFollowing &timing,
-                 RestartTrip &trip)
-        : host(host), channel(channel), timing(timing), trip(trip)
-    {
-    }
-
-    Followed follow(const AttachedUnit &before, const QElapsedTimer &sinceEcho)
-    {
-        for (const AttachedUnit &unit : attachedUnits())
-            known.insert(unit.path);
-        clock = &sinceEcho;
-        for (;;) {
-            const std::vector<AttachedUnit> units = look();
-            const std::optional<AttachedUnit> at = unitAtPort(units, before.port);
-            if (!at || at->path != before.path)
-                break;
-            if (now >= timing.departureTimeoutMs)
-                return Followed::NeverLeft;
-            host.pause(kProbePollMs);
-        }
-        trip.leftMs = now;
-        // A unit listed under a new node has left and come back between two looks.
-        const double leftAt = now;
-        for (bool first = true;; first = false) {
-            const std::vector<AttachedUnit> units = first ? lastLook : look();
-            noteNewcomers(units, before.port);
-            if (const std::optional<AttachedUnit> at = unitAtPort(units, before.port)) {
-                if (!trip.backMs)
-                    trip.backMs = now;
-                // The node may be listed before udev has given this user access to it.
-                if (!channel.openPath(at->path)) {
-                    trip.openedMs = millisecondsOf(sinceEcho);
-                    trip.back = at;
-                    return Followed::Back;
-                }
-            }
-            if (now - leftAt >= timing.returnTimeoutMs)
-                return Followed::NeverBack;
-            host.pause(kProbePollMs);
-        }
-    }
-
-private:
-    std::vector<AttachedUnit> look()
-    {
-        lastLook = attachedUnits();
-        const double at = millisecondsOf(*clock);
-        trip.lookMs = std::max(trip.lookMs, at - now);
-        now = at;
-        return lastLook;
-    }
-
-    // The first ControlPanel to come up elsewhere while the unit is away may be the unit itself.
-    void noteNewcomers(const std::vector<AttachedUnit> &units, const std::string &port)
-    {
-        for (const AttachedUnit &unit : units)
-            if (unit.port != port && !known.count(unit.path) && !trip.elsewhere)
-                trip.elsewhere = unit;
-    }
-
-    ProbeHost &host;
-    CommandChannel &channel;
-    const RestartFollowing &timing;
-    RestartTrip &trip;
-    const QElapsedTimer *clock = nullptr;
-    double now = 0;
-    std::vector<AttachedUnit> lastLook;
-    std::set<std::string> known; // the nodes on the bus before the restart
-};
 
 class Probe
 {
@@ -126,6 +42,7 @@ public:
         channel.closeChannel();
         // The next program must know of a unit that may be in its bootloader; a unit the probe
         // found as it left it keeps what an earlier update said of it.
+        report.mayBeInBootloader = mayStayInBootloader;
         if (mayStayInBootloader)
             lock.releaseUnfinished();
         else
@@ -190,7 +107,8 @@ private:
         QString refusal;
         switch (lock.take(name, QCoreApplication::applicationName(), QStringLiteral("panel"))) {
         case UnitLock::Outcome::Taken:
-            unfinished = unfinishedUpdateText(name, lock.holder());
+            if (lock.holder() && lock.holder()->unfinishedPastEntry())
+                report.unfinished = lock.holder();
             return true;
         case UnitLock::Outcome::NoPlace: // nowhere to keep a lock: the probe goes on regardless
             host.lockFolderMissing();
@@ -242,12 +160,8 @@ private:
                 silent = 0;
             }
         }
-        if (report.roundTripsMs.empty()) {
-            QString text = withPort(kProbeNotAnsweringText);
-            if (!unfinished.isEmpty())
-                text += QLatin1Char('\n') + unfinished;
-            return end(ProbeEnd::NotAnswering, text);
-        }
+        if (report.roundTripsMs.empty())
+            return end(ProbeEnd::NotAnswering, withPort(kProbeNotAnsweringText));
         if (silent >= kProbeSilentChecks)
             return end(ProbeEnd::StoppedAnswering,
                        withPort(kProbeStoppedAnsweringText).arg(report.roundTripsMs.size()));
@@ -283,30 +197,29 @@ private:
         before.path = channel.path();
         channel.closeChannel();
         // Followed all the same: whether it restarted tells where it is now.
-        switch (RestartWatch(host, channel, request.timing, trip).follow(before, sinceEcho)) {
-        case Followed::Back:
+        switch (follow(before, sinceEcho, trip)) {
+        case FollowResult::Back:
             // In its bootloader either way: it is brought back before the fault is told.
             if (!echoed)
                 unconfirmed = {ProbeEnd::EntryNotConfirmed,
                                withPort(kProbeEntryUnconfirmedRestartText)};
             return true;
-        case Followed::NeverLeft:
+        case FollowResult::NeverLeft:
             mayStayInBootloader = false; // it still runs its application
             if (!echoed)
-                return end(
-                    ProbeEnd::EntryNotConfirmed,
-                    withPort(kProbeEntryNotConfirmedText, request.timing.departureTimeoutMs));
+                return end(ProbeEnd::EntryNotConfirmed,
+                           withPort(kProbeEntryNotConfirmedText, request.timing.departureMs));
             return end(ProbeEnd::NeverLeftForBootloader,
-                       withPort(kProbeNeverLeftText, request.timing.departureTimeoutMs));
-        case Followed::NeverBack:
+                       withPort(kProbeNeverLeftText, request.timing.departureMs));
+        case FollowResult::NeverBack:
             break;
         }
         if (trip.elsewhere)
             return end(ProbeEnd::NeverBackInBootloader,
-                       withPort(kProbeBackElsewhereText, request.timing.returnTimeoutMs)
+                       withPort(kProbeBackElsewhereText, request.timing.returnMs)
                            .arg(printable(QString::fromStdString(trip.elsewhere->port))));
         return end(ProbeEnd::NeverBackInBootloader,
-                   withPort(kProbeNotBackInBootloaderText, request.timing.returnTimeoutMs));
+                   withPort(kProbeNotBackInBootloaderText, request.timing.returnMs));
     }
 
     bool restartIntoApplication()
@@ -318,22 +231,21 @@ private:
         const bool echoed = restartCommand(command::kPanelBootloaderExit, trip, sinceEcho);
         AttachedUnit bootloader = *report.toBootloader.back;
         channel.closeChannel();
-        switch (RestartWatch(host, channel, request.timing, trip).follow(bootloader, sinceEcho)) {
-        case Followed::Back:
+        switch (follow(bootloader, sinceEcho, trip)) {
+        case FollowResult::Back:
             if (!echoed)
                 unconfirmed = {ProbeEnd::ExitNotConfirmed,
                                withPort(kProbeExitUnconfirmedRestartText)};
             break;
-        case Followed::NeverLeft:
+        case FollowResult::NeverLeft:
             if (!echoed)
                 return end(ProbeEnd::ExitNotConfirmed,
-                           withPort(kProbeExitNotConfirmedText, request.timing.departureTimeoutMs));
-            return end(
-                ProbeEnd::NeverLeftForApplication,
-                withPort(kProbeNotLeftForApplicationText, request.timing.departureTimeoutMs));
-        case Followed::NeverBack:
+                           withPort(kProbeExitNotConfirmedText, request.timing.departureMs));
+            return end(ProbeEnd::NeverLeftForApplication,
+                       withPort(kProbeNotLeftForApplicationText, request.timing.departureMs));
+        case FollowResult::NeverBack:
             return end(ProbeEnd::NeverBackInApplication,
-                       withPort(kProbeNotBackText, request.timing.returnTimeoutMs));
+                       withPort(kProbeNotBackText, request.timing.returnMs));
         }
 
         if (host.stopRequested()) {
@@ -352,6 +264,16 @@ private:
         return true;
     }
 
+    // Follows the unit through its restart, noting the times in `trip`.
+    FollowResult follow(const AttachedUnit &before, const QElapsedTimer &sinceEcho,
+                        RestartTrip &trip)
+    {
+        UnitFollower follower(host, channel, request.timing, kProbePollMs);
+        const FollowResult result = follower.follow(before, sinceEcho);
+        static_cast<RestartTimes &>(trip) = follower.times();
+        return result;
+    }
+
     // A restart command not echoed, though the unit restarted: told once the unit is back.
     struct Unconfirmed
     {
@@ -368,8 +290,6 @@ private:
     Unconfirmed unconfirmed;
     // Set from the restart command on, until the unit is known back in its application.
     bool mayStayInBootloader = false;
-    // What the user must know of an earlier update of the unit that did not finish.
-    QString unfinished;
 };
 
 } // namespace

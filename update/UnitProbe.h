@@ -2,6 +2,7 @@
 
 #include "AttachedUnits.h"
 #include "CommandChannel.h"
+#include "Pause.h"
 #include "ProbeReport.h"
 #include "UnitSelection.h"
 
@@ -16,9 +17,6 @@ constexpr int kProbeChecks = 200;
 // Checks that fail one after another before the probe gives up on the link: a unit that does not
 // answer would otherwise hold it for 200 reply time-outs.
 constexpr int kProbeSilentChecks = 3;
-// How often the bus is looked at while the unit restarts: the shorter, the more exact the times.
-// hid_enumerate opens nothing.
-constexpr int kProbePollMs = 5;
 
 enum class ProbeStep
 {
@@ -29,17 +27,13 @@ enum class ProbeStep
 };
 
 // The user's side of a probe.
-class ProbeHost
+class ProbeHost : public Pause
 {
 public:
-    virtual ~ProbeHost() = default;
-
     // Whether the unit may be restarted into its bootloader and back. Asked once it is chosen and
     // locked, before anything is sent to it; false ends the probe with nothing sent.
     virtual bool restartAllowed(const AttachedUnit &unit) = 0;
     virtual void stepBegins(ProbeStep step, const AttachedUnit &unit) = 0;
-    // Blocks between two looks at the bus; a test host may only count it.
-    virtual void pause(int milliseconds) = 0;
     // No folder takes lock files: the probe goes on without a lock.
     virtual void lockFolderMissing() {}
     // The restart command is about to be sent: from now on an interruption must not end the
@@ -54,7 +48,7 @@ struct ProbeRequest
 {
     UnitChoice unit; // chosen as an update chooses it (selectUnit)
     bool restart = false;
-    RestartFollowing timing; // `follow` is not looked at: a probe always follows the unit
+    RestartTimeouts timing;
 };
 
 // Probes the chosen unit, holding its lock (UnitLock) throughout. Once it sent the restart command

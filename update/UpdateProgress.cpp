@@ -1,5 +1,7 @@
 #include "UpdateProgress.h"
 
+#include <QString>
+
 const char *phaseName(UpdatePhase phase)
 {
     switch (phase) {
@@ -25,4 +27,9 @@ const char *phaseName(UpdatePhase phase)
         return "confirming";
     }
     return "";
+}
+
+bool pastEntry(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(phaseName(UpdatePhase::Connecting));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+class QString;
+
 // How an update tells its front end where it is. The sequence announces its own steps, the
 // programmers their page walks; the window answers with its dialogs, the command line with a line
 // on the terminal or JSON, a test with a recording. Nobody infers a phase from another.
@@ -25,6 +27,11 @@ enum class UpdatePhase
 // A short lower-case name for scripts and logs: "connecting", "entering", "waiting", "departing",
 // "returning", "writing", "verifying", "leaving", "restarting", "confirming".
 const char *phaseName(UpdatePhase phase);
+
+// Whether an update that reached the phase named so may have sent its target into its bootloader:
+// any phase from the entry command on. A lock's mark and an update --all worker name their last
+// phase so.
+bool pastEntry(const QString &name);
 
 class UpdateProgress
 {

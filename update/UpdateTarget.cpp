@@ -2,6 +2,14 @@
 
 #include "ControlBoardProgrammer.h"
 #include "ControlPanelProgrammer.h"
+#include "TargetProtocol.h"
+
+namespace {
+
+const ControlPanelProtocol kControlPanelProtocol;
+const ControlBoardProtocol kControlBoardProtocol;
+
+} // namespace
 
 const UpdateTarget kControlPanelTarget{
     "panel",
@@ -12,6 +20,7 @@ const UpdateTarget kControlPanelTarget{
     true,
     kPanelUpdatedText,
     writeControlPanel,
+    kControlPanelProtocol,
 };
 
 const UpdateTarget kControlBoardTarget{
@@ -23,6 +32,7 @@ const UpdateTarget kControlBoardTarget{
     false,
     kBoardUpdatedText,
     writeControlBoard,
+    kControlBoardProtocol,
 };
 
 const UpdateTarget *targetNamed(const QString &name)

@@ -17,6 +17,8 @@
 using ImageWriter = WalkResult (*)(CommandChannel &channel, const TargetProfile &profile,
                                    const LoadedImage &loaded, UpdateProgress &progress);
 
+class TargetProtocol;
+
 // Everything that sets the two targets' updates apart.
 struct UpdateTarget
 {
@@ -32,6 +34,8 @@ struct UpdateTarget
     bool restartsIntoBootloader;
     const char *successText;
     ImageWriter write;
+    // How an update takes it through its bootloader.
+    const TargetProtocol &protocol;
 };
 
 extern const UpdateTarget kControlPanelTarget;

@@ -78,8 +78,7 @@ constexpr const char *kNeverLeftText =
     "nothing was written; power it off and on, then run the update again";
 constexpr const char *kNotBackInBootloaderText =
     "The ControlPanel at USB port %1 did not come back within %2 s of its restart into its "
-    "bootloader: nothing was written; power it off and on, then run the update again "
-    "(--restart-timeout waits longer)";
+    "bootloader: nothing was written; power it off and on, then run the update again";
 // ...and after the firmware was written and verified.
 constexpr const char *kNotBackText =
     "The ControlPanel at USB port %1 did not come back within %2 s: its firmware was written and "
@@ -143,42 +142,35 @@ constexpr const char *kNoLockFolderText =
 // with the port and the time it started.
 constexpr const char *kUnfinishedText =
     "The last update of the ControlPanel at USB port %1, started %2, did not finish: the "
-    "ControlPanel or its control board may still run its bootloader. Run the update again with "
-    "--in-bootloader";
+    "ControlPanel or its control board may still run its bootloader.";
 
-// After a failed control-board walk, on the command line.
+// After a failed control-board walk, where the unit is followed.
 constexpr const char *kBoardLeftInBootloaderText =
-    "The ZEL02 control board stays in its bootloader: run the update again with --in-bootloader";
+    "The ZEL02 control board stays in its bootloader";
 
 // Where a ControlPanel is after a failed or interrupted walk, once it was sent back to its
-// application, on the command line; formatted with its USB port (and the time-out in seconds).
-// A bootloader that lost a page command's echo still waits for the page's data and takes the exit
+// application and followed; formatted with its USB port (and the time-out in seconds). A
+// bootloader that lost a page command's echo still waits for the page's data and takes the exit
 // command for it: the unit stays there.
 constexpr const char *kPanelMayStayInBootloaderText =
-    "The ControlPanel at USB port %1 may still run its bootloader: run the update again with "
-    "--in-bootloader";
+    "The ControlPanel at USB port %1 may still run its bootloader";
 constexpr const char *kPanelStayedInBootloaderText =
     "The ControlPanel at USB port %1 did not restart within %2 s of its bootloader exit command: "
-    "it still runs its bootloader; run the update again with --in-bootloader";
+    "it still runs its bootloader";
 constexpr const char *kPanelNotBackAfterFailureText =
     "The ControlPanel at USB port %1 did not come back within %2 s of its bootloader exit "
-    "command: power it off and on; if it then does not answer, run the update again with "
-    "--in-bootloader";
+    "command: power it off and on";
 constexpr const char *kPanelBackUnchangedText =
     "The ControlPanel at USB port %1 is back in its application, its firmware as it was";
 
-// --in-bootloader, and no bootloader of the target took a page: what else the unit may run, and
-// the update for each. Formatted with the unit's USB port.
+// Told the target runs its bootloader, and no bootloader of the target took a page: what else the
+// unit may run. Formatted with the unit's USB port.
 constexpr const char *kNoPanelBootloaderText =
     "The ControlPanel at USB port %1 did not answer as its bootloader does: nothing was written. "
-    "Its control board may run its bootloader (then: zelupdate-cli update --target board "
-    "--in-bootloader FILE), or the ControlPanel its application (then: zelupdate-cli update "
-    "--target panel FILE)";
+    "Its control board may run its bootloader, or the ControlPanel its application";
 constexpr const char *kNoBoardBootloaderText =
     "No bootloader of the ZEL02 control board answered behind the ControlPanel at USB port %1: "
-    "nothing was written. The ControlPanel may run its own bootloader (then: zelupdate-cli update "
-    "--target panel --in-bootloader FILE), or both their applications (then: zelupdate-cli update "
-    "--target board FILE)";
+    "nothing was written. The ControlPanel may run its own bootloader, or both their applications";
 
 // A ControlPanel whose USB port cannot be found (sysfs gives none) cannot be told apart from
 // another after a restart. Formatted with its hidraw node.
@@ -188,7 +180,6 @@ constexpr const char *kPortUnknownText =
 constexpr const char *kPortUnknownAdvice =
     "Update it with the window, zelUpdate, which waits a fixed time for each restart";
 
-// After an entry command whose echo did not come, on the command line.
+// After an entry command whose echo did not come, where the unit is followed.
 constexpr const char *kMayBeInBootloaderText =
-    "The target may have started its bootloader all the same: if the next update cannot connect, "
-    "run it with --in-bootloader";
+    "The target may have started its bootloader all the same";

@@ -336,7 +336,8 @@ void CliTest::exitCodes_data()
         << "panel"
         << "panel" << QStringList{QStringLiteral("--restart-timeout"), QStringLiteral("1")} << 1
         << open << QByteArray() << 0 << 0 << 60000 << 5
-        << QString(kNotBackInBootloaderText).arg(QStringLiteral("1-1")).arg(1) + '\n'
+        << QString(kNotBackInBootloaderText).arg(QStringLiteral("1-1")).arg(1) +
+               " (--restart-timeout waits longer)\n"
         << true << "" << QString() << true;
     QTest::newRow("board start not echoed")
         << "board"
@@ -434,7 +435,8 @@ void CliTest::exitCodes_data()
         << "panel" << QStringList{QStringLiteral("--leave-timeout"), QStringLiteral("1")} << 1
         << open << QByteArray("Yy") << 5 << noReply << 0 << 1
         << error + kProgrammingError + '\n' +
-               QString(kPanelStayedInBootloaderText).arg(QStringLiteral("1-1")).arg(1) + '\n'
+               QString(kPanelStayedInBootloaderText).arg(QStringLiteral("1-1")).arg(1) +
+               "; run the update again with --in-bootloader\n"
         << true << "" << QString() << true;
     QTest::newRow("name with an overlong sequence, missing")
         << "board" << kOverlongName << none << 1 << open << QByteArray() << 0 << 0 << 0 << 3
@@ -747,7 +749,8 @@ void CliTest::jsonStream_data()
     // The control board stays in its bootloader, and only --in-bootloader reaches it there.
     QTest::newRow("board write fails")
         << "board" << QByteArray("Mm") << 40 << QStringList(board.mid(0, 4)) << 1
-        << QString(kErrorPrefix) + kProgrammingError + '\n' + kBoardLeftInBootloaderText;
+        << QString(kErrorPrefix) + kProgrammingError + '\n' + kBoardLeftInBootloaderText +
+               ": run the update again with --in-bootloader";
     // The ControlPanel leaves its bootloader after a failed walk too.
     QTest::newRow("panel verify fails") << "panel" << QByteArray("Rr") << 100 << panel << 1
                                         << QString(kErrorPrefix) + kVerificationError;

@@ -378,7 +378,9 @@ void CliProcessesTest::signalsDuringUpdate_data()
     QTest::newRow("entered: Ctrl-C twice before the first page, board")
         << QByteArray(R"("phase":"waiting")") << QStringLiteral("board") << QStringLiteral("board")
         << QVector<int>{SIGINT, SIGINT} << 0 << 1 << true
-        << QStringList{QString(kInterruptedBeforeWritingError), QString(kBoardLeftInBootloaderText)}
+        << QStringList{QString(kInterruptedBeforeWritingError),
+                       QString(kBoardLeftInBootloaderText) +
+                           ": run the update again with --in-bootloader"}
         << true;
 }
 

@@ -1,6 +1,7 @@
 #include "RecordingHost.h"
 
 #include "FileUse.h"
+#include "OutcomeText.h"
 
 RecordingHost::RecordingHost() : walk(*this)
 {
@@ -13,20 +14,24 @@ void RecordingHost::note(const QString &line)
         held << descriptorsOn(watched);
 }
 
-void RecordingHost::showConnectionError(const ConnectionProblem &problem)
+void RecordingHost::ended(const UpdateOutcome &outcome)
 {
-    note(QStringLiteral("connection error: %1 / %2 / %3")
-             .arg(problem.text, problem.advice, problem.detail));
-}
-
-void RecordingHost::showError(const QString &text)
-{
-    note(QStringLiteral("critical: ") + text);
-}
-
-void RecordingHost::showMessage(const QString &text)
-{
-    note(QStringLiteral("box: ") + text);
+    switch (noticeKind(outcome)) {
+    case NoticeKind::None:
+        break;
+    case NoticeKind::ConnectionProblem: {
+        const ConnectionProblem &problem = *outcome.problem;
+        note(QStringLiteral("connection error: %1 / %2 / %3")
+                 .arg(problem.text, problem.advice, problem.detail));
+        break;
+    }
+    case NoticeKind::Critical:
+        note(QStringLiteral("critical: ") + outcome.text);
+        break;
+    case NoticeKind::Message:
+        note(QStringLiteral("box: ") + outcome.text);
+        break;
+    }
 }
 
 ChosenFirmware RecordingHost::chooseFirmware()

@@ -19,18 +19,15 @@
 // Every phase announced is recorded by its name in `phases`.
 // The file dialog is answered from a list; the pauses are counted and never slept; the page walk
 // is recorded step by step in `walk`.
-class RecordingHost : public SequenceHost
+class RecordingHost : public SequenceHost, private UpdateEvents
 {
 public:
     RecordingHost();
 
-    void showConnectionError(const ConnectionProblem &problem) override;
-    void showError(const QString &text) override;
-    void showMessage(const QString &text) override;
     ChosenFirmware chooseFirmware() override;
     void finishWait() override;
     void pause(int milliseconds) override;
-    UpdateProgress &progress() override { return walk; }
+    UpdateEvents &events() override { return *this; }
     QString frontEnd() const override { return QStringLiteral("recording host"); }
     void historyNotWritten(const QString &why) override;
 
@@ -72,6 +69,12 @@ public:
     } walk;
 
 private:
+    // The events, recorded as the window would show them.
+    void phaseBegins(UpdatePhase phase, int total) override { walk.phaseBegins(phase, total); }
+    void progressed(int done) override { walk.advanced(done); }
+    void walkEnded() override { walk.walkEnded(); }
+    void ended(const UpdateOutcome &outcome) override;
+
     void note(const QString &line);
     void waitStep(int value);
 
