@@ -52,16 +52,6 @@ bool CommandChannel::openPath(const std::string &path)
     return device == nullptr;
 }
 
-int CommandChannel::attachedControlPanels()
-{
-    hid_device_info *found = hid_enumerate(kControlPanelVendorId, kControlPanelProductId);
-    int count = 0;
-    for (const hid_device_info *info = found; info; info = info->next)
-        ++count;
-    hid_free_enumeration(found);
-    return count;
-}
-
 void CommandChannel::putCommand(char first, char second)
 {
     command[0] = static_cast<std::uint8_t>(first);

@@ -29,10 +29,6 @@ public:
     // opened.
     bool openPath(const std::string &path);
 
-    // How many devices with the ControlPanel's ids are attached (hid_enumerate). Opening takes
-    // the first one only, so with more than one the program cannot know which it updates.
-    static int attachedControlPanels();
-
     // Writes the command's two letters into payload bytes 0 and 1; the rest of the payload keeps
     // what the last report left there.
     void putCommand(char first, char second);

@@ -1,5 +1,7 @@
 #include "ConnectionAdvice.h"
 
+#include "Printable.h"
+
 #include "UpdateTexts.h"
 
 #include <QStringList>
@@ -17,40 +19,6 @@ namespace {
 constexpr const char *kSeatVariable = "XDG_SEAT";
 // OpenSSH sets these in the sessions it starts; one is enough to be beyond the seat.
 constexpr const char *kSshVariables[] = {"SSH_CONNECTION", "SSH_CLIENT", "SSH_TTY"};
-
-// The escapes that have a name; any other character that needs one shows its code (\x1b, \u202e).
-struct NamedEscape
-{
-    char16_t character;
-    const char *escape;
-};
-constexpr NamedEscape kNamedEscapes[] = {
-    {u'\\', "\\\\"}, {u'\n', "\\n"}, {u'\r', "\\r"}, {u'\t', "\\t"}};
-
-bool isBidirectionalControl(char16_t character)
-{
-    return (character >= 0x202a && character <= 0x202e) ||
-           (character >= 0x2066 && character <= 0x2069) || character == 0x200e ||
-           character == 0x200f || character == 0x061c;
-}
-
-bool needsEscape(QChar character)
-{
-    const QChar::Category category = character.category();
-    return category == QChar::Other_Control || category == QChar::Separator_Line ||
-           category == QChar::Separator_Paragraph || isBidirectionalControl(character.unicode());
-}
-
-QString escapeOf(QChar character)
-{
-    for (const NamedEscape &named : kNamedEscapes) {
-        if (character.unicode() == named.character)
-            return QLatin1String(named.escape);
-    }
-    const ushort code = character.unicode();
-    return code <= 0xff ? QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'))
-                        : QStringLiteral("\\u%1").arg(code, 4, 16, QLatin1Char('0'));
-}
 
 QString deviceName(const AttachedPanel &panel)
 {
@@ -158,27 +126,6 @@ QString noPermissionAdvice(const AccessSession &session, bool ruleInstalled)
                       .arg(user, QLatin1String(kAccessGroup));
     }
     return advice.join(QLatin1Char('\n'));
-}
-
-QString printable(const QString &text)
-{
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar character : text)
-        shown += character == QLatin1Char('\\') || needsEscape(character) ? escapeOf(character)
-                                                                          : QString(character);
-    return shown;
-}
-
-QString printableLayout(const QString &text)
-{
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar character : text) {
-        const bool layout = character == QLatin1Char('\t') || character == QLatin1Char('\n');
-        shown += !layout && needsEscape(character) ? escapeOf(character) : QString(character);
-    }
-    return shown;
 }
 
 QString describePanel(const AttachedPanel &panel)

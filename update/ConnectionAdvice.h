@@ -23,17 +23,6 @@ QString noPermissionAdvice(const AccessSession &session, bool ruleInstalled);
 // is not at the seat and its process does not hold the group.
 bool needsGroup(const AccessSession &session);
 
-// Text from outside (a device's strings, a node's name, hidapi's words) as it may be shown on a
-// terminal or in a label: control characters, line and paragraph separators and bidirectional
-// controls escaped as \n, \x1b, \u202e..., and a backslash doubled, so that such a string can
-// neither forge a line, move the cursor nor pass for an escape.
-QString printable(const QString &text);
-
-// The same for text whose tabs and line feeds are its own layout and whose backslashes are its own
-// escapes already (the update history): those pass as they are, every other character printable()
-// escapes is escaped.
-QString printableLayout(const QString &text);
-
 // A line naming the device: its node, what it calls itself and its serial number.
 QString describePanel(const AttachedPanel &panel);
 

@@ -1,20 +1,13 @@
 #include "UnitFollower.h"
 
+#include "Elapsed.h"
+
 #include <algorithm>
-
-namespace {
-
-double millisecondsOf(const QElapsedTimer &clock)
-{
-    return double(clock.nsecsElapsed()) / 1e6;
-}
-
-} // namespace
 
 std::vector<AttachedUnit> UnitFollower::look()
 {
     std::vector<AttachedUnit> units = attachedUnits();
-    const double at = millisecondsOf(*clock);
+    const double at = millisecondsSince(*clock);
     noted.lookMs = std::max(noted.lookMs, at - now);
     now = at;
     return units;
@@ -31,7 +24,7 @@ void UnitFollower::noteNewcomers(const std::vector<AttachedUnit> &units, const s
 FollowResult UnitFollower::follow(const AttachedUnit &before, const QElapsedTimer &sinceEcho)
 {
     clock = &sinceEcho;
-    now = millisecondsOf(sinceEcho);
+    now = millisecondsSince(sinceEcho);
     if (announced)
         announced->phaseBegins(UpdatePhase::AwaitingDeparture, 0);
     std::vector<AttachedUnit> units = look();
@@ -58,7 +51,7 @@ FollowResult UnitFollower::follow(const AttachedUnit &before, const QElapsedTime
                 noted.backMs = now;
             // The node may be listed before udev has given this user access to it.
             if (!channel.openPath(at->path)) {
-                noted.openedMs = millisecondsOf(sinceEcho);
+                noted.openedMs = millisecondsSince(sinceEcho);
                 noted.back = at;
                 return FollowResult::Back;
             }

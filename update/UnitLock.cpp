@@ -1,6 +1,7 @@
 #include "UnitLock.h"
 
 #include "ConnectionAdvice.h"
+#include "Printable.h"
 #include "UpdateProgress.h"
 #include "UpdateTexts.h"
 

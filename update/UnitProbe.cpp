@@ -1,6 +1,8 @@
 #include "UnitProbe.h"
 
 #include "ConnectionAdvice.h"
+#include "Elapsed.h"
+#include "Printable.h"
 #include "ProbeTexts.h"
 #include "UnitLock.h"
 #include "UpdateProgress.h"
@@ -12,11 +14,6 @@
 #include <algorithm>
 
 namespace {
-
-double millisecondsOf(const QElapsedTimer &clock)
-{
-    return double(clock.nsecsElapsed()) / 1e6;
-}
 
 QString portOf(const AttachedUnit &unit)
 {
@@ -150,7 +147,7 @@ private:
             QElapsedTimer clock;
             clock.start();
             const bool failed = channel.exchange(true);
-            const double milliseconds = millisecondsOf(clock);
+            const double milliseconds = millisecondsSince(clock);
             ++report.checks;
             if (failed) {
                 ++report.failedChecks;
@@ -177,7 +174,7 @@ private:
         clock.start();
         const bool failed = channel.exchange(true);
         sinceEcho.start();
-        trip.commandMs = millisecondsOf(clock);
+        trip.commandMs = millisecondsSince(clock);
         trip.sent = true;
         trip.confirmed = !failed;
         return !failed;
@@ -259,7 +256,7 @@ private:
         clock.start();
         if (channel.exchange(true))
             return end(ProbeEnd::SilentAfterReturn, withPort(kProbeSilentAfterReturnText));
-        report.finalCheckMs = millisecondsOf(clock);
+        report.finalCheckMs = millisecondsSince(clock);
         mayStayInBootloader = false;
         return true;
     }

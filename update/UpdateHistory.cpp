@@ -1,5 +1,7 @@
 #include "UpdateHistory.h"
 
+#include "Printable.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,33 +13,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-QString escaped(const QString &field)
-{
-    QString written;
-    written.reserve(field.size());
-    for (const QChar c : field) {
-        const ushort code = c.unicode();
-        if (c == QLatin1Char('\\'))
-            written += QLatin1String("\\\\");
-        else if (c == QLatin1Char('\t'))
-            written += QLatin1String("\\t");
-        else if (c == QLatin1Char('\n'))
-            written += QLatin1String("\\n");
-        else if (c == QLatin1Char('\r'))
-            written += QLatin1String("\\r");
-        // C0 controls, DEL and the C1 controls, which some terminals obey as escapes.
-        else if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
-            written += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
-        else
-            written += c;
-    }
-    return written;
-}
-
-} // namespace
 
 QString historyPath()
 {
@@ -87,15 +62,15 @@ QString appendHistory(const HistoryEntry &entry)
     if (fd < 0)
         return QStringLiteral("cannot open %1: %2").arg(path, error);
     QStringList fields{entry.time.toString(Qt::ISODate),
-                       escaped(entry.frontEnd),
-                       escaped(entry.target),
-                       escaped(entry.file),
+                       printable(entry.frontEnd),
+                       printable(entry.target),
+                       printable(entry.file),
                        entry.sha256.isEmpty() ? QStringLiteral("-") : entry.sha256,
                        QString::number(entry.usedPages),
                        QString::number(entry.seconds, 'f', 1),
-                       escaped(entry.result),
-                       escaped(entry.port),
-                       escaped(entry.serial)};
+                       printable(entry.result),
+                       printable(entry.port),
+                       printable(entry.serial)};
     QByteArray line;
     struct stat status;
     const off_t size = ::fstat(fd, &status) == 0 ? status.st_size : 0;

@@ -30,10 +30,10 @@ constexpr int kEarlierHistoryColumns = 8;
 constexpr const char *kHistoryHeader =
     "time\tfront end\ttarget\tfile\tsha256\tused pages\tseconds\tresult\tport\tserial";
 
-// Appends the entry as one tab-separated line, writing a header line first into a new file.
-// Backslashes, tabs, line breaks and carriage returns in a field are written as \\, \t, \n and
-// \r, any other control character as \xNN, so a field can neither split the line nor move the
-// cursor of a terminal that shows the file. Returns why it could not be written; empty when it
+// Appends the entry as one tab-separated line, writing a header line first into a new file. Each
+// field is written as printable() shows it (a tab as \t, a line break as \n, a control character
+// as \xNN), so a field can neither split the line nor move the cursor of a terminal that shows
+// the file. Returns why it could not be written; empty when it
 // was.
 // Only a regular file is written: a named pipe or a device at the history's path is refused, never
 // waited on. A last line without its line end gets one first.

@@ -1,8 +1,10 @@
 #include "UpdateSequence.h"
 
 #include "ConnectionAdvice.h"
+#include "Elapsed.h"
 #include "HexFile.h"
 #include "OutcomeText.h"
+#include "Printable.h"
 #include "TargetProtocol.h"
 #include "UnitLock.h"
 #include "UnitOpening.h"
@@ -89,7 +91,7 @@ private:
     {
         outcome.end = how;
         outcome.failed = failed;
-        outcome.seconds = double(clock.elapsed()) / 1000;
+        outcome.seconds = secondsSince(clock);
         outcome.text = host.endText(outcome);
         host.events().ended(outcome);
         return false;

@@ -1,6 +1,7 @@
 // What a user is told about an attached ControlPanel: device strings shown harmlessly, and whether
 // this process counts as the user at the seat, which decides the advice for no permission.
 #include "ConnectionAdvice.h"
+#include "Printable.h"
 
 #include <QtTest>
 
@@ -125,4 +126,5 @@ void ConnectionAdviceTest::busyDetail()
 }
 
 QTEST_GUILESS_MAIN(ConnectionAdviceTest)
+#include "Printable.h"
 #include "tst_connectionadvice.moc"

@@ -4,8 +4,10 @@
 #include "CliTexts.h"
 #include "CommandChannel.h"
 #include "ConnectionAdvice.h"
+#include "Elapsed.h"
 #include "ExitCodes.h"
 #include "HexFileCheck.h"
+#include "Printable.h"
 #include "ResultOutput.h"
 #include "UnitLock.h"
 #include "UnitsSummary.h"
@@ -14,7 +16,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <algorithm>
 #include <optional>
@@ -117,13 +118,7 @@ private:
 
     bool ending() const { return io.endRequested && io.endRequested(); }
 
-    void pause()
-    {
-        if (io.pause)
-            io.pause(kEachPollMs);
-        else
-            QThread::msleep(kEachPollMs);
-    }
+    void pause() { io.wait(kEachPollMs); }
 
     void say(const QString &text)
     {
@@ -285,7 +280,7 @@ private:
             return;
         }
         const int code = exitCodeFor(outcome.end);
-        const double seconds = double(clock.elapsed()) / 1000;
+        const double seconds = secondsSince(clock);
         forgetFailure(unit.port);
         if (code == kExitOk)
             done.push_back(unit);

@@ -1,12 +1,13 @@
 #include "UpdateCommand.h"
 
 #include "CliTexts.h"
+#include "Elapsed.h"
 #include "ExitCodes.h"
 #include "FileSummary.h"
 #include "HexFileCheck.h"
 #include "JsonProgress.h"
 #include "PanelWait.h"
-#include "PrintableName.h"
+#include "Printable.h"
 #include "ResultOutput.h"
 #include "TerminalHost.h"
 #include "TextProgress.h"
@@ -54,11 +55,6 @@ void report(CliStreams &io, const VerbRequest &request, const Result &result)
            << "result: " << result.shownText << '\n'
            << "exit code: " << result.exitCode << '\n';
     io.out.flush();
-}
-
-double secondsSince(const QElapsedTimer &clock)
-{
-    return double(clock.elapsed()) / 1000;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "CliTexts.h"
 #include "ConnectionAdvice.h"
 #include "ExitCodes.h"
+#include "Printable.h"
 #include "UpdateHistory.h"
 #include "Utf8Text.h"
 

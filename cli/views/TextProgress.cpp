@@ -1,5 +1,7 @@
 #include "TextProgress.h"
 
+#include "TerminalWidth.h"
+
 namespace {
 
 QString timeLeft(qint64 milliseconds)
@@ -70,12 +72,8 @@ void TextProgress::settle()
 
 void TextProgress::redraw(int done)
 {
-    QString text = line(title(phase), phase, done, total, clock.elapsed());
-    // A line that reaches the last column leaves some terminals' cursor on the next line, and
-    // every redraw after it would scroll.
-    const int width = columns ? columns() : 0;
-    if (width > 0)
-        text.truncate(width - 1);
+    const QString text = fitToTerminal(line(title(phase), phase, done, total, clock.elapsed()),
+                                       columns ? columns() : 0);
     // Back to the start of the line, and clear what a longer line left there.
     err << "\r\x1b[K" << text;
     err.flush();

@@ -4,6 +4,7 @@
 #include "ConnectionAdvice.h"
 #include "ControlPanelSurvey.h"
 #include "ExitCodes.h"
+#include "Printable.h"
 #include "ResultOutput.h"
 #include "UnitLock.h"
 #include "UpdateProgress.h"
@@ -83,16 +84,6 @@ RuleVerdict ruleInForce(const std::vector<AttachedPanel> &panels, bool installed
             QStringLiteral("unknown: the ControlPanel would not open for another reason")};
 }
 
-QString shown(const std::string &text)
-{
-    return printable(QString::fromStdString(text));
-}
-
-QString shown(const std::wstring &text)
-{
-    return printable(QString::fromStdWString(text));
-}
-
 // "  name: value", or "  name:" alone for an empty value, with no space at the end of the line.
 QString field(const char *name, const QString &value)
 {
@@ -134,12 +125,12 @@ void printUnit(QTextStream &out, const AttachedPanel &panel)
     QString access = QLatin1String(accessName(panel.access));
     // The other kinds say it all; hidapi's words only add the path again.
     if (panel.access == PanelAccess::Failed)
-        access += QStringLiteral(" (%1)").arg(shown(panel.reason));
-    out << (panel.port.empty() ? QLatin1String(kUnknownPort) : shown(panel.port)) << '\n'
-        << field("hidraw node", shown(panel.path))
-        << field("serial number", shown(panel.serialNumber))
-        << field("manufacturer", shown(panel.manufacturer))
-        << field("product", shown(panel.product)) << field("access", access);
+        access += QStringLiteral(" (%1)").arg(printable(panel.reason));
+    out << (panel.port.empty() ? QLatin1String(kUnknownPort) : printable(panel.port)) << '\n'
+        << field("hidraw node", printable(panel.path))
+        << field("serial number", printable(panel.serialNumber))
+        << field("manufacturer", printable(panel.manufacturer))
+        << field("product", printable(panel.product)) << field("access", access);
     const QString last = lastUpdate(panel);
     if (!last.isEmpty())
         out << field("update", last);

@@ -3,9 +3,8 @@
 #include "CliTexts.h"
 #include "CommandLineText.h"
 #include "ConnectionAdvice.h"
+#include "Printable.h"
 #include "UpdateTexts.h"
-
-#include <QThread>
 
 void TerminalHost::say(const QString &text)
 {
@@ -75,10 +74,7 @@ void TerminalHost::enteringBootloader()
 
 void TerminalHost::pause(int milliseconds)
 {
-    if (io.pause)
-        io.pause(milliseconds);
-    else
-        QThread::msleep(static_cast<unsigned long>(milliseconds));
+    io.wait(milliseconds);
 }
 
 void TerminalHost::lockFolderMissing()

@@ -5,7 +5,7 @@
 #include "CommandChannel.h"
 #include "ExitCodes.h"
 #include "HexFileCheck.h"
-#include "PrintableName.h"
+#include "Printable.h"
 #include "ResultOutput.h"
 #include "UnitsSummary.h"
 #include "UnitsView.h"

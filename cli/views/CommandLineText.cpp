@@ -2,6 +2,7 @@
 
 #include "ConnectionAdvice.h"
 #include "OutcomeText.h"
+#include "Printable.h"
 #include "ProbeTexts.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "CheckCommand.h"
 #include "HistoryCommand.h"
 #include "ListCommand.h"
-#include "PrintableName.h"
+#include "Printable.h"
 #include "ProbeCommand.h"
 #include "UpdateCommand.h"
 

@@ -1,7 +1,10 @@
 #include "UnitsView.h"
 
+#include "TerminalWidth.h"
+
 #include "ConnectionAdvice.h"
 #include "PhaseView.h"
+#include "Printable.h"
 #include "ResultOutput.h"
 #include "TextProgress.h"
 #include "UnitsSummary.h"
@@ -78,13 +81,10 @@ QString UnitsView::unitLine(const UnitReport &unit) const
     else
         state = TextProgress::line(QString::fromLatin1(phaseTitle(unit.phase)), unit.phase,
                                    unit.done, unit.total, unit.phaseClock.elapsed());
-    QString text = printable(unit.port).leftJustified(portWidth) + QStringLiteral("  ") +
-                   printable(unit.serial).leftJustified(serialWidth) + QStringLiteral("  ") + state;
-    // A line reaching the last column would leave the cursor on the next one.
-    const int width = io.errColumns ? io.errColumns() : 0;
-    if (width > 0)
-        text.truncate(width - 1);
-    return text;
+    return fitToTerminal(printable(unit.port).leftJustified(portWidth) + QStringLiteral("  ") +
+                             printable(unit.serial).leftJustified(serialWidth) +
+                             QStringLiteral("  ") + state,
+                         io.errColumns ? io.errColumns() : 0);
 }
 
 void UnitsView::clearLines()

@@ -1,6 +1,7 @@
 #include "ResultOutput.h"
 
 #include "ConnectionAdvice.h"
+#include "Printable.h"
 
 #include <QJsonDocument>
 #include <QStringList>

@@ -4,7 +4,7 @@
 #include "CommandTable.h"
 #include "ExitCodes.h"
 #include "HelpText.h"
-#include "PrintableName.h"
+#include "Printable.h"
 #include "Version.h"
 
 #include <QCommandLineParser>
@@ -28,7 +28,8 @@ QByteArray bytes(const QString &parsed)
     return parsed.toLatin1();
 }
 
-QString shown(const QString &parsed)
+// As the user typed it, escaped.
+QString typed(const QString &parsed)
 {
     return printableName(bytes(parsed));
 }
@@ -76,7 +77,7 @@ int runCommandLine(const QByteArrayList &arguments, CliStreams &io)
     for (const QByteArray &argument : arguments)
         parsed << QString::fromLatin1(argument);
     if (!parser.parse(parsed))
-        return usageError(io, shown(parser.errorText()));
+        return usageError(io, typed(parser.errorText()));
     const QString repeated = repeatedOption(parser, options);
     if (!repeated.isEmpty())
         return usageError(io, QStringLiteral("--%1 is given more than once").arg(repeated));
@@ -99,7 +100,7 @@ int runCommandLine(const QByteArrayList &arguments, CliStreams &io)
         return name == QLatin1String(verb.name);
     });
     if (verb == verbs().end())
-        return usageError(io, QStringLiteral("unknown command '%1'").arg(shown(name)));
+        return usageError(io, QStringLiteral("unknown command '%1'").arg(typed(name)));
     const QString verbName = QLatin1String(verb->name);
 
     // An option a verb does not take is refused rather than ignored: a script that passes --wait

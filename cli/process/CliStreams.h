@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <QTextStream>
+#include <QThread>
 
 #include <functional>
 #include <optional>
@@ -34,6 +35,14 @@ struct CliStreams
 
     // Blocks for the sequence's wait steps and between the polls of --wait. Empty: sleeps.
     std::function<void(int milliseconds)> pause;
+    // Pauses through `pause`, or sleeps.
+    void wait(int milliseconds) const
+    {
+        if (pause)
+            pause(milliseconds);
+        else
+            QThread::msleep(static_cast<unsigned long>(milliseconds));
+    }
     // Where udev reads rules from, the folders `list` looks for the ControlPanel's rule in.
     QStringList udevRuleFolders{QStringLiteral("/usr/lib/udev/rules.d"),
                                 QStringLiteral("/lib/udev/rules.d"),

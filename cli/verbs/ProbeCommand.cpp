@@ -4,13 +4,13 @@
 #include "CommandLineText.h"
 #include "ConnectionAdvice.h"
 #include "ExitCodes.h"
+#include "Printable.h"
 #include "ResultOutput.h"
 #include "TerminalHost.h"
 #include "UnitProbe.h"
 #include "Version.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <cstdio>
 
@@ -45,16 +45,6 @@ ExitCode exitCodeFor(ProbeEnd end, int stopSignal)
     return kExitNotAnswering;
 }
 
-QString shown(const std::string &text)
-{
-    return printable(QString::fromStdString(text));
-}
-
-QString shown(const std::wstring &text)
-{
-    return printable(QString::fromStdWString(text));
-}
-
 QString ms(double milliseconds)
 {
     return QStringLiteral("%1 ms").arg(milliseconds, 0, 'f', milliseconds < 100 ? 2 : 0);
@@ -79,7 +69,7 @@ public:
     {
         if (!ask)
             return true;
-        io.err << "This restarts the ControlPanel at USB port " << shown(unit.port)
+        io.err << "This restarts the ControlPanel at USB port " << printable(unit.port)
                << " into its bootloader and back, writing nothing. Go on? [y/N] ";
         io.err.flush();
         const QString answer = (io.readAnswer ? io.readAnswer() : readLine()).trimmed().toLower();
@@ -90,7 +80,7 @@ public:
     {
         switch (step) {
         case ProbeStep::LinkChecks:
-            io.err << "Probing the ControlPanel at USB port " << shown(unit.port) << ": "
+            io.err << "Probing the ControlPanel at USB port " << printable(unit.port) << ": "
                    << kProbeChecks << " connection checks\n";
             break;
         case ProbeStep::IntoBootloader:
@@ -106,13 +96,7 @@ public:
         io.err.flush();
     }
 
-    void pause(int milliseconds) override
-    {
-        if (io.pause)
-            io.pause(milliseconds);
-        else
-            QThread::msleep(static_cast<unsigned long>(milliseconds));
-    }
+    void pause(int milliseconds) override { io.wait(milliseconds); }
 
     void lockFolderMissing() override
     {
@@ -146,10 +130,10 @@ private:
 
 void printUnit(QTextStream &out, const AttachedUnit &unit)
 {
-    out << "  hidraw node: " << shown(unit.path) << '\n'
-        << "  serial number: " << shown(unit.serialNumber) << '\n'
-        << "  manufacturer: " << shown(unit.manufacturer) << '\n'
-        << "  product: " << shown(unit.product) << '\n'
+    out << "  hidraw node: " << printable(unit.path) << '\n'
+        << "  serial number: " << printable(unit.serialNumber) << '\n'
+        << "  manufacturer: " << printable(unit.manufacturer) << '\n'
+        << "  product: " << printable(unit.product) << '\n'
         << "  USB release: " << usbReleaseText(unit.release) << '\n';
 }
 
@@ -165,17 +149,17 @@ void printTrip(QTextStream &out, const char *title, const RestartTrip &trip,
         << " ms, the command line up to " << timing.returnMs << " ms after it left)\n"
         << "  looks at the bus: at most " << ms(trip.lookMs) << " apart\n";
     if (trip.elsewhere)
-        out << "  a ControlPanel came up at USB port " << shown(trip.elsewhere->port) << '\n';
+        out << "  a ControlPanel came up at USB port " << printable(trip.elsewhere->port) << '\n';
     if (!trip.back)
         return;
     const AttachedUnit &back = *trip.back;
-    out << "  hidraw node: " << shown(back.path)
+    out << "  hidraw node: " << printable(back.path)
         << (back.path == before.path ? " (the same)" : " (new)") << '\n'
-        << "  serial number: " << shown(back.serialNumber)
+        << "  serial number: " << printable(back.serialNumber)
         << comparedWith(back.serialNumber == before.serialNumber) << '\n'
-        << "  manufacturer: " << shown(back.manufacturer)
+        << "  manufacturer: " << printable(back.manufacturer)
         << comparedWith(back.manufacturer == before.manufacturer) << '\n'
-        << "  product: " << shown(back.product) << comparedWith(back.product == before.product)
+        << "  product: " << printable(back.product) << comparedWith(back.product == before.product)
         << '\n'
         << "  USB release: " << usbReleaseText(back.release)
         << comparedWith(back.release == before.release) << '\n';
@@ -185,7 +169,7 @@ void printReport(QTextStream &out, const ProbeReport &report, const QString &fil
                  const QString &result, int code)
 {
     if (report.unit) {
-        out << "unit: " << shown(report.unit->port) << '\n';
+        out << "unit: " << printable(report.unit->port) << '\n';
         printUnit(out, *report.unit);
     }
     if (report.checks > 0) {

@@ -1,6 +1,7 @@
 #include "UnitWorker.h"
 
 #include "CliTexts.h"
+#include "Elapsed.h"
 #include "ExitCodes.h"
 #include "InterruptGuard.h"
 
@@ -171,7 +172,7 @@ void UnitWorker::end(const QString &failure)
         }
     }
     if (!resultSeen)
-        unit.seconds = double(clock.elapsed()) / 1000;
+        unit.seconds = secondsSince(clock);
 
     const bool crashed = failure.isEmpty() && process.exitStatus() == QProcess::CrashExit;
     // Killed, a signal's number is what QProcess gives as its exit code.

@@ -1,7 +1,7 @@
 #include "FileSummary.h"
 
 #include "CliTexts.h"
-#include "PrintableName.h"
+#include "Printable.h"
 #include "ResultOutput.h"
 
 #include <QFile>
@@ -38,8 +38,9 @@ QString rangesText(const ImageSummary &summary)
 void printSummary(QTextStream &out, const UpdateTarget &target, const QByteArray &file,
                   const ImageSummary &summary)
 {
-    out << "file: " << printableName(file) << '\n'
-        << "target: " << target.name << " (" << target.title << ")\n"
+    // As an update's result begins: the target, then the file.
+    out << "target: " << target.name << " (" << target.title << ")\n"
+        << "file: " << printableName(file) << '\n'
         << "used pages: " << summary.usedPages << " of " << summary.pageCount << " ("
         << summary.pageSize << " bytes each)\n"
         << "data bytes: " << summary.dataBytes << '\n'

@@ -4,8 +4,6 @@
 #include "ControlPanelSurvey.h"
 #include "UpdateTexts.h"
 
-#include <QThread>
-
 #include <algorithm>
 
 namespace {
@@ -47,9 +45,6 @@ PanelWaitEnd waitForUnit(CliStreams &io, int seconds, const UnitChoice &choice)
             selection.verdict == UnitSelection::Verdict::Chosen && opens(*selection.unit);
         if (ready || poll >= polls)
             return PanelWaitEnd::UpdateMayGoOn;
-        if (io.pause)
-            io.pause(kPanelPollMs);
-        else
-            QThread::msleep(kPanelPollMs);
+        io.wait(kPanelPollMs);
     }
 }

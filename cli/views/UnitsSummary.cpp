@@ -2,6 +2,7 @@
 
 #include "ConnectionAdvice.h"
 #include "ExitCodes.h"
+#include "Printable.h"
 #include "ResultOutput.h"
 
 #include <QJsonArray>
