@@ -4,42 +4,24 @@
 #include "ExitCodes.h"
 #include "Printable.h"
 #include "ResultOutput.h"
+#include "UnitBatch.h"
 
 #include <QJsonArray>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
-
-bool portBefore(const QString &a, const QString &b)
-{
-    static const QRegularExpression separators(QStringLiteral("[-.]"));
-    const QStringList left = a.split(separators);
-    const QStringList right = b.split(separators);
-    for (int at = 0; at < std::min(left.size(), right.size()); ++at) {
-        bool leftNumber = false;
-        bool rightNumber = false;
-        const qlonglong l = left[at].toLongLong(&leftNumber);
-        const qlonglong r = right[at].toLongLong(&rightNumber);
-        if (leftNumber && rightNumber && l != r)
-            return l < r;
-        if (!(leftNumber && rightNumber) && left[at] != right[at])
-            return left[at] < right[at];
-    }
-    // A hub's port comes before the ports behind it.
-    return left.size() < right.size();
-}
 
 int allUnitsExitCode(const std::vector<int> &codesInPortOrder)
 {
     if (codesInPortOrder.empty())
         return kExitNoControlPanel;
-    const auto &codes = codesInPortOrder;
-    if (std::find(codes.begin(), codes.end(), int(kExitFailedWhileWriting)) != codes.end())
-        return kExitFailedWhileWriting;
-    const auto failed =
-        std::find_if(codes.begin(), codes.end(), [](int code) { return code != kExitOk; });
-    return failed == codes.end() ? kExitOk : *failed;
+    std::vector<UnitVerdict> verdicts;
+    for (const int code : codesInPortOrder)
+        verdicts.push_back(code == kExitOk                   ? UnitVerdict::Updated
+                           : code == kExitFailedWhileWriting ? UnitVerdict::MayBeIncomplete
+                                                             : UnitVerdict::Failed);
+    const std::optional<std::size_t> deciding = decidingUnit(verdicts);
+    return deciding ? codesInPortOrder[*deciding] : kExitOk;
 }
 
 QString unitResultLine(int exitCode, const QString &result, const QString &warning)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UnitBatch.h"
 #include "UnitWorker.h"
 
 #include <QJsonObject>
@@ -9,11 +10,8 @@
 
 // How `update --all` sums its units up.
 
-// Whether port `a` comes before port `b`: "1-2" before "1-10", as the bus numbers them.
-bool portBefore(const QString &a, const QString &b);
-
-// The program's exit status for the units' own, in port order: 0 when every unit was updated;
-// else 1 when any may hold an incomplete firmware; else the first failing unit's. No unit: 4.
+// The program's exit status for the units' own, in port order: the deciding unit's (decidingUnit),
+// 0 when every unit was updated, 4 when there is none.
 int allUnitsExitCode(const std::vector<int> &codesInPortOrder);
 
 // A unit's result as a table shows it, on one line: "updated", or its exit code and why; then
