@@ -5,6 +5,7 @@
 #include "ExitCodes.h"
 #include "FileSummary.h"
 #include "HexFileCheck.h"
+#include "JsonLines.h"
 #include "JsonProgress.h"
 #include "PanelWait.h"
 #include "Printable.h"
@@ -23,38 +24,47 @@
 
 namespace {
 
-struct Result
+// The result: one JSON line with --json, else "name: value" lines, the text on one line (or as
+// `shownResult` words it).
+void report(CliStreams &io, const VerbRequest &request, UpdateResultRecord record,
+            const QString &shownResult = QString())
 {
-    QString sha256;
-    std::uint32_t usedPages = 0;
-    double seconds = 0;
-    QString text;      // as JSON holds it
-    QString shownText; // as the "result:" line shows it: escaped, on one line
-    int exitCode = kExitOk;
-};
-
-void report(CliStreams &io, const VerbRequest &request, const Result &result)
-{
+    record.target = QLatin1String(request.target->name);
+    record.file = QFile::decodeName(request.file);
+    record.exitCode = exitCodeFor(record.end);
     if (request.json) {
-        writeJsonLine(io.out, {{QStringLiteral("event"), QStringLiteral("result")},
-                               {QStringLiteral("target"), QLatin1String(request.target->name)},
-                               {QStringLiteral("file"), QFile::decodeName(request.file)},
-                               {QStringLiteral("sha256"), result.sha256},
-                               {QStringLiteral("usedPages"), qint64(result.usedPages)},
-                               {QStringLiteral("seconds"), result.seconds},
-                               {QStringLiteral("result"), result.text},
-                               {QStringLiteral("exitCode"), result.exitCode}});
+        writeJsonLine(io.out, resultJson(record));
         return;
     }
     io.out << "target: " << request.target->name << " (" << request.target->title << ")\n"
            << "file: " << printableName(request.file) << '\n';
     // A file refused, or never reached, has no image to name.
-    if (!result.sha256.isEmpty())
-        io.out << "sha256: " << result.sha256 << '\n' << "used pages: " << result.usedPages << '\n';
-    io.out << "seconds: " << QString::number(result.seconds, 'f', 1) << '\n'
-           << "result: " << result.shownText << '\n'
-           << "exit code: " << result.exitCode << '\n';
+    if (!record.sha256.isEmpty())
+        io.out << "sha256: " << record.sha256 << '\n' << "used pages: " << record.usedPages << '\n';
+    io.out << "seconds: " << QString::number(record.seconds, 'f', 1) << '\n'
+           << "result: " << (shownResult.isEmpty() ? oneLine(record.result) : shownResult) << '\n'
+           << "exit code: " << record.exitCode << '\n';
     io.out.flush();
+}
+
+// A file the update refuses: nothing is sent.
+int refuse(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+           const QElapsedTimer &clock)
+{
+    io.err << refusalMessage(request.file, check) << '\n';
+    io.err.flush();
+    UpdateResultRecord record;
+    record.end = SequenceEnd::FileRefused;
+    // As JSON holds it, unescaped; the "result:" line escapes it.
+    record.result = refusalJson(request.file, check);
+    // A file that loads but is refused is still named by its image.
+    if (check.summary.loaded) {
+        record.sha256 = QString::fromLatin1(check.summary.sha256);
+        record.usedPages = check.summary.usedPages;
+    }
+    record.seconds = secondsSince(clock);
+    report(io, request, record, refusalLine(request.file, check));
+    return exitCodeFor(record.end);
 }
 
 } // namespace
@@ -85,6 +95,15 @@ UpdateOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFi
     return outcome;
 }
 
+int updateCheckedUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+                      const QElapsedTimer &clock)
+{
+    UpdateResultRecord record = resultRecord(updateUnit(io, request, check, request.unit));
+    record.seconds = secondsSince(clock);
+    report(io, request, record);
+    return exitCodeFor(record.end);
+}
+
 int runUpdate(CliStreams &io, const VerbRequest &request)
 {
     // The whole update counts, the file check and --wait included.
@@ -93,24 +112,13 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
     const UpdateTarget &target = *request.target;
     const HexFileCheck check =
         checkHexFile(target, request.file, request.allowNoEndRecord, request.sha256);
-    if (check.verdict != HexFileCheck::Verdict::Good) {
-        io.err << refusalMessage(request.file, check) << '\n';
-        io.err.flush();
-        Result result;
-        result.text = refusalJson(request.file, check);
-        result.shownText = refusalLine(request.file, check);
-        // A file that loads but is refused is still named by its image.
-        if (check.summary.loaded) {
-            result.sha256 = QString::fromLatin1(check.summary.sha256);
-            result.usedPages = check.summary.usedPages;
-        }
-        result.seconds = secondsSince(clock);
-        result.exitCode = kExitFileRefused;
-        report(io, request, result);
-        return result.exitCode;
-    }
-    for (const QString &warning : check.warnings)
+    if (check.verdict != HexFileCheck::Verdict::Good)
+        return refuse(io, request, check, clock);
+    for (const QString &warning : check.warnings) {
         io.err << kWarningPrefix << warning << '\n';
+        if (request.json)
+            writeJsonLine(io.out, warningJson(warning));
+    }
     io.err << "Updating the " << target.title << " with " << printableName(request.file) << '\n';
     io.err.flush();
     if (request.all)
@@ -120,24 +128,12 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
 
     if (request.waitSeconds >= 0 &&
         waitForUnit(io, request.waitSeconds, request.unit) == PanelWaitEnd::SeveralAttached) {
-        Result result;
-        result.text = QString::fromLatin1(kSeveralPanelsText);
-        result.shownText = oneLine(result.text);
-        result.seconds = secondsSince(clock);
-        result.exitCode = kExitNoControlPanel;
-        report(io, request, result);
-        return result.exitCode;
+        UpdateResultRecord record;
+        record.end = SequenceEnd::NoControlPanel;
+        record.result = QString::fromLatin1(kSeveralPanelsText);
+        record.seconds = secondsSince(clock);
+        report(io, request, record);
+        return exitCodeFor(record.end);
     }
-
-    const UpdateOutcome outcome = updateUnit(io, request, check, request.unit);
-
-    Result result;
-    result.sha256 = QString::fromLatin1(outcome.loaded.sha256);
-    result.usedPages = outcome.loaded.usedPages;
-    result.seconds = secondsSince(clock);
-    result.text = outcome.text;
-    result.shownText = oneLine(outcome.text);
-    result.exitCode = exitCodeFor(outcome.end);
-    report(io, request, result);
-    return result.exitCode;
+    return updateCheckedUnit(io, request, check, clock);
 }

@@ -3,6 +3,8 @@
 #include "CommandTable.h"
 #include "UpdateSequence.h"
 
+#include <QElapsedTimer>
+
 struct HexFileCheck;
 
 // `update --target T FILE`: the window's update sequence, with the file loaded and judged first
@@ -14,3 +16,8 @@ int runUpdate(CliStreams &io, const VerbRequest &request);
 // standard error, or JSON with --json, then the sequence's outcome.
 UpdateOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
                          const UnitChoice &unit);
+
+// The same, then its result written as `update` writes it, its seconds counted by `clock`.
+// Returns the exit status.
+int updateCheckedUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+                      const QElapsedTimer &clock);

@@ -1,5 +1,6 @@
 #include "JsonProgress.h"
 
+#include "JsonLines.h"
 #include "ResultOutput.h"
 
 void JsonProgress::begin(UpdatePhase next, int units)
@@ -7,12 +8,23 @@ void JsonProgress::begin(UpdatePhase next, int units)
     phase = next;
     total = units;
     percent = 0;
-    QJsonObject event{{QStringLiteral("event"), QStringLiteral("phase")},
-                      {QStringLiteral("phase"), QLatin1String(phaseName(phase))},
-                      {QStringLiteral("total"), total}};
-    if (!unitPort.isEmpty())
-        event.insert(QStringLiteral("port"), unitPort);
-    writeJsonLine(out, event);
+    writeJsonLine(out, phaseJson(phase, total, unitPort));
+}
+
+void JsonProgress::chosen(const UnitIdentity &unit)
+{
+    PhaseView::chosen(unit);
+    writeJsonLine(out, chosenJson(unit));
+}
+
+void JsonProgress::entering()
+{
+    writeJsonLine(out, enteringJson());
+}
+
+void JsonProgress::warned(const QString &text)
+{
+    writeJsonLine(out, warningJson(text));
 }
 
 void JsonProgress::advance(int done)
@@ -23,9 +35,5 @@ void JsonProgress::advance(int done)
     if (now <= percent)
         return;
     percent = now;
-    writeJsonLine(out, {{QStringLiteral("event"), QStringLiteral("progress")},
-                        {QStringLiteral("phase"), QLatin1String(phaseName(phase))},
-                        {QStringLiteral("done"), done},
-                        {QStringLiteral("total"), total},
-                        {QStringLiteral("percent"), percent}});
+    writeJsonLine(out, progressJson(phase, done, total, percent));
 }

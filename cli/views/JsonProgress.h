@@ -4,8 +4,8 @@
 
 #include <QTextStream>
 
-// Progress as JSON Lines on standard output: {"event":"phase",...} as each phase begins, and
-// {"event":"progress",...} each time the phase's whole percentage grows.
+// An update's events as JSON Lines on standard output (JsonLines.h): the unit chosen, each phase as
+// it begins, its progress each time the phase's whole percentage grows, the entry, warnings.
 class JsonProgress : public PhaseView
 {
 public:
@@ -14,6 +14,9 @@ public:
     void begin(UpdatePhase phase, int total) override;
     void advance(int done) override;
     void settle() override {}
+    void chosen(const UnitIdentity &unit) override;
+    void entering() override;
+    void warned(const QString &text) override;
 
 private:
     QTextStream &out;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UpdateEvents.h"
 #include "UpdateProgress.h"
 
 #include <QString>
@@ -20,8 +21,13 @@ public:
     virtual void advance(int done) = 0;
     // A message is about to be written under the progress: a line still being redrawn ends.
     virtual void settle() = 0;
-    // The unit's USB port, named with the phases that follow it through its restarts.
-    void setUnit(const QString &port) { unitPort = port; }
+    // The unit the update took; its USB port is named with the phases that follow it through its
+    // restarts.
+    virtual void chosen(const UnitIdentity &unit) { unitPort = unit.port; }
+    // From here on an interruption could leave the unit in a bootloader.
+    virtual void entering() {}
+    // A warning, said on standard error as well.
+    virtual void warned(const QString &text) { (void)text; }
 
 protected:
     // The phase's title, with the unit's port where the phase follows the unit.

@@ -57,7 +57,7 @@ void TerminalHost::ended(const UpdateOutcome &outcome)
 
 void TerminalHost::unitChosen(const UnitIdentity &unit)
 {
-    view.setUnit(unit.port);
+    view.chosen(unit);
     say(QStringLiteral("ControlPanel at USB port %1%2")
             .arg(unit.port.isEmpty() ? QStringLiteral("(unknown)") : printable(unit.port),
                  unit.serial.isEmpty()
@@ -70,6 +70,7 @@ void TerminalHost::enteringBootloader()
     // From here on a keypress must not cut the update short.
     if (io.enteringBootloader)
         io.enteringBootloader();
+    view.entering();
 }
 
 void TerminalHost::pause(int milliseconds)
@@ -82,10 +83,16 @@ void TerminalHost::lockFolderMissing()
     if (io.noLockFolderSaid)
         return;
     io.noLockFolderSaid = true;
-    say(QLatin1String(kWarningPrefix) + QLatin1String(kNoLockFolderText));
+    warn(QLatin1String(kNoLockFolderText));
 }
 
 void TerminalHost::historyNotWritten(const QString &why)
 {
-    say(QStringLiteral("warning: update history not written: ") + why);
+    warn(QStringLiteral("update history not written: ") + why);
+}
+
+void TerminalHost::warn(const QString &text)
+{
+    say(QLatin1String(kWarningPrefix) + text);
+    view.warned(text);
 }

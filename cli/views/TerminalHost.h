@@ -31,6 +31,8 @@ public:
 
     // Writes a message on standard error, under any progress line.
     void say(const QString &text);
+    // A warning: on standard error, and in the view (JSON).
+    void warn(const QString &text);
 
 private:
     void unitChosen(const UnitIdentity &unit) override;

@@ -796,7 +796,9 @@ void CliTest::jsonStream()
             lastDone = 0;
             continue;
         }
-        QCOMPARE(event, QStringLiteral("progress"));
+        // The unit chosen, the entry and warnings are the schema test's.
+        if (event != QLatin1String("progress"))
+            continue;
         QCOMPARE(line.value(QStringLiteral("phase")).toString(), phase);
         QCOMPARE(line.value(QStringLiteral("total")).toInt(), total);
         const int done = line.value(QStringLiteral("done")).toInt();

@@ -1,0 +1,183 @@
+#include "JsonLines.h"
+
+namespace {
+
+struct EndName
+{
+    SequenceEnd end;
+    const char *name;
+};
+constexpr EndName kEndNames[] = {
+    {SequenceEnd::Updated, "updated"},
+    {SequenceEnd::NoFileChosen, "noFileChosen"},
+    {SequenceEnd::FileRefused, "fileRefused"},
+    {SequenceEnd::FileRefusedInBootloader, "fileRefusedInBootloader"},
+    {SequenceEnd::NoControlPanel, "noControlPanel"},
+    {SequenceEnd::DeviceNotAnswering, "deviceNotAnswering"},
+    {SequenceEnd::FailedWhileWriting, "failedWhileWriting"},
+    {SequenceEnd::NotBackInApplication, "notBackInApplication"},
+};
+
+const char *whereaboutsName(Whereabouts unit)
+{
+    switch (unit) {
+    case Whereabouts::Untouched:
+        return "untouched";
+    case Whereabouts::BackInApplication:
+        return "application";
+    case Whereabouts::MayBeInBootloader:
+        return "bootloader";
+    }
+    return "";
+}
+
+Whereabouts whereaboutsNamed(const QString &name)
+{
+    for (const Whereabouts unit : {Whereabouts::BackInApplication, Whereabouts::MayBeInBootloader})
+        if (name == QLatin1String(whereaboutsName(unit)))
+            return unit;
+    return Whereabouts::Untouched;
+}
+
+} // namespace
+
+QJsonObject jsonEvent(const char *name)
+{
+    return {{QStringLiteral("event"), QLatin1String(name)},
+            {QStringLiteral("version"), kJsonLinesVersion}};
+}
+
+UpdateResultRecord resultRecord(const UpdateOutcome &outcome)
+{
+    UpdateResultRecord record;
+    record.sha256 = QString::fromLatin1(outcome.loaded.sha256);
+    record.usedPages = outcome.loaded.usedPages;
+    record.result = outcome.text;
+    record.end = outcome.end;
+    record.entered = outcome.entered;
+    record.pagesWritten = outcome.walk.pagesWritten;
+    record.verified = outcome.walked && outcome.walk.verified();
+    record.unit = outcome.unit;
+    return record;
+}
+
+QJsonObject chosenJson(const UnitIdentity &unit)
+{
+    QJsonObject event = jsonEvent("chosen");
+    event.insert(QStringLiteral("port"), unit.port);
+    event.insert(QStringLiteral("serial"), unit.serial);
+    return event;
+}
+
+QJsonObject phaseJson(UpdatePhase phase, int total, const QString &port)
+{
+    QJsonObject event = jsonEvent("phase");
+    event.insert(QStringLiteral("phase"), QLatin1String(phaseName(phase)));
+    event.insert(QStringLiteral("total"), total);
+    if (!port.isEmpty())
+        event.insert(QStringLiteral("port"), port);
+    return event;
+}
+
+QJsonObject progressJson(UpdatePhase phase, int done, int total, int percent)
+{
+    QJsonObject event = jsonEvent("progress");
+    event.insert(QStringLiteral("phase"), QLatin1String(phaseName(phase)));
+    event.insert(QStringLiteral("done"), done);
+    event.insert(QStringLiteral("total"), total);
+    event.insert(QStringLiteral("percent"), percent);
+    return event;
+}
+
+QJsonObject enteringJson()
+{
+    return jsonEvent("entering");
+}
+
+QJsonObject warningJson(const QString &text)
+{
+    QJsonObject event = jsonEvent("warning");
+    event.insert(QStringLiteral("text"), text);
+    return event;
+}
+
+QJsonObject resultJson(const UpdateResultRecord &record)
+{
+    QJsonObject event = jsonEvent("result");
+    event.insert(QStringLiteral("target"), record.target);
+    event.insert(QStringLiteral("file"), record.file);
+    event.insert(QStringLiteral("sha256"), record.sha256);
+    event.insert(QStringLiteral("usedPages"), record.usedPages);
+    event.insert(QStringLiteral("seconds"), record.seconds);
+    event.insert(QStringLiteral("result"), record.result);
+    event.insert(QStringLiteral("exitCode"), record.exitCode);
+    event.insert(QStringLiteral("end"), endName(record.end));
+    event.insert(QStringLiteral("entered"), record.entered);
+    event.insert(QStringLiteral("pagesWritten"), record.pagesWritten);
+    event.insert(QStringLiteral("verified"), record.verified);
+    event.insert(QStringLiteral("unit"), QLatin1String(whereaboutsName(record.unit)));
+    return event;
+}
+
+UpdateEventLine readEvent(const QJsonObject &object)
+{
+    UpdateEventLine line;
+    const QString kind = object.value(QStringLiteral("event")).toString();
+    const std::optional<UpdatePhase> phase =
+        phaseNamed(object.value(QStringLiteral("phase")).toString());
+    if (kind == QLatin1String("chosen")) {
+        line.kind = UpdateEventLine::Kind::Chosen;
+    } else if ((kind == QLatin1String("phase") || kind == QLatin1String("progress")) && phase) {
+        line.kind = kind == QLatin1String("phase") ? UpdateEventLine::Kind::Phase
+                                                   : UpdateEventLine::Kind::Progress;
+        line.phase = *phase;
+        line.total = object.value(QStringLiteral("total")).toInt();
+        line.done = object.value(QStringLiteral("done")).toInt();
+    } else if (kind == QLatin1String("entering")) {
+        line.kind = UpdateEventLine::Kind::Entering;
+    } else if (kind == QLatin1String("warning")) {
+        line.kind = UpdateEventLine::Kind::Warning;
+        line.text = object.value(QStringLiteral("text")).toString();
+    } else if (kind == QLatin1String("result")) {
+        line.kind = UpdateEventLine::Kind::Result;
+        UpdateResultRecord &record = line.result;
+        record.target = object.value(QStringLiteral("target")).toString();
+        record.file = object.value(QStringLiteral("file")).toString();
+        record.sha256 = object.value(QStringLiteral("sha256")).toString();
+        record.usedPages = qint64(object.value(QStringLiteral("usedPages")).toDouble());
+        record.seconds = object.value(QStringLiteral("seconds")).toDouble();
+        record.result = object.value(QStringLiteral("result")).toString();
+        record.exitCode = object.value(QStringLiteral("exitCode")).toInt();
+        record.end = endNamed(object.value(QStringLiteral("end")).toString())
+                         .value_or(SequenceEnd::DeviceNotAnswering);
+        record.entered = object.value(QStringLiteral("entered")).toBool();
+        record.pagesWritten = object.value(QStringLiteral("pagesWritten")).toInt();
+        record.verified = object.value(QStringLiteral("verified")).toBool();
+        record.unit = whereaboutsNamed(object.value(QStringLiteral("unit")).toString());
+    }
+    return line;
+}
+
+QString endName(SequenceEnd end)
+{
+    for (const EndName &named : kEndNames)
+        if (named.end == end)
+            return QLatin1String(named.name);
+    return QString();
+}
+
+std::optional<SequenceEnd> endNamed(const QString &name)
+{
+    for (const EndName &named : kEndNames)
+        if (name == QLatin1String(named.name))
+            return named.end;
+    return std::nullopt;
+}
+
+std::optional<UpdatePhase> phaseNamed(const QString &name)
+{
+    for (int at = int(UpdatePhase::Connecting); at <= int(UpdatePhase::ConfirmingApplication); ++at)
+        if (name == QLatin1String(phaseName(UpdatePhase(at))))
+            return UpdatePhase(at);
+    return std::nullopt;
+}
