@@ -29,6 +29,19 @@ const char *phaseName(UpdatePhase phase)
     return "";
 }
 
+std::optional<UpdatePhase> phaseNamed(const QString &name)
+{
+    for (int at = int(UpdatePhase::Connecting); at <= int(UpdatePhase::ConfirmingApplication); ++at)
+        if (name == QLatin1String(phaseName(UpdatePhase(at))))
+            return UpdatePhase(at);
+    return std::nullopt;
+}
+
+bool pastEntry(UpdatePhase phase)
+{
+    return phase != UpdatePhase::Connecting;
+}
+
 bool pastEntry(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(phaseName(UpdatePhase::Connecting));

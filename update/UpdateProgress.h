@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 class QString;
 
 // How an update tells its front end where it is. The sequence announces its own steps, the
@@ -28,6 +30,11 @@ enum class UpdatePhase
 // "returning", "writing", "verifying", "leaving", "restarting", "confirming".
 const char *phaseName(UpdatePhase phase);
 
+// The phase phaseName() names so; none for any other name.
+std::optional<UpdatePhase> phaseNamed(const QString &name);
+
+// Whether an update that reached the phase may have sent its target into its bootloader.
+bool pastEntry(UpdatePhase phase);
 // Whether an update that reached the phase named so may have sent its target into its bootloader:
 // any phase from the entry command on. A lock's mark and an update --all worker name their last
 // phase so.

@@ -2,7 +2,9 @@
 
 #include "CommandLine.h"
 #include "InterruptGuard.h"
+#include "UpdateAll.h"
 #include "Utf8Text.h"
+#include "WorkerRequest.h"
 
 #include <QFile>
 
@@ -42,5 +44,11 @@ int runOnConsole(int argc, char **argv)
     io.endRequested = interrupts::endRequested;
     io.supervising = interrupts::supervising;
     io.signalsToPass = interrupts::signalsToPass;
+    if (arguments.size() == 2 && arguments[1] == kWorkerArgument) {
+        QFile in;
+        if (!in.open(stdin, QIODevice::ReadOnly))
+            return runUnitWorker(io, QByteArray());
+        return runUnitWorker(io, in.readAll());
+    }
     return runCommandLine(arguments, io);
 }

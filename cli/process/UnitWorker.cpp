@@ -4,6 +4,7 @@
 #include "Elapsed.h"
 #include "ExitCodes.h"
 #include "InterruptGuard.h"
+#include "JsonLines.h"
 
 #include <QJsonDocument>
 
@@ -17,18 +18,6 @@ namespace {
 // How long a worker left running when the program itself ends gets to go after SIGTERM: a unit
 // in the middle of a page write stops at the page's end.
 constexpr int kWorkerEndMs = 30000;
-
-bool phaseNamed(const QString &name, UpdatePhase &phase)
-{
-    for (int at = int(UpdatePhase::Connecting); at <= int(UpdatePhase::ConfirmingApplication);
-         ++at) {
-        if (name == QLatin1String(phaseName(UpdatePhase(at)))) {
-            phase = UpdatePhase(at);
-            return true;
-        }
-    }
-    return false;
-}
 
 } // namespace
 
@@ -59,7 +48,8 @@ UnitWorker::~UnitWorker()
     }
 }
 
-void UnitWorker::start(const QString &program, const QStringList &arguments)
+void UnitWorker::start(const QString &program, const QStringList &arguments,
+                       const QByteArray &request)
 {
     clock.start();
     // The worker leaves this program's process group: every signal reaches it through this
@@ -69,6 +59,8 @@ void UnitWorker::start(const QString &program, const QStringList &arguments)
                        QString::fromLatin1(interrupts::workerValue()));
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
+    process.write(request);
+    process.closeWriteChannel();
 }
 
 void UnitWorker::pass(int signal)
@@ -105,32 +97,43 @@ void UnitWorker::readMessages()
     process.setReadChannel(QProcess::StandardError);
     while (process.canReadLine()) {
         const QString line = QString::fromUtf8(process.readLine()).trimmed();
-        // Kept for the summary, where a scrolled-away warning is seen again.
-        if (line.startsWith(QLatin1String(kWarningPrefix)))
-            unit.warning += (unit.warning.isEmpty() ? QString() : QStringLiteral("; ")) +
-                            line.mid(int(qstrlen(kWarningPrefix)));
         if (!line.isEmpty() && onMessage)
             onMessage(line);
     }
 }
 
-void UnitWorker::take(const QJsonObject &event)
+void UnitWorker::take(const QJsonObject &object)
 {
-    const QString kind = event.value(QStringLiteral("event")).toString();
-    if (kind == QLatin1String("phase") &&
-        phaseNamed(event.value(QStringLiteral("phase")).toString(), unit.phase)) {
+    const UpdateEventLine line = readEvent(object);
+    switch (line.kind) {
+    case UpdateEventLine::Kind::Phase:
         unit.begun = true;
+        unit.phase = line.phase;
         unit.done = 0;
-        unit.total = event.value(QStringLiteral("total")).toInt();
+        unit.total = line.total;
         unit.phaseClock.start();
-        unit.entered = unit.entered || unit.phase >= UpdatePhase::EnteringBootloader;
-    } else if (kind == QLatin1String("progress")) {
-        unit.done = event.value(QStringLiteral("done")).toInt();
-    } else if (kind == QLatin1String("result")) {
+        unit.entered = unit.entered || pastEntry(line.phase);
+        break;
+    case UpdateEventLine::Kind::Progress:
+        unit.done = line.done;
+        break;
+    case UpdateEventLine::Kind::Entering:
+        unit.entered = true;
+        break;
+    case UpdateEventLine::Kind::Warning:
+        // Kept for the summary, where a scrolled-away warning is seen again.
+        unit.warning += (unit.warning.isEmpty() ? QString() : QStringLiteral("; ")) + line.text;
+        break;
+    case UpdateEventLine::Kind::Result:
         resultSeen = true;
-        unit.result = event.value(QStringLiteral("result")).toString();
-        unit.seconds = event.value(QStringLiteral("seconds")).toDouble();
-        unit.sha256 = event.value(QStringLiteral("sha256")).toString();
+        unit.exitCode = line.result.exitCode;
+        unit.result = line.result.result;
+        unit.seconds = line.result.seconds;
+        unit.sha256 = line.result.sha256;
+        break;
+    case UpdateEventLine::Kind::Chosen:
+    case UpdateEventLine::Kind::Unknown:
+        break;
     }
 }
 
@@ -180,9 +183,7 @@ void UnitWorker::end(const QString &failure)
     if (!failure.isEmpty()) {
         unit.exitCode = kExitNoControlPanel;
         unit.result = failure;
-    } else if (resultSeen) {
-        unit.exitCode = status;
-    } else {
+    } else if (!resultSeen) {
         endedWithoutResult(status);
     }
     if (onEnded)

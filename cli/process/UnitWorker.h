@@ -29,11 +29,12 @@ struct UnitReport
     QString result; // the worker's result text, or why it ended without one
     double seconds = 0;
     QString sha256;  // of the image the worker loaded; empty when it named none
-    QString warning; // the warnings it gave on standard error, joined
+    QString warning; // the warnings it gave, joined
 };
 
 // One unit's update under `update --all`: this program run again as a process of its own, for
-// the unit at one port, with its JSON Lines read as they come. A process a unit keeps each unit's
+// the unit at one port, with its JSON Lines read as they come (JsonLines.h), its exit status
+// taken from its result. A process a unit keeps each unit's
 // lock, device handle and failures apart from the others'.
 class UnitWorker
 {
@@ -51,7 +52,8 @@ public:
     // It ended, in whatever way: report() tells how.
     std::function<void()> onEnded;
 
-    void start(const QString &program, const QStringList &arguments);
+    // Runs the worker, handed `request` on its standard input (WorkerRequest.h).
+    void start(const QString &program, const QStringList &arguments, const QByteArray &request);
     // The unit cannot be given a worker: it ends at once, with no usable ControlPanel (4) and why.
     void giveUp(const QString &why) { end(why); }
     // Passes a signal on to the worker while it runs.

@@ -4,6 +4,7 @@
 #include "ExitCodes.h"
 #include "FileSummary.h"
 #include "HexFileCheck.h"
+#include "JsonLines.h"
 #include "ResultOutput.h"
 
 #include <QFile>

@@ -4,6 +4,7 @@
 #include "ConnectionAdvice.h"
 #include "ControlPanelSurvey.h"
 #include "ExitCodes.h"
+#include "JsonLines.h"
 #include "Printable.h"
 #include "ResultOutput.h"
 #include "UnitLock.h"

@@ -4,6 +4,7 @@
 #include "CommandLineText.h"
 #include "ConnectionAdvice.h"
 #include "ExitCodes.h"
+#include "JsonLines.h"
 #include "Printable.h"
 #include "ResultOutput.h"
 #include "TerminalHost.h"
@@ -242,6 +243,9 @@ int runProbe(CliStreams &io, const VerbRequest &request)
                                             QLatin1String(kZelUpdateVersion)));
     json.insert(QStringLiteral("result"), result);
     json.insert(QStringLiteral("exitCode"), code);
+    // The kept report is the line --json writes, but for the file's own name.
+    json.insert(QStringLiteral("event"), QStringLiteral("probe"));
+    json.insert(QStringLiteral("version"), kJsonLinesVersion);
     // Whatever was measured is kept, a probe that failed half-way included.
     QString file;
     if (report.unit) {

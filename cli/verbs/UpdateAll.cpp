@@ -5,10 +5,13 @@
 #include "CommandChannel.h"
 #include "ExitCodes.h"
 #include "HexFileCheck.h"
+#include "JsonLines.h"
 #include "Printable.h"
 #include "ResultOutput.h"
 #include "UnitsSummary.h"
 #include "UnitsView.h"
+#include "UpdateCommand.h"
+#include "WorkerRequest.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -50,28 +53,6 @@ std::vector<FoundUnit> foundUnits()
     return units;
 }
 
-// Each worker checks the file again, and refuses it unless it holds the image checked here:
-// every unit of the batch gets the same image, or none.
-QStringList workerArguments(const VerbRequest &request, const HexFileCheck &check,
-                            const QString &port)
-{
-    QStringList arguments{QStringLiteral("update"),
-                          QStringLiteral("--target"),
-                          QLatin1String(request.target->name),
-                          QStringLiteral("--port"),
-                          port,
-                          QStringLiteral("--json"),
-                          QStringLiteral("--leave-timeout"),
-                          QString::number(request.leaveTimeoutSeconds),
-                          QStringLiteral("--restart-timeout"),
-                          QString::number(request.restartTimeoutSeconds)};
-    arguments << QStringLiteral("--sha256") << QString::fromLatin1(check.summary.sha256);
-    if (request.allowNoEndRecord)
-        arguments << QStringLiteral("--allow-no-eof");
-    // A file named like an option stays a file.
-    return arguments << QStringLiteral("--") << QFile::decodeName(request.file);
-}
-
 void writeSummary(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
                   const std::vector<const UnitReport *> &units, int exitCode)
 {
@@ -95,14 +76,6 @@ void writeSummary(CliStreams &io, const VerbRequest &request, const HexFileCheck
 
 int runUpdateAll(CliStreams &io, const VerbRequest &request, const HexFileCheck &check)
 {
-    // A worker is handed the name as text, which must give back the same bytes.
-    if (QFile::encodeName(QFile::decodeName(request.file)) != request.file) {
-        io.err << "The name of " << printableName(request.file)
-               << " is not in this system's encoding, so --all cannot hand it on: rename the "
-                  "file, or update the units one at a time\n";
-        io.err.flush();
-        return kExitFileRefused;
-    }
     const std::vector<FoundUnit> found = foundUnits();
     if (found.empty()) {
         io.err << "No ControlPanel is attached: plug the units in, then update them again\n";
@@ -142,8 +115,8 @@ int runUpdateAll(CliStreams &io, const VerbRequest &request, const HexFileCheck 
         io.supervising();
     for (const std::unique_ptr<UnitWorker> &worker : workers)
         if (!worker->report().ended)
-            worker->start(QString::fromLatin1(kWorkerProgram),
-                          workerArguments(request, check, worker->report().port));
+            worker->start(QString::fromLatin1(kWorkerProgram), {QLatin1String(kWorkerArgument)},
+                          workerRequest(request, check, worker->report().port));
 
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
@@ -165,4 +138,21 @@ int runUpdateAll(CliStreams &io, const VerbRequest &request, const HexFileCheck 
     const int exitCode = allUnitsExitCode(codes);
     writeSummary(io, request, check, reports, exitCode);
     return exitCode;
+}
+
+int runUnitWorker(CliStreams &io, const QByteArray &request)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const std::optional<WorkerTask> task = workerTask(request);
+    if (!task) {
+        io.err << "No update --all request on standard input: " << kWorkerArgument
+               << " is how update --all starts the update of one unit\n";
+        io.err.flush();
+        return kExitUsage;
+    }
+    if (task->check.verdict != HexFileCheck::Verdict::Good)
+        return refuseFile(io, task->request, task->check, clock);
+    announceUpdate(io, task->request, task->check);
+    return updateCheckedUnit(io, task->request, task->check, clock);
 }

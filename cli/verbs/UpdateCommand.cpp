@@ -47,9 +47,10 @@ void report(CliStreams &io, const VerbRequest &request, UpdateResultRecord recor
     io.out.flush();
 }
 
-// A file the update refuses: nothing is sent.
-int refuse(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
-           const QElapsedTimer &clock)
+} // namespace
+
+int refuseFile(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+               const QElapsedTimer &clock)
 {
     io.err << refusalMessage(request.file, check) << '\n';
     io.err.flush();
@@ -67,7 +68,17 @@ int refuse(CliStreams &io, const VerbRequest &request, const HexFileCheck &check
     return exitCodeFor(record.end);
 }
 
-} // namespace
+void announceUpdate(CliStreams &io, const VerbRequest &request, const HexFileCheck &check)
+{
+    for (const QString &warning : check.warnings) {
+        io.err << kWarningPrefix << warning << '\n';
+        if (request.json)
+            writeJsonLine(io.out, warningJson(warning));
+    }
+    io.err << "Updating the " << request.target->title << " with " << printableName(request.file)
+           << '\n';
+    io.err.flush();
+}
 
 UpdateOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
                          const UnitChoice &unit)
@@ -109,18 +120,11 @@ int runUpdate(CliStreams &io, const VerbRequest &request)
     // The whole update counts, the file check and --wait included.
     QElapsedTimer clock;
     clock.start();
-    const UpdateTarget &target = *request.target;
     const HexFileCheck check =
-        checkHexFile(target, request.file, request.allowNoEndRecord, request.sha256);
+        checkHexFile(*request.target, request.file, request.allowNoEndRecord, request.sha256);
     if (check.verdict != HexFileCheck::Verdict::Good)
-        return refuse(io, request, check, clock);
-    for (const QString &warning : check.warnings) {
-        io.err << kWarningPrefix << warning << '\n';
-        if (request.json)
-            writeJsonLine(io.out, warningJson(warning));
-    }
-    io.err << "Updating the " << target.title << " with " << printableName(request.file) << '\n';
-    io.err.flush();
+        return refuseFile(io, request, check, clock);
+    announceUpdate(io, request, check);
     if (request.all)
         return runUpdateAll(io, request, check);
     if (request.each)

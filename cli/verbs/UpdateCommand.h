@@ -17,7 +17,14 @@ int runUpdate(CliStreams &io, const VerbRequest &request);
 UpdateOutcome updateUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
                          const UnitChoice &unit);
 
-// The same, then its result written as `update` writes it, its seconds counted by `clock`.
+// A file the update refuses: says why, and writes the result. Nothing is sent. Returns the exit
+// status.
+int refuseFile(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
+               const QElapsedTimer &clock);
+// A file taken: its warnings, and what is about to be updated with what.
+void announceUpdate(CliStreams &io, const VerbRequest &request, const HexFileCheck &check);
+
+// updateUnit, then its result written as `update` writes it, its seconds counted by `clock`.
 // Returns the exit status.
 int updateCheckedUnit(CliStreams &io, const VerbRequest &request, const HexFileCheck &check,
                       const QElapsedTimer &clock);

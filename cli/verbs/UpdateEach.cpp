@@ -6,6 +6,7 @@
 #include "Elapsed.h"
 #include "ExitCodes.h"
 #include "HexFileCheck.h"
+#include "JsonLines.h"
 #include "Printable.h"
 #include "ResultOutput.h"
 #include "UnitLock.h"

@@ -1,5 +1,7 @@
 #include "JsonLines.h"
 
+#include <QJsonDocument>
+
 namespace {
 
 struct EndName
@@ -41,10 +43,16 @@ Whereabouts whereaboutsNamed(const QString &name)
 
 } // namespace
 
+void writeJsonLine(QTextStream &out, QJsonObject object)
+{
+    object.insert(QStringLiteral("version"), kJsonLinesVersion);
+    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    out.flush();
+}
+
 QJsonObject jsonEvent(const char *name)
 {
-    return {{QStringLiteral("event"), QLatin1String(name)},
-            {QStringLiteral("version"), kJsonLinesVersion}};
+    return {{QStringLiteral("event"), QLatin1String(name)}};
 }
 
 UpdateResultRecord resultRecord(const UpdateOutcome &outcome)
@@ -171,13 +179,5 @@ std::optional<SequenceEnd> endNamed(const QString &name)
     for (const EndName &named : kEndNames)
         if (name == QLatin1String(named.name))
             return named.end;
-    return std::nullopt;
-}
-
-std::optional<UpdatePhase> phaseNamed(const QString &name)
-{
-    for (int at = int(UpdatePhase::Connecting); at <= int(UpdatePhase::ConfirmingApplication); ++at)
-        if (name == QLatin1String(phaseName(UpdatePhase(at))))
-            return UpdatePhase(at);
     return std::nullopt;
 }

@@ -6,16 +6,22 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QTextStream>
 
 #include <optional>
 
 // zelupdate-cli's JSON Lines, as docs/json-lines.md writes them down: one codec writes every
-// update event, and the update --all parent reads its workers' with the same one. Every object
+// update event, and the update --all parent reads its workers' with the same one. Every line
 // carries "event" and "version".
 
 constexpr int kJsonLinesVersion = 1;
 
-// {"event": name, "version": 1}, to which an event adds its fields.
+// Writes the object as one line of compact JSON, with the version, and flushes it, so that a
+// script reading the stream sees each line as it comes. JSON's own escapes keep any name on its
+// line.
+void writeJsonLine(QTextStream &out, QJsonObject object);
+
+// {"event": name}, to which an event adds its fields.
 QJsonObject jsonEvent(const char *name);
 
 // An update's result line: how it ended, and what happened to the unit.
@@ -68,7 +74,6 @@ struct UpdateEventLine
 
 UpdateEventLine readEvent(const QJsonObject &object);
 
-// The names the stream gives ends, phases and whereabouts, and back.
+// The names the stream gives ends, and back.
 QString endName(SequenceEnd end);
 std::optional<SequenceEnd> endNamed(const QString &name);
-std::optional<UpdatePhase> phaseNamed(const QString &name);

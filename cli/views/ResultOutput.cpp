@@ -3,14 +3,7 @@
 #include "ConnectionAdvice.h"
 #include "Printable.h"
 
-#include <QJsonDocument>
 #include <QStringList>
-
-void writeJsonLine(QTextStream &out, const QJsonObject &object)
-{
-    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
-    out.flush();
-}
 
 QString oneLine(const QString &text)
 {

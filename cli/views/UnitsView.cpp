@@ -1,5 +1,6 @@
 #include "UnitsView.h"
 
+#include "JsonLines.h"
 #include "TerminalWidth.h"
 
 #include "ConnectionAdvice.h"

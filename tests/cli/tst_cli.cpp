@@ -1795,10 +1795,10 @@ void CliTest::workerEnds_data()
         QStringLiteral("echo '{\"event\":\"phase\",\"phase\":\"writing\",\"total\":3}'; ");
     const QString connecting =
         QStringLiteral("echo '{\"event\":\"phase\",\"phase\":\"connecting\",\"total\":0}'; ");
+    // Its code is the result's, not the process's status.
     QTest::newRow("its own result")
-        << writing +
-               QStringLiteral("echo '{\"event\":\"result\",\"result\":\"not back\",\"seconds\":2}'"
-                              "; exit 6")
+        << writing + QStringLiteral("echo '{\"event\":\"result\",\"result\":\"not back\","
+                                    "\"seconds\":2,\"exitCode\":6}'; exit 0")
         << 6 << "not back";
     // Cut in the middle of a write, it may have left the firmware incomplete.
     QTest::newRow("killed while writing")
@@ -1832,7 +1832,7 @@ void CliTest::workerEnds()
         events << event.value(QStringLiteral("port")).toString() +
                       event.value(QStringLiteral("serial")).toString();
     };
-    worker.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    worker.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, QByteArray());
     QTRY_VERIFY(worker.report().ended);
     QCOMPARE(worker.report().exitCode, code);
     QCOMPARE(worker.report().result, result);
