@@ -20,7 +20,7 @@ expected=(
     usr/share/doc/zelupdate/changelog.gz
 )
 if [ "$ZEL_CLI" = 1 ]; then
-    expected+=(usr/bin/zelupdate-cli)
+    expected+=(usr/bin/zelupdate-cli usr/share/doc/zelupdate/json-lines.md)
 fi
 diff -u <(printf '%s\n' "${expected[@]}" | sort) \
     <(cd "$root" && find . ! -type d | sed 's|^\./||' | sort) ||
