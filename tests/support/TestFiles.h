@@ -1,0 +1,14 @@
+#pragma once
+
+// Whole files written and read in one call, for tests that set up or inspect what a program
+// leaves on disk.
+
+#include <QByteArray>
+#include <QString>
+
+// Replaces the file's content; false when it cannot be written whole.
+bool writeFile(const QString &path, const QByteArray &content);
+// A file whose name need not be UTF-8, made without any decoding of the name.
+bool writeFileNamed(const QByteArray &path, const QByteArray &content);
+// The file's content; empty when it cannot be read.
+QByteArray readFile(const QString &path);
