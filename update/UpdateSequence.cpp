@@ -79,6 +79,8 @@ private:
     void steps();
     // Opens the chosen unit, takes its lock and checks that it answers.
     bool connect();
+    // The unit opened becomes the run's; none ends the update.
+    bool take(const OpenedUnit &opened);
     bool lockUnit();
     bool checkConnection(bool reused);
     bool chooseFile();
@@ -133,6 +135,11 @@ bool Sequence::connect()
                           kPortUnknownAdvice, QString(), portsText(attachedUnits())};
         opened.unit.reset();
     }
+    return take(opened) && lockUnit() && checkConnection(reused);
+}
+
+bool Sequence::take(const OpenedUnit &opened)
+{
     if (!opened.unit) {
         outcome.problem = opened.problem;
         end(SequenceEnd::NoControlPanel, FailedStep::Connection);
@@ -140,7 +147,7 @@ bool Sequence::connect()
         return false;
     }
     run.unit = *opened.unit;
-    return lockUnit() && checkConnection(reused);
+    return true;
 }
 
 bool Sequence::lockUnit()
@@ -190,14 +197,8 @@ bool Sequence::checkConnection(bool reused)
         // once.
         if (silent && reused) {
             channel.closeChannel();
-            const OpenedUnit opened = openChosenUnit(channel, options.unit);
-            if (!opened.unit) {
-                outcome.problem = opened.problem;
-                end(SequenceEnd::NoControlPanel, FailedStep::Connection);
-                channel.closeChannel();
+            if (!take(openChosenUnit(channel, options.unit)))
                 return false;
-            }
-            run.unit = *opened.unit;
             channel.putCommand(command::kConnectionCheck);
             silent = channel.exchange(true);
         }
