@@ -45,10 +45,13 @@ int runOnConsole(int argc, char **argv)
     io.supervising = interrupts::supervising;
     io.signalsToPass = interrupts::signalsToPass;
     if (arguments.size() == 2 && arguments[1] == kWorkerArgument) {
+        // A request is written by update --all, never typed; and it is never larger than an
+        // image in base64 beside a few names.
         QFile in;
-        if (!in.open(stdin, QIODevice::ReadOnly))
+        if (::isatty(STDIN_FILENO) || !in.open(stdin, QIODevice::ReadOnly))
             return runUnitWorker(io, QByteArray());
-        return runUnitWorker(io, in.readAll());
+        const QByteArray request = in.read(kMaxWorkerRequestBytes + 1);
+        return runUnitWorker(io, request.size() > kMaxWorkerRequestBytes ? QByteArray() : request);
     }
     return runCommandLine(arguments, io);
 }

@@ -14,6 +14,8 @@
 
 // The argument that makes this program a worker, reading its request from standard input.
 constexpr const char *kWorkerArgument = "--unit-worker";
+// Larger than any request: a whole ControlPanel image in base64 is 350 KiB.
+constexpr qint64 kMaxWorkerRequestBytes = 1 << 20;
 
 QByteArray workerRequest(const VerbRequest &request, const HexFileCheck &check,
                          const QString &port);

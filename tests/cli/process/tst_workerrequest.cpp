@@ -7,6 +7,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,6 +20,7 @@ private slots:
     void roundTrip();
     void refused_data();
     void refused();
+    void oversized();
 
 private:
     VerbRequest request;
@@ -98,6 +100,22 @@ void WorkerRequestTest::refused()
     CliStreams io(outStream, errStream, false);
     QCOMPARE(runUnitWorker(io, QJsonDocument(object).toJson(QJsonDocument::Compact)), code);
     QVERIFY2(sim::SimulatedDevices::instance().traffic().empty(), qPrintable(err));
+}
+
+// A request larger than any update --all writes is not read to its end, however well formed.
+void WorkerRequestTest::oversized()
+{
+    QByteArray padded = workerRequest(request, check, QStringLiteral("1-1"));
+    padded.append(int(kMaxWorkerRequestBytes) - padded.size() + 1, ' ');
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"), folder.filePath(QStringLiteral("sim")));
+    QProcess worker;
+    worker.setProcessEnvironment(environment);
+    worker.start(QStringLiteral(ZELUPDATE_CLI_SIM), {QLatin1String(kWorkerArgument)});
+    worker.write(padded);
+    worker.closeWriteChannel();
+    QVERIFY(worker.waitForFinished(30000));
+    QCOMPARE(worker.exitCode(), 2);
 }
 
 QTEST_GUILESS_MAIN(WorkerRequestTest)
