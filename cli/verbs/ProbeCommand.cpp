@@ -242,6 +242,8 @@ int runProbe(CliStreams &io, const VerbRequest &request)
                                             QLatin1String(kZelUpdateVersion)));
     json.insert(QStringLiteral("result"), result);
     json.insert(QStringLiteral("exitCode"), code);
+    if (io.recordFindings)
+        io.recordFindings(json);
     // Whatever was measured is kept, a probe that failed half-way included.
     QString file;
     if (report.unit) {
