@@ -260,25 +260,25 @@ void RecordedRunTest::formatAsDocumented()
 
 void RecordedRunTest::refused_data()
 {
+    // HEX stands for a copy of the example in this test's folder, REC for a recording there.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("said");
-    const QString board = QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex");
 
     QTest::newRow("with --all") << QStringList{"update",   "--target", "board", "--all",
-                                               "--record", "x.jsonl",  board}
-                                << QStringLiteral("--record records one unit: not with --all or "
-                                                  "--each");
+                                               "--record", "REC",      "HEX"}
+                                << QStringLiteral(
+                                       "--record records one unit: not with --all or --each");
     QTest::newRow("with --each") << QStringList{"update",   "--target", "board", "--each",
-                                                "--record", "x.jsonl",  board}
+                                                "--record", "REC",      "HEX"}
                                  << QStringLiteral("--record records one unit");
     QTest::newRow("in a folder that is not there")
-        << QStringList{"update", "--target", "board", "--record", "/nonexistent/x.jsonl", board}
+        << QStringList{"update", "--target", "board", "--record", "/nonexistent/x.jsonl", "HEX"}
         << QStringLiteral("the recording cannot be written: /nonexistent/x.jsonl: No such file or "
                           "directory. Nothing was sent");
     QTest::newRow("empty name") << QStringList{"probe", "--record", ""}
                                 << QStringLiteral("--record needs the name of the file to write");
     QTest::newRow("over the HEX file")
-        << QStringList{"update", "--target", "board", "--record", board, board}
+        << QStringList{"update", "--target", "board", "--record", "HEX", "HEX"}
         << QStringLiteral("would overwrite the HEX file");
 }
 
@@ -286,11 +286,15 @@ void RecordedRunTest::refused()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, said);
-    const QString board = QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex");
-    QFile hex(board);
-    QVERIFY(hex.open(QIODevice::ReadOnly));
-    const QByteArray before = hex.readAll();
-    hex.close();
+    const QString hex = recordingPath("refused.hex");
+    const QString recording = recordingPath("refused.jsonl");
+    QFile::remove(hex);
+    QFile::remove(recording);
+    QVERIFY(QFile::copy(QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex"), hex));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^HEX$")), hex);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^REC$")), recording);
+    QFile original(QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex"));
+    QVERIFY(original.open(QIODevice::ReadOnly));
 
     devices().reset();
     const CliRun run = runCli(arguments);
@@ -298,8 +302,10 @@ void RecordedRunTest::refused()
     QCOMPARE(run.code, 2);
     QCOMPARE(devices().openCount(), 0);
     QCOMPARE(devices().reportCount(), 0);
-    QVERIFY(hex.open(QIODevice::ReadOnly));
-    QCOMPARE(hex.readAll(), before);
+    QVERIFY(!QFileInfo::exists(recording));
+    QFile copy(hex);
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), original.readAll());
 }
 
 QTEST_GUILESS_MAIN(RecordedRunTest)
