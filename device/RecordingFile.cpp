@@ -109,12 +109,17 @@ RecordingContents readRecording(const QString &path)
         const int at = all.size();
         all.resize(at + int(kReadChunk));
         const int got = gzread(file, all.data() + at, unsigned(kReadChunk));
-        if (got < 0) {
-            int code = 0;
-            contents.why =
-                QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(gzerror(file, &code)));
+        int code = Z_OK;
+        const char *why = got < 0 ? gzerror(file, &code) : nullptr;
+        // A compressed file cut short (its program killed) still holds the lines before the cut.
+        if (got < 0 && code != Z_BUF_ERROR) {
+            contents.why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(why));
             gzclose(file);
             return contents;
+        }
+        if (got < 0) {
+            all.resize(at);
+            break;
         }
         all.resize(at + got);
         if (got == 0)
@@ -123,12 +128,16 @@ RecordingContents readRecording(const QString &path)
     gzclose(file);
 
     int number = 0;
-    for (const QByteArray &text : all.split('\n')) {
+    const QList<QByteArray> texts = all.split('\n');
+    for (const QByteArray &text : texts) {
         ++number;
         if (text.trimmed().isEmpty())
             continue;
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+        // A last line without its line feed, cut short as its program was killed, is left out.
+        if (!document.isObject() && number == texts.size() && number > 1)
+            break;
         if (!document.isObject()) {
             contents.why =
                 QStringLiteral("%1, line %2: not a JSON object (%3)")

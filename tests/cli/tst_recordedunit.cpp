@@ -137,6 +137,7 @@ enum class Edit
     ReplyRemoved,
     DepartureDelayed,
     ReportChanged,
+    CutShort, // as a program killed while it wrote leaves it
 };
 
 // The edit made to a recording of a whole ControlPanel update; false when the recording lacks
@@ -170,6 +171,14 @@ bool edit(std::vector<QJsonObject> &lines, Edit what)
         for (std::size_t at = std::size_t(entry) + 1; at < lines.size(); ++at)
             lines[at].insert(QStringLiteral("t"),
                              lines[at].value(QStringLiteral("t")).toDouble() + 1e12);
+        return true;
+    }
+    case Edit::CutShort: {
+        // Nothing after the 300th report's reply but half a line.
+        const int reply = readAfter(lines, reportLine(lines, "", 300));
+        if (reply < 0)
+            return false;
+        lines.erase(lines.begin() + reply + 1, lines.end());
         return true;
     }
     case Edit::ReportChanged: {
@@ -258,6 +267,9 @@ void RecordedUnitTest::editedRecording_data()
         << Edit::ReportChanged << QStringList() << 5
         << QStringLiteral("replay of .*edited.jsonl: report 2 differs from the recording\n"
                           "  expected: 0043440000.*\n  written:  0043630000");
+    QTest::newRow("cut short while writing")
+        << Edit::CutShort << QStringList() << 1
+        << QStringLiteral("report 301 is one more than the recording holds");
 }
 
 void RecordedUnitTest::editedRecording()
@@ -274,6 +286,11 @@ void RecordedUnitTest::editedRecording()
     QTemporaryDir work;
     const QString edited = work.filePath(QStringLiteral("edited.jsonl"));
     QVERIFY(writeLines(edited, lines));
+    if (what == Edit::CutShort) {
+        QFile cut(edited);
+        QVERIFY(cut.open(QIODevice::Append));
+        QVERIFY(cut.write("{\"bytes\":\"0059") > 0);
+    }
 
     const QJsonObject &header = lines.front();
     const Replay run = replay(edited, argumentsOf(header, hexFileOf(header), options), work);
