@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config # the build
     qtbase5-dev libhidapi-dev nettle-dev         # the program
+    zlib1g-dev                                   # the program: gzip-compressed recordings
     qt6-base-dev                                 # the program with Qt 6
     libbenchmark-dev                             # benchmarks
     clang                                        # the HEX loader's fuzzer, with libFuzzer below

@@ -2,6 +2,7 @@
 
 #include "AccessSession.h"
 
+#include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
 #include <QThread>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include <unistd.h>
+
+class UpdateEvents;
 
 // Where a command writes, and the parts of its surroundings a test replaces.
 struct CliStreams
@@ -72,4 +75,8 @@ struct CliStreams
     // Whether the user is at the seat or in the rule's group, which decides `list`'s advice.
     // Unset: this process's own (currentAccessSession), looked up only by `list`.
     std::optional<AccessSession> accessSession;
+    // While --record records: an update's events and a probe's report are heard there too.
+    // Null, empty: nothing is recorded.
+    UpdateEvents *recordedEvents = nullptr;
+    std::function<void(const QJsonObject &report)> recordFindings;
 };

@@ -6,11 +6,11 @@
 #include "Utf8Text.h"
 #include "WorkerRequest.h"
 
-#include <QFile>
-
+#include <cerrno>
 #include <cstdio>
 
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +21,28 @@ int errColumns()
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
         return 0;
     return size.ws_col;
+}
+
+// update --all's request, read to its end. A request is written by update --all, never typed, and
+// never larger than an image in base64 beside a few names: anything else is no request.
+QByteArray workerRequestOnInput()
+{
+    if (::isatty(STDIN_FILENO))
+        return QByteArray();
+    QByteArray request;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return QByteArray();
+        if (got == 0)
+            return request;
+        request.append(buffer, int(got));
+        if (request.size() > kMaxWorkerRequestBytes)
+            return QByteArray();
+    }
 }
 
 } // namespace
@@ -44,14 +66,7 @@ int runOnConsole(int argc, char **argv)
     io.endRequested = interrupts::endRequested;
     io.supervising = interrupts::supervising;
     io.signalsToPass = interrupts::signalsToPass;
-    if (arguments.size() == 2 && arguments[1] == kWorkerArgument) {
-        // A request is written by update --all, never typed; and it is never larger than an
-        // image in base64 beside a few names.
-        QFile in;
-        if (::isatty(STDIN_FILENO) || !in.open(stdin, QIODevice::ReadOnly))
-            return runUnitWorker(io, QByteArray());
-        const QByteArray request = in.read(kMaxWorkerRequestBytes + 1);
-        return runUnitWorker(io, request.size() > kMaxWorkerRequestBytes ? QByteArray() : request);
-    }
+    if (arguments.size() == 2 && arguments[1] == kWorkerArgument)
+        return runUnitWorker(io, workerRequestOnInput());
     return runCommandLine(arguments, io);
 }

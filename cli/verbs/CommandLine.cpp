@@ -5,9 +5,12 @@
 #include "ExitCodes.h"
 #include "HelpText.h"
 #include "Printable.h"
+#include "RecordedRun.h"
 #include "Version.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <map>
@@ -138,5 +141,20 @@ int runCommandLine(const QByteArrayList &arguments, CliStreams &io)
         return usageError(io, QStringLiteral("%1 takes no file").arg(verbName));
     if (verb->takesFile)
         request.file = bytes(words.constFirst());
-    return verb->run(io, request);
+    if (request.recordFile.isEmpty())
+        return verb->run(io, request);
+
+    // The command line again as a replay gives it: without --record, the file by its name.
+    QStringList again{verbName};
+    for (const VerbOptionUse &taken : verb->options) {
+        const QString optionName = QLatin1String(taken.option->name);
+        if (!parser.isSet(optionName) || optionName == QLatin1String("record"))
+            continue;
+        again << QStringLiteral("--") + optionName;
+        if (taken.option->valueName)
+            again << QString::fromUtf8(bytes(parser.value(optionName)));
+    }
+    if (verb->takesFile)
+        again << QFileInfo(QFile::decodeName(request.file)).fileName();
+    return runRecorded(*verb, io, request, again);
 }

@@ -136,6 +136,17 @@ QString takeEach(const QByteArray &, VerbRequest &request)
     return QString();
 }
 
+// One recording holds one unit's conversation; --all and --each talk to many.
+QString takeRecord(const QByteArray &value, VerbRequest &request)
+{
+    if (value.isEmpty())
+        return QStringLiteral("--record needs the name of the file to write");
+    if (request.all || request.each)
+        return QStringLiteral("--record records one unit: not with --all or --each");
+    request.recordFile = value;
+    return QString();
+}
+
 QString takeJson(const QByteArray &, VerbRequest &request)
 {
     request.json = true;
@@ -202,6 +213,13 @@ const VerbOption kJson{"json", nullptr,
                        "then the result; probe: its report as one object.",
                        takeJson};
 
+const VerbOption kRecord{"record", "FILE",
+                         "Writes the whole conversation with the unit into FILE for the "
+                         "developers: every report and reply with its time, the units listed, "
+                         "and what the update or probe found (JSON Lines, gzip when FILE ends in "
+                         ".gz).",
+                         takeRecord};
+
 int list(CliStreams &io, const VerbRequest &request)
 {
     return runList(io, request.unit, request.json);
@@ -225,8 +243,9 @@ QString optionSyntax(const VerbOption &option)
 const std::vector<const VerbOption *> &verbOptions()
 {
     static const std::vector<const VerbOption *> options{
-        &kTarget, &kAllowNoEof,   &kSha256,         &kWait,         &kPort, &kSerial, &kRestart,
-        &kYes,    &kLeaveTimeout, &kRestartTimeout, &kInBootloader, &kAll,  &kEach,   &kJson,
+        &kTarget,       &kAllowNoEof, &kSha256, &kWait,         &kPort,
+        &kSerial,       &kRestart,    &kYes,    &kLeaveTimeout, &kRestartTimeout,
+        &kInBootloader, &kAll,        &kEach,   &kJson,         &kRecord,
     };
     return options;
 }
@@ -237,7 +256,7 @@ const std::vector<Verb> &verbs()
         {"list",
          "Lists every attached ControlPanel by its USB port, whether this user can open it, and "
          "whether the udev rule 70-zelupdate-controlpanel.rules is in force.",
-         {{&kPort, false}, {&kSerial, false}, {&kJson, false}},
+         {{&kPort, false}, {&kSerial, false}, {&kJson, false}, {&kRecord, false}},
          false,
          list},
         {"check",
@@ -261,7 +280,9 @@ const std::vector<Verb> &verbs()
           {&kJson, false},
           // Last: they refuse the options that choose a unit, taken before them.
           {&kAll, false},
-          {&kEach, false}},
+          {&kEach, false},
+          // After them: it refuses them.
+          {&kRecord, false}},
          true,
          runUpdate},
         {"probe",
@@ -274,7 +295,8 @@ const std::vector<Verb> &verbs()
           {&kYes, false},
           {&kLeaveTimeout, false},
           {&kRestartTimeout, false},
-          {&kJson, false}},
+          {&kJson, false},
+          {&kRecord, false}},
          false,
          runProbe},
         {"history",

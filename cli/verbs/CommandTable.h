@@ -38,6 +38,7 @@ struct VerbRequest
     bool yes = false;                                          // --yes
     bool all = false;                                          // --all
     bool each = false;                                         // --each
+    QByteArray recordFile; // --record: byte for byte as given; empty: nothing is recorded
 };
 
 // An option a verb may take: --name, or --name VALUE.

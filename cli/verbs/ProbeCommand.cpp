@@ -246,6 +246,8 @@ int runProbe(CliStreams &io, const VerbRequest &request)
     // The kept report is the line --json writes, but for the file's own name.
     json.insert(QStringLiteral("event"), QStringLiteral("probe"));
     json.insert(QStringLiteral("version"), kJsonLinesVersion);
+    if (io.recordFindings)
+        io.recordFindings(json);
     // Whatever was measured is kept, a probe that failed half-way included.
     QString file;
     if (report.unit) {

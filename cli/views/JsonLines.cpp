@@ -52,7 +52,8 @@ void writeJsonLine(QTextStream &out, QJsonObject object)
 
 QJsonObject jsonEvent(const char *name)
 {
-    return {{QStringLiteral("event"), QLatin1String(name)}};
+    return {{QStringLiteral("event"), QLatin1String(name)},
+            {QStringLiteral("version"), kJsonLinesVersion}};
 }
 
 UpdateResultRecord resultRecord(const UpdateOutcome &outcome)

@@ -21,7 +21,8 @@ constexpr int kJsonLinesVersion = 1;
 // line.
 void writeJsonLine(QTextStream &out, QJsonObject object);
 
-// {"event": name}, to which an event adds its fields.
+// {"event": name, "version": 1}, to which an event adds its fields: a recording holds the events
+// as --json writes them.
 QJsonObject jsonEvent(const char *name);
 
 // An update's result line: how it ended, and what happened to the unit.

@@ -17,10 +17,13 @@ public:
     TerminalHost(ChosenFirmware firmware, CliStreams &io, PhaseView &view)
         : firmware(std::move(firmware)), io(io), view(view)
     {
+        announced.add(*this);
+        if (io.recordedEvents)
+            announced.add(*io.recordedEvents);
     }
 
     ChosenFirmware chooseFirmware() override { return firmware; }
-    UpdateEvents &events() override { return *this; }
+    UpdateEvents &events() override { return announced; }
     QString endText(const UpdateOutcome &outcome) const override;
     bool stopRequested() const override { return io.stopRequested && io.stopRequested(); }
     void pause(int milliseconds) override;
@@ -44,4 +47,5 @@ private:
     const ChosenFirmware firmware;
     CliStreams &io;
     PhaseView &view;
+    EventFanOut announced; // this host's view, and the recording when --record records
 };

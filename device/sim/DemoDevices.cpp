@@ -1,5 +1,6 @@
 #include "DemoDevices.h"
 
+#include "RecordedUnit.h"
 #include "SimulatedDevices.h"
 
 #include <QDir>
@@ -74,8 +75,26 @@ DemoDevices::DemoDevices(const char *program, const DemoSettings &settings)
 {
 }
 
+DemoStart DemoDevices::startReplay()
+{
+    ConversationLoad load = loadConversation(settings.replayFile);
+    if (load.end != ConversationLoad::End::Loaded)
+        return {DemoStart::End::ReplayUnreadable,
+                "ZELUPDATE_SIM_REPLAY: " + load.why +
+                    ": give it a file zelupdate-cli --record wrote"};
+    SimulatedDevices &devices = SimulatedDevices::instance();
+    replayed = std::make_unique<RecordedUnit>(program, settings.replayFile,
+                                              std::move(load.conversation), settings.replaySpeed);
+    devices.replaceUnits(replayed.get());
+    std::fprintf(stderr, "%s: replaying the unit recorded in %s, %g times its pace\n", program,
+                 settings.replayFile.c_str(), settings.replaySpeed);
+    return {};
+}
+
 DemoStart DemoDevices::start()
 {
+    if (!settings.replayFile.empty())
+        return startReplay();
     const std::vector<std::string> &ports = settings.ports;
     const std::string folder = demoFlashFolder();
     if (!ports.empty())
@@ -130,6 +149,8 @@ DemoStart DemoDevices::start()
 DemoDevices::~DemoDevices()
 {
     SimulatedDevices &devices = SimulatedDevices::instance();
+    if (replayed)
+        devices.replaceUnits(nullptr);
     devices.setUnitStateHook(nullptr, nullptr);
     for (std::size_t i = 0; i < units.size(); ++i)
         if (const int device = devices.unitIndex(settings.ports[i]); device >= 0)

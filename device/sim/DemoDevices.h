@@ -15,6 +15,7 @@
 namespace sim {
 
 class SimulatedDevices;
+class RecordedUnit;
 
 // $ZELUPDATE_SIM_DIR, else zelUpdate-sim in the user's data folder.
 std::string demoFlashFolder();
@@ -28,8 +29,9 @@ struct DemoStart
 {
     enum class End
     {
-        Started,        // the units run; a file it could not use was warned of
-        FolderUnusable, // refused: the units' folder cannot keep their flash
+        Started,          // the units run; a file it could not use was warned of
+        FolderUnusable,   // refused: the units' folder cannot keep their flash
+        ReplayUnreadable, // refused: the recording to replay cannot be read
     };
     End end = End::Started;
     std::string refusal; // names the folder, why, and what to do; empty when started
@@ -52,14 +54,18 @@ public:
     // refuses the start before any unit is set up: what the devices would write could not be
     // kept, and the -sim programs exit then. A flash or state file that cannot be used is a
     // warning: its device starts erased (or in its application) and the file is left alone.
+    // With a recording to replay (ZELUPDATE_SIM_REPLAY) the recorded unit answers instead, and
+    // no folder is used.
     DemoStart start();
 
 private:
     static void recordState(void *context, const std::string &port, UnitState state);
+    DemoStart startReplay();
 
     const char *program;
     DemoSettings settings;
     std::vector<std::unique_ptr<UnitFiles>> units; // in the order of settings.ports
+    std::unique_ptr<RecordedUnit> replayed;
 };
 
 } // namespace sim

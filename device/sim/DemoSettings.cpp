@@ -287,7 +287,46 @@ SettingCheck readDemoSettings(DemoSettings &settings)
         check = read("ZELUPDATE_SIM_RESTARTS", [&](const std::string &value) {
             return parseRestartQuirks(value, ports, settings.restartQuirks);
         });
-    return check;
+    if (check.accepted())
+        check = read("ZELUPDATE_SIM_REPLAY_SPEED", [&](const std::string &value) {
+            return parseReplaySpeed(value, settings.replaySpeed);
+        });
+    if (!check.accepted())
+        return check;
+    if (const char *replay = std::getenv("ZELUPDATE_SIM_REPLAY"); replay && *replay)
+        settings.replayFile = replay;
+    return checkReplayAlone(settings);
+}
+
+SettingCheck parseReplaySpeed(const std::string &text, double &speed)
+{
+    static const std::regex number("[0-9]{1,7}(\\.[0-9]{1,6})?");
+    if (!std::regex_match(text, number) || std::stod(text) <= 0 ||
+        std::stod(text) > kMaxReplaySpeed)
+        return {"'" + text + "' is not a speed: a number above 0 and at most " +
+                std::to_string(int(kMaxReplaySpeed)) +
+                ", 1 the recorded pace, 10 ten times faster"};
+    speed = std::stod(text);
+    return {};
+}
+
+SettingCheck checkReplayAlone(const DemoSettings &settings)
+{
+    const DemoSettings plain;
+    if (settings.replayFile.empty())
+        return settings.replaySpeed == plain.replaySpeed
+                   ? SettingCheck{}
+                   : SettingCheck{"ZELUPDATE_SIM_REPLAY_SPEED paces a replay: set "
+                                  "ZELUPDATE_SIM_REPLAY to the recording too"};
+    // The recorded unit answers as it did; nothing of the simulated units' would act on it.
+    const bool alone = settings.ports == plain.ports && settings.faults.empty() &&
+                       settings.portless.empty() && settings.bootloaderSerials.empty() &&
+                       settings.restartQuirks.empty() && settings.restartTime == plain.restartTime;
+    if (!alone)
+        return {"ZELUPDATE_SIM_REPLAY replays a recorded unit as it answered: unset "
+                "ZELUPDATE_SIM_UNITS, _RESTART_MS, _FAULTS, _PORTLESS, _BOOTLOADER_SERIAL and "
+                "_RESTARTS, which shape the simulated units instead"};
+    return {};
 }
 
 } // namespace sim

@@ -11,6 +11,9 @@
 //                             comma-separated SERIAL[@PORT]
 //   ZELUPDATE_SIM_RESTARTS    how ControlPanels restart, comma-separated KIND[:N][@PORT]: from
 //                             their N-th restart on (from 0; default 0)
+//   ZELUPDATE_SIM_REPLAY      a recording (zelupdate-cli --record) the devices answer as instead
+//                             of the simulated units; none of the variables above with it
+//   ZELUPDATE_SIM_REPLAY_SPEED  how much faster than recorded it is replayed (default 1)
 // An entry without @PORT is for every unit; of a bootloader serial or a restart kind, a later
 // entry for a unit wins over an earlier one.
 // Plain functions, so each can be tested without a process.
@@ -50,7 +53,12 @@ struct DemoSettings
     std::vector<std::string> portless;
     std::vector<BootloaderSerialEntry> bootloaderSerials;
     std::vector<RestartQuirkEntry> restartQuirks;
+    std::string replayFile; // empty: the simulated units answer
+    double replaySpeed = 1;
 };
+
+// The fastest replay: a thousand times past a restart of seconds is still a few microseconds.
+constexpr double kMaxReplaySpeed = 1000000;
 
 // What a value was found to be: accepted, and then the result is set, or refused and why,
 // naming the part at fault (and, from readDemoSettings, the variable).
@@ -72,6 +80,10 @@ SettingCheck parseBootloaderSerials(const std::string &text, const std::vector<s
                                     std::vector<BootloaderSerialEntry> &serials);
 SettingCheck parseRestartQuirks(const std::string &text, const std::vector<std::string> &ports,
                                 std::vector<RestartQuirkEntry> &quirks);
+
+SettingCheck parseReplaySpeed(const std::string &text, double &speed);
+// A replay takes no settings of the simulated units, and a speed needs a replay.
+SettingCheck checkReplayAlone(const DemoSettings &settings);
 
 // Reads the variables; an unset or empty one keeps its default.
 SettingCheck readDemoSettings(DemoSettings &settings);

@@ -136,6 +136,27 @@ struct TrafficRecord
 
 struct SimulatedDevicesState;
 
+// Answers hidapi's calls in place of the simulated units: a unit replayed from a recording.
+class HidStandIn
+{
+public:
+    virtual ~HidStandIn() = default;
+    virtual hid_device_ *open(unsigned short vendorId, unsigned short productId,
+                              const wchar_t *serial) = 0;
+    virtual hid_device_ *openPath(const char *path) = 0;
+    virtual struct hid_device_info *enumerate(unsigned short vendorId,
+                                              unsigned short productId) = 0;
+    virtual void freeEnumeration(struct hid_device_info *devices) = 0;
+    virtual const wchar_t *error(hid_device_ *device) = 0;
+    virtual int write(hid_device_ *device, const unsigned char *data, std::size_t length) = 0;
+    virtual int readTimeout(hid_device_ *device, unsigned char *data, std::size_t length,
+                            int milliseconds) = 0;
+    virtual void close(hid_device_ *device) = 0;
+    virtual int exit() = 0;
+    // usbPortOf() of a node it listed.
+    virtual std::string portOfPath(const char *path) = 0;
+};
+
 class SimulatedDevices
 {
 public:
@@ -190,6 +211,10 @@ public:
     static std::string panelPath(int device);
     // The node the unit is at now: panelPath() until its first restart, a new one after each.
     std::string nodeOf(int device) const;
+    // From now on `standIn` answers every hidapi call instead of the units; null gives them back
+    // to the units, and so does reset(). It must outlive its use.
+    void replaceUnits(HidStandIn *standIn);
+    HidStandIn *standIn() const;
     // With false the traffic log stays empty (benchmarks); counts are kept regardless.
     void setLogging(bool on);
 

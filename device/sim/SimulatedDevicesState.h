@@ -91,6 +91,7 @@ struct SimulatedDevicesState
     void (*violation)(const char *) = abortOnViolation;
     void (*stateHook)(void *, const std::string &, UnitState) = nullptr;
     void *stateHookContext = nullptr;
+    HidStandIn *standIn = nullptr;
 };
 
 } // namespace sim

@@ -198,6 +198,16 @@ std::string SimulatedDevices::nodeOf(int device) const
     return cycle == 0 ? first : first + '.' + std::to_string(cycle);
 }
 
+void SimulatedDevices::replaceUnits(HidStandIn *standIn)
+{
+    state->standIn = standIn;
+}
+
+HidStandIn *SimulatedDevices::standIn() const
+{
+    return state->standIn;
+}
+
 void SimulatedDevices::setLogging(bool on)
 {
     state->logging = on;

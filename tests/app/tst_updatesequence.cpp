@@ -12,6 +12,7 @@
 #include "ModalAnswerer.h"
 #include "OpenWindows.h"
 #include "ProgressWatcher.h"
+#include "RecordedUnit.h"
 #include "SequenceScenario.h"
 #include "TestDevices.h"
 #include "UnitLock.h"
@@ -240,6 +241,7 @@ private slots:
     void successfulUpdate();
     void nothingInterruptsAnUpdate_data();
     void nothingInterruptsAnUpdate();
+    void replaysRecordedUnit();
 
 private:
     QString writeHex(const QString &name, const QByteArray &text);
@@ -584,6 +586,27 @@ void UpdateSequenceTest::nothingInterruptsAnUpdate()
     QVERIFY(bench.window.isVisible());
     bench.window.close();
     QVERIFY(!bench.window.isVisible());
+}
+
+// The window updates a control board recorded by zelupdate-cli-sim --record: it sends exactly the
+// recorded reports and ends as the recording did.
+void UpdateSequenceTest::replaysRecordedUnit()
+{
+    const std::string recording = ZELUPDATE_RECORDINGS_DIR "/board-update.jsonl.gz";
+    sim::ConversationLoad load = sim::loadConversation(recording);
+    QVERIFY2(load.end == sim::ConversationLoad::End::Loaded, load.why.c_str());
+    sim::RecordedUnit unit("app_updatesequence", recording, std::move(load.conversation), 1e5);
+    devices().replaceUnits(&unit);
+
+    Bench bench;
+    QVERIFY(bench.show());
+    QVERIFY(bench.click(Target(&kControlBoardTarget),
+                        QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex")));
+    devices().replaceUnits(nullptr);
+    QCOMPARE(bench.timeline.constLast(),
+             QStringLiteral("box [] The ZEL02 firmware has been updated"));
+    QVERIFY(unit.replayedWhole());
+    bench.window.close();
 }
 
 int main(int argc, char **argv)
