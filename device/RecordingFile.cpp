@@ -11,6 +11,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Enough that a report and its reply take one write into the stream.
@@ -38,19 +42,41 @@ RecordingFileOutcome RecordingWriter::open(const QString &name)
 {
     path = name;
     const QByteArray encoded = QFile::encodeName(name);
+    const auto failed = [&name](const QString &why) {
+        return RecordingFileOutcome{RecordingFileOutcome::End::Failed,
+                                    QStringLiteral("%1: %2").arg(name, why)};
+    };
+    // Without blocking: a FIFO nobody reads would hold the program before it sends anything.
+    const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    // ENXIO: a FIFO that nobody reads.
+    if (fd < 0)
+        return failed(errno == ENXIO ? QStringLiteral("not a regular file") : systemReason());
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return failed(QStringLiteral("not a regular file"));
+    }
+    if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, 0) != 0) {
+        const QString why = systemReason();
+        ::close(fd);
+        return failed(why);
+    }
     errno = 0;
     if (compressed(name)) {
-        gzFile file = gzopen(encoded.constData(), "wb");
+        gzFile file = gzdopen(fd, "wb");
         if (file)
             gzbuffer(file, kGzipBuffer);
         gz = file;
     } else {
-        plain = std::fopen(encoded.constData(), "wb");
+        plain = ::fdopen(fd, "wb");
     }
-    if (!gz && !plain)
-        return {RecordingFileOutcome::End::Failed,
-                QStringLiteral("%1: %2").arg(name, errno ? systemReason()
-                                                         : QStringLiteral("cannot be created"))};
+    if (!gz && !plain) {
+        const QString why = errno ? systemReason() : QStringLiteral("cannot be created");
+        ::close(fd);
+        return failed(why);
+    }
     return {};
 }
 

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <set>
 
 namespace {
@@ -277,6 +279,9 @@ void RecordedRunTest::refused_data()
                           "directory. Nothing was sent");
     QTest::newRow("empty name") << QStringList{"probe", "--record", ""}
                                 << QStringLiteral("--record needs the name of the file to write");
+    // Opened without blocking: a FIFO nobody reads would hold the program before anything is sent.
+    QTest::newRow("a FIFO") << QStringList{"list", "--record", "FIFO"}
+                            << QStringLiteral("refused.fifo: not a regular file. Nothing was sent");
     QTest::newRow("over the HEX file")
         << QStringList{"update", "--target", "board", "--record", "HEX", "HEX"}
         << QStringLiteral("would overwrite the HEX file");
@@ -293,6 +298,10 @@ void RecordedRunTest::refused()
     QVERIFY(QFile::copy(QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex"), hex));
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^HEX$")), hex);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^REC$")), recording);
+    const QString fifo = recordingPath("refused.fifo");
+    QFile::remove(fifo);
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^FIFO$")), fifo);
     QFile original(QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex"));
     QVERIFY(original.open(QIODevice::ReadOnly));
 
