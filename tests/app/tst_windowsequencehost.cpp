@@ -222,12 +222,12 @@ QVector<int> oneTo(int last)
 
 } // namespace
 
-class UpdateSequenceTest : public QObject
+class WindowSequenceHostTest : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit UpdateSequenceTest(const QString &home) : home(home) {}
+    explicit WindowSequenceHostTest(const QString &home) : home(home) {}
 
 private slots:
     void initTestCase();
@@ -248,7 +248,7 @@ private:
     QString home;
 };
 
-void UpdateSequenceTest::initTestCase()
+void WindowSequenceHostTest::initTestCase()
 {
     QVERIFY(QFileInfo(home).isDir());
     // The file dialog opens in the home folder, which is this test's own.
@@ -256,25 +256,25 @@ void UpdateSequenceTest::initTestCase()
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home + "/settings");
 }
 
-void UpdateSequenceTest::init()
+void WindowSequenceHostTest::init()
 {
     devices().reset();
 }
 
-void UpdateSequenceTest::cleanup()
+void WindowSequenceHostTest::cleanup()
 {
     const QStringList open = visibleTopLevelWindows();
     QVERIFY2(open.isEmpty(), qPrintable(open.join(QLatin1String(", "))));
     QVERIFY(!QApplication::activeModalWidget());
 }
 
-QString UpdateSequenceTest::writeHex(const QString &name, const QByteArray &text)
+QString WindowSequenceHostTest::writeHex(const QString &name, const QByteArray &text)
 {
     return writeHexFile(home, name, text);
 }
 
 // What every dialog of every sequence has in common, whatever it says.
-void UpdateSequenceTest::checkDialogs(const Bench &bench, Target target)
+void WindowSequenceHostTest::checkDialogs(const Bench &bench, Target target)
 {
     for (int i = 0; i < bench.answerer.count(); ++i) {
         const ModalAnswerer::Dialog &dialog = bench.answerer.dialog(i);
@@ -324,7 +324,7 @@ void UpdateSequenceTest::checkDialogs(const Bench &bench, Target target)
     QVERIFY(bench.window.findChildren<QProgressDialog *>().isEmpty());
 }
 
-void UpdateSequenceTest::earlyEnds_data()
+void WindowSequenceHostTest::earlyEnds_data()
 {
     QTest::addColumn<Target>("target");
     QTest::addColumn<int>("panels");
@@ -375,7 +375,7 @@ void UpdateSequenceTest::earlyEnds_data()
 // A click that ends before the wait, with the connection error's box or a critical message, then
 // a second click, cancelled at the file dialog, once any other update has ended: it reuses a
 // channel the first one left open and opens a new one otherwise.
-void UpdateSequenceTest::earlyEnds()
+void WindowSequenceHostTest::earlyEnds()
 {
     QFETCH(Target, target);
     QFETCH(int, panels);
@@ -454,7 +454,7 @@ void UpdateSequenceTest::earlyEnds()
     bench.window.close();
 }
 
-void UpdateSequenceTest::successfulUpdate_data()
+void WindowSequenceHostTest::successfulUpdate_data()
 {
     QTest::addColumn<Target>("target");
     QTest::addColumn<int>("opens");
@@ -466,7 +466,7 @@ void UpdateSequenceTest::successfulUpdate_data()
 
 // A whole update with devices that take their time like the real ones, of a file whose name the
 // file dialog must hand over intact.
-void UpdateSequenceTest::successfulUpdate()
+void WindowSequenceHostTest::successfulUpdate()
 {
     QFETCH(Target, target);
     QFETCH(int, opens);
@@ -510,7 +510,7 @@ void UpdateSequenceTest::successfulUpdate()
     bench.window.close();
 }
 
-void UpdateSequenceTest::nothingInterruptsAnUpdate_data()
+void WindowSequenceHostTest::nothingInterruptsAnUpdate_data()
 {
     QTest::addColumn<Target>("target");
     QTest::addColumn<QString>("during"); // the dialog the user turns on
@@ -524,7 +524,7 @@ void UpdateSequenceTest::nothingInterruptsAnUpdate_data()
 // A user who, in the middle of an update, presses Esc on its dialog, closes that dialog, clicks
 // the other update button and closes the main window: the update goes on to its end under its
 // dialog, nothing else starts, and its result is shown.
-void UpdateSequenceTest::nothingInterruptsAnUpdate()
+void WindowSequenceHostTest::nothingInterruptsAnUpdate()
 {
     QFETCH(Target, target);
     QFETCH(QString, during);
@@ -599,8 +599,8 @@ int main(int argc, char **argv)
     // The program asks for the platform's dialog; the test answers Qt's own on every platform.
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
-    UpdateSequenceTest test(homePath);
+    WindowSequenceHostTest test(homePath);
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_updatesequence.moc"
+#include "tst_windowsequencehost.moc"
