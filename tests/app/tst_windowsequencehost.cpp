@@ -2,9 +2,11 @@
 // and the message boxes answered as they come up, the simulated ControlPanel and control board at
 // the other end of the cable. Every case checks what a click leaves behind and what it showed on
 // the way: the dialogs in the order they came, the reports written, the hidapi calls, the HEX
-// file's use, the flash and the handles the devices see held. The waits are the program's own,
-// three seconds each, so the cases are few: one whole update per target, a user who tries to
-// interrupt one, and two early ends. Every other way a sequence ends is tested without a window
+// file's use, the flash and the handles the devices see held. One whole update waits the program's
+// own three seconds, ten steps of 300 ms, for a ControlPanel that takes its time to restart; the
+// others hand the window a pause that only counts the steps, with devices that restart at once.
+// The cases are few: one whole update per target, a user who tries to interrupt one, and early
+// ends. Every other way a sequence ends is tested without a window
 // (tests/update/tst_updatesequence.cpp).
 
 #include "FileUse.h"
@@ -80,6 +82,24 @@ QString describeDialog(const ModalAnswerer::Dialog &dialog)
     if (!dialog.detailedText.isEmpty())
         text += QStringLiteral(" / details: ") + dialog.detailedText;
     return text;
+}
+
+// Each step of the window's waits, as asked for, without the sleep.
+class CountedSteps : public Pause
+{
+public:
+    void pause(int milliseconds) override { steps << milliseconds; }
+
+    QList<int> steps;
+};
+
+// The steps a whole update's waits take: ten of 300 ms after each restart command.
+QList<int> waitSteps(Target target)
+{
+    QList<int> steps;
+    for (int step = 0; step < (isPanel(target) ? 20 : 10); ++step)
+        steps << 300;
+    return steps;
 }
 
 // Counts the times a window is raised: QWidget::raise() sends it a ZOrderChange.
@@ -459,18 +479,20 @@ void WindowSequenceHostTest::successfulUpdate_data()
     QTest::addColumn<Target>("target");
     QTest::addColumn<int>("opens");
     QTest::addColumn<int>("closes");
+    // The window sleeps its own waits, and the devices take their time like the real ones.
+    QTest::addColumn<bool>("realTime");
 
-    QTest::newRow("panel, name beyond Latin-1") << Target(&kControlPanelTarget) << 2 << 2;
-    QTest::newRow("board, name beyond Latin-1") << Target(&kControlBoardTarget) << 1 << 1;
+    QTest::newRow("panel, name beyond Latin-1") << Target(&kControlPanelTarget) << 2 << 2 << true;
+    QTest::newRow("board, name beyond Latin-1") << Target(&kControlBoardTarget) << 1 << 1 << false;
 }
 
-// A whole update with devices that take their time like the real ones, of a file whose name the
-// file dialog must hand over intact.
+// A whole update of a file whose name the file dialog must hand over intact.
 void WindowSequenceHostTest::successfulUpdate()
 {
     QFETCH(Target, target);
     QFETCH(int, opens);
     QFETCH(int, closes);
+    QFETCH(bool, realTime);
 
     // Built from code points so that a wrong source encoding cannot make both sides agree.
     const QString name = QLatin1String("H") + QChar(0x00E4) + QLatin1String("mtningar/fw_") +
@@ -481,10 +503,15 @@ void WindowSequenceHostTest::successfulUpdate()
              "the file system's encoding cannot hold the name");
     FileUse use(path);
     QVERIFY(use.isValid());
-    devices().setRestartTime(milliseconds(1500));
-    devices().setBoardEntryTime(milliseconds(500));
+    if (realTime) {
+        devices().setRestartTime(milliseconds(1500));
+        devices().setBoardEntryTime(milliseconds(500));
+    }
 
     Bench bench;
+    CountedSteps pause;
+    if (!realTime)
+        bench.window.setStepPause(pause);
     QVERIFY(bench.show());
     bench.watchFile(path);
     QVERIFY(bench.click(target, path));
@@ -507,6 +534,8 @@ void WindowSequenceHostTest::successfulUpdate()
     // Both devices run their applications again.
     QCOMPARE(devices().panelState(), sim::PanelState::Application);
     QCOMPARE(devices().boardState(), sim::BoardState::Application);
+    if (!realTime)
+        QCOMPARE(pause.steps, waitSteps(target));
     bench.window.close();
 }
 
@@ -531,10 +560,10 @@ void WindowSequenceHostTest::nothingInterruptsAnUpdate()
 
     const QString path = writeHex(QStringLiteral("hostile.hex"), hexFile(blocksFor(target)));
     QVERIFY(!path.isEmpty());
-    devices().setRestartTime(milliseconds(1500));
-    devices().setBoardEntryTime(milliseconds(500));
 
     Bench bench;
+    CountedSteps pause;
+    bench.window.setStepPause(pause);
     QVERIFY(bench.show());
     const Target other = isPanel(target) ? &kControlBoardTarget : &kControlPanelTarget;
     QPushButton *otherButton = nullptr;
@@ -581,6 +610,7 @@ void WindowSequenceHostTest::nothingInterruptsAnUpdate()
     QCOMPARE(lines(bench.timeline), lines(successTimeline(target)));
     QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, -1, isPanel(target))));
     QCOMPARE(flashDifference(target, int(pagesFor(target).size())), QString());
+    QCOMPARE(pause.steps, waitSteps(target));
     QVERIFY(bench.window.isVisible());
     bench.window.close();
     QVERIFY(!bench.window.isVisible());
