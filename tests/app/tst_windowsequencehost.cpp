@@ -14,6 +14,7 @@
 #include "ModalAnswerer.h"
 #include "OpenWindows.h"
 #include "ProgressWatcher.h"
+#include "SequenceFlash.h"
 #include "SequenceScenario.h"
 #include "TestDevices.h"
 #include "UnitLock.h"
@@ -46,14 +47,6 @@ QString buttonText(Target target)
 {
     return isPanel(target) ? QStringLiteral("Uppdatera Kontrollpanelens Program")
                            : QStringLiteral("Uppdatera Styrkortets Program");
-}
-
-QString flashDifference(Target target, int written)
-{
-    if (isPanel(target))
-        return flashDifference(devices().panelFlash().data(), sim::kPanelFlashSize, target,
-                               written);
-    return flashDifference(devices().boardFlash().data(), sim::kBoardFlashSize, target, written);
 }
 
 // What a whole successful update shows after the file dialog.

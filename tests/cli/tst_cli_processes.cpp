@@ -6,6 +6,7 @@
 
 #include "CliRun.h"
 #include "SimulatedDevices.h"
+#include "TestFiles.h"
 #include "UpdateTexts.h"
 
 #include <QJsonDocument>
@@ -113,12 +114,6 @@ private:
     QProcess process;
     qint64 startedId = 0;
 };
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The last JSON Lines object of the stream: the result.
 QJsonObject lastJson(const QByteArray &stream)
