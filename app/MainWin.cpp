@@ -73,7 +73,7 @@ void MainWin::runUpdate(const UpdateTarget &target)
     if (updating)
         return;
     updating = true;
-    WindowSequenceHost host(*this, target);
+    WindowSequenceHost host(*this, target, *stepPause);
     const UpdateOutcome outcome = runUpdateSequence(target, channel, host);
     if (outcome.profile)
         profile = *outcome.profile;

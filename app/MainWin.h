@@ -1,7 +1,9 @@
 #pragma once
 
 #include "CommandChannel.h"
+#include "Pause.h"
 #include "TargetProfile.h"
+#include "ThreadSleep.h"
 #include "UpdateTarget.h"
 
 #include <QMainWindow>
@@ -18,6 +20,10 @@ public:
     // Releases the connection (hid_close if held, hid_exit in any case).
     ~MainWin() override;
 
+    // What takes each step of the waits after a restart command: the thread sleeps through the
+    // step unless a test hands in another pause. Not owned; it must outlive every update.
+    void setStepPause(Pause &pause) { stepPause = &pause; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -31,6 +37,8 @@ private:
     void runUpdate(const UpdateTarget &target);
 
     CommandChannel channel;
+    ThreadSleep sleep;
+    Pause *stepPause = &sleep;
     TargetProfile profile{};
     bool updating = false;
 };

@@ -10,7 +10,6 @@
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QMessageBox>
-#include <QThread>
 
 namespace {
 
@@ -160,7 +159,7 @@ void WindowSequenceHost::finishWait()
 
 void WindowSequenceHost::pause(int milliseconds)
 {
-    QThread::msleep(static_cast<unsigned long>(milliseconds));
+    stepPause.pause(milliseconds);
 }
 
 void WindowSequenceHost::historyNotWritten(const QString &why)

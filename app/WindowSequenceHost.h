@@ -15,8 +15,9 @@ class QWidget;
 class WindowSequenceHost : public SequenceHost, private UpdateEvents
 {
 public:
-    WindowSequenceHost(QWidget &window, const UpdateTarget &target)
-        : window(window), target(target), walkProgress(&window)
+    // `stepPause` takes each step of the waits; the window's sleeps (ThreadSleep).
+    WindowSequenceHost(QWidget &window, const UpdateTarget &target, Pause &stepPause)
+        : window(window), target(target), stepPause(stepPause), walkProgress(&window)
     {
     }
 
@@ -45,6 +46,7 @@ private:
 
     QWidget &window;
     const UpdateTarget &target;
+    Pause &stepPause;
     ProgressDialogReporter walkProgress;
     std::unique_ptr<SteadyProgressDialog> waitDialog;
     UpdatePhase phase = UpdatePhase::Connecting;

@@ -8,10 +8,10 @@ namespace {
 
 // A read that does not deliver a whole reply leaves `reply` as it was, so a caller never sees a
 // reply that is half old, half new.
-bool readInto(hid_device *device, std::uint8_t (&reply)[kReplySize])
+bool readInto(hid_device *device, std::uint8_t (&reply)[kReplySize], int timeoutMs)
 {
     std::uint8_t incoming[kReplySize];
-    if (hid_read_timeout(device, incoming, kReplySize, kReplyTimeoutMs) != kReplySize)
+    if (hid_read_timeout(device, incoming, kReplySize, timeoutMs) != kReplySize)
         return true;
     std::memcpy(reply, incoming, kReplySize);
     return false;
@@ -76,7 +76,7 @@ bool CommandChannel::exchange(bool checkEcho)
         return true;
     const std::uint8_t sent0 = command[0];
     const std::uint8_t sent1 = command[1];
-    if (readInto(device, reply))
+    if (readInto(device, reply, replyTimeoutMs))
         return true;
     if (!checkEcho)
         return false;
@@ -85,7 +85,7 @@ bool CommandChannel::exchange(bool checkEcho)
 
 bool CommandChannel::readReply()
 {
-    return readInto(device, reply);
+    return readInto(device, reply, replyTimeoutMs);
 }
 
 void CommandChannel::closeChannel()

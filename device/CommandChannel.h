@@ -49,6 +49,10 @@ public:
     // the library again by itself.
     void closeChannel();
 
+    // How long a read waits for a reply: kReplyTimeoutMs, the device's worst case, unless a test
+    // that waits out time-outs hands in a shorter one.
+    void setReplyTimeout(int milliseconds) { replyTimeoutMs = milliseconds; }
+
     bool isOpen() const { return device != nullptr; }
     // hidapi's path of the device held, when it was opened by its path; empty otherwise.
     const std::string &path() const { return heldPath; }
@@ -66,4 +70,5 @@ private:
 
     hid_device *device = nullptr;
     std::string heldPath;
+    int replyTimeoutMs = kReplyTimeoutMs;
 };

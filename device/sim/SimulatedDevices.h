@@ -75,6 +75,48 @@ enum class FaultKind
     WrongSecondByte, // the reply's second byte comes back altered
 };
 
+// Every kind, in the enum's order: a sweep over the faults takes its kinds from here.
+constexpr FaultKind kAllFaultKinds[] = {
+    FaultKind::NoReply,      FaultKind::LateReply,       FaultKind::ShortReply,
+    FaultKind::WrongEcho,    FaultKind::FailedWrite,     FaultKind::ShortWrite,
+    FaultKind::CorruptFlash, FaultKind::CorruptReadBack, FaultKind::DuplicatedReply,
+    FaultKind::Unsolicited,  FaultKind::WrongSecondByte,
+};
+
+// Whether `kind` is the enum's last. The switch has no default: a kind added to the enum is a
+// -Wswitch warning here until it is placed, and the static_assert below holds kAllFaultKinds to
+// the enum.
+constexpr bool isLastFaultKind(FaultKind kind)
+{
+    switch (kind) {
+    case FaultKind::NoReply:
+    case FaultKind::LateReply:
+    case FaultKind::ShortReply:
+    case FaultKind::WrongEcho:
+    case FaultKind::FailedWrite:
+    case FaultKind::ShortWrite:
+    case FaultKind::CorruptFlash:
+    case FaultKind::CorruptReadBack:
+    case FaultKind::DuplicatedReply:
+    case FaultKind::Unsolicited:
+        return false;
+    case FaultKind::WrongSecondByte:
+        return true;
+    }
+    return false;
+}
+
+constexpr bool listsEveryFaultKind()
+{
+    constexpr std::size_t count = sizeof(kAllFaultKinds) / sizeof(kAllFaultKinds[0]);
+    for (std::size_t at = 0; at < count; ++at) {
+        if (int(kAllFaultKinds[at]) != int(at))
+            return false;
+    }
+    return isLastFaultKind(kAllFaultKinds[count - 1]);
+}
+static_assert(listsEveryFaultKind(), "kAllFaultKinds lists every FaultKind, in order");
+
 // Why a ControlPanel that is attached cannot be opened by this user.
 enum class PanelAccess
 {

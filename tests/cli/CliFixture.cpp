@@ -80,6 +80,17 @@ void CliFixture::setUpFiles()
     lines.removeLast();
     QVERIFY(writeFile(file(QStringLiteral("noeof")), lines.join('\n') + '\n'));
 
+    // The ControlPanel's example cut to its first 1600 lines (400 pages): a walk of about a second
+    // at the pace of zelupdate-cli-sim, for the process tests that need a walk but not a long one.
+    const QList<QByteArray> panelLines =
+        readFile(file(QStringLiteral("panel"))).replace("\r\n", "\n").split('\n');
+    QVERIFY(panelLines.size() > 1600);
+    QVERIFY(writeFile(file(QStringLiteral("short panel")),
+                      panelLines.mid(0, 1600).join('\n') + "\n:00000001FF\n"));
+    shortPanelImage =
+        objcopyImage(file(QStringLiteral("short panel")), int(sim::kPanelFlashSize));
+    QVERIFY(!shortPanelImage.isEmpty());
+
     // Names a terminal would obey, and one that is not UTF-8.
     const QByteArray board = readFile(file(QStringLiteral("board")));
     QVERIFY(writeFile(file(kForgingName), board));

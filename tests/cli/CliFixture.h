@@ -33,8 +33,9 @@ class CliFixture
 {
 protected:
     // From initTestCase: this test's history and locks in its own folder, the images, and the
-    // files "damaged" (a checksum off in line 100), "noeof" (no end-of-file record) and the board
-    // example under kForgingName, kForgingName + "-damaged" and kNotUtf8Name.
+    // files "damaged" (a checksum off in line 100), "noeof" (no end-of-file record), "short panel"
+    // (the ControlPanel's first 400 pages) and the board example under kForgingName,
+    // kForgingName + "-damaged" and kNotUtf8Name.
     void setUpFiles();
     // From init: the simulated devices as new, and no lock left by the case before.
     void resetUnits();
@@ -51,4 +52,5 @@ protected:
     QTemporaryDir folder;
     QByteArray panelImage; // objcopy's image of the examples, padded to the flash's size
     QByteArray boardImage;
+    QByteArray shortPanelImage;
 };

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# zelupdate-cli-sim as a user runs it, timed like hardware: a command that writes nothing leaves
-# the flash files alone, and an update of each target leaves in its file exactly objcopy's image
-# of the example.
+# zelupdate-cli-sim as a user runs it, its replies timed like hardware (its restarts short): a
+# command that writes nothing leaves the flash files alone, and an update of each target leaves in
+# its file exactly objcopy's image of the example.
 #   sim-flash.sh ZELUPDATE_CLI_SIM EXAMPLES_DIR
 set -euo pipefail
 cli=$1
 examples=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export ZELUPDATE_SIM_DIR=$work/flash XDG_STATE_HOME=$work/state
+export ZELUPDATE_SIM_DIR=$work/flash XDG_STATE_HOME=$work/state ZELUPDATE_SIM_RESTART_MS=100
 flash=$ZELUPDATE_SIM_DIR/1-1 # the one simulated unit's folder
 fail() {
     echo "FAIL: $*" >&2

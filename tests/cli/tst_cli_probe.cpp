@@ -2,6 +2,8 @@
 // devices timed like hardware: the restarts it reports are the ones the devices take, the round
 // trips the simulated 1 ms, and neither flash file changes by a byte.
 
+#include "TestFiles.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -17,18 +19,6 @@ QByteArray pattern(int size, int step)
     for (int at = 0; at < size; ++at)
         bytes[at] = char(at * step);
     return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "CliRun.h"
 #include "SimulatedDevices.h"
+#include "TestFiles.h"
 #include "UpdateTexts.h"
 
 #include <QJsonDocument>
@@ -113,12 +114,6 @@ private:
     QProcess process;
     qint64 startedId = 0;
 };
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The last JSON Lines object of the stream: the result.
 QJsonObject lastJson(const QByteArray &stream)
@@ -259,12 +254,16 @@ QStringList CliProcessesTest::historyEntries()
 void CliProcessesTest::oneProgramPerUnit_data()
 {
     QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("fileKey");
     // The first's line of output that starts the second; empty: both start at once.
     QTest::addColumn<QByteArray>("secondAfter");
 
-    QTest::newRow("board: two started together") << "board" << QByteArray();
+    QTest::newRow("board: two started together") << "board"
+                                                 << "board" << QByteArray();
     // The lock is held through the ControlPanel's restart into its bootloader.
-    QTest::newRow("panel: the second started as the first writes") << "panel" << kWritingPhase;
+    QTest::newRow("panel: the second started as the first writes")
+        << "panel"
+        << "short panel" << kWritingPhase;
 }
 
 // Two updates of the unit at port 1-1: one updates it, the other is refused before it sends
@@ -272,10 +271,11 @@ void CliProcessesTest::oneProgramPerUnit_data()
 void CliProcessesTest::oneProgramPerUnit()
 {
     QFETCH(QString, target);
+    QFETCH(QString, fileKey);
     QFETCH(QByteArray, secondAfter);
 
-    const QStringList arguments{"update",   "--json", "--port",    "1-1",
-                                "--target", target,   file(target)};
+    const QStringList arguments{"update",   "--json", "--port",     "1-1",
+                                "--target", target,   file(fileKey)};
     CliProcess first(environment);
     CliProcess second(environment);
     first.start(arguments);
@@ -295,7 +295,7 @@ void CliProcessesTest::oneProgramPerUnit()
                                    .toUtf8();
     QVERIFY2(loser.err.contains(refusal), loser.err.constData());
     QCOMPARE(lastJson(loser.out).value("exitCode").toInt(), 4);
-    QVERIFY(flash(target) == image(target));
+    QVERIFY(flash(target) == image(fileKey));
     // The refused update wrote no line.
     QCOMPARE(historyEntries().size(), 1);
 }

@@ -48,6 +48,7 @@ private slots:
     void strayReportsNeverAnswerTheNext_data();
     void strayReportsNeverAnswerTheNext();
     void readReplyTakesSecondReport();
+    void handedInReplyTimeout();
     void payloadStartsZeroAndKeepsLeftovers();
     void closeCallsExitWithOrWithoutHandle();
     void openReusesHandle();
@@ -222,6 +223,19 @@ void CommandChannelTest::readReplyTakesSecondReport()
     // Nothing more is on its way.
     QVERIFY(channel.readReply());
     QCOMPARE(channel.reply[63], std::uint8_t(127));
+}
+
+// A time-out handed in waits for the reply of an exchange and for a further reply alike.
+void CommandChannelTest::handedInReplyTimeout()
+{
+    CommandChannel channel;
+    channel.setReplyTimeout(250);
+    QVERIFY(!channel.openChannel());
+    channel.putCommand('E', 'e');
+    QVERIFY(!channel.exchange(true));
+    QCOMPARE(devices().lastReadTimeoutMs(), 250);
+    QVERIFY(channel.readReply()); // nothing more comes
+    QCOMPARE(devices().lastReadTimeoutMs(), 250);
 }
 
 void CommandChannelTest::payloadStartsZeroAndKeepsLeftovers()

@@ -4,6 +4,7 @@
 // -sim programs, and the variables that set those programs up.
 #include "DemoDevices.h"
 #include "SimulatedDevices.h"
+#include "TestFiles.h"
 #include "UnitFiles.h"
 #include "UsbPort.h"
 
@@ -72,18 +73,6 @@ struct Link
                reply[1] == static_cast<unsigned char>(first);
     }
 };
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // One message a line, the folder's first, so that a failed comparison shows them all.
 QString joined(const sim::UnitFilesProblems &problems)

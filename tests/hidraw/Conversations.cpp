@@ -169,7 +169,8 @@ const std::vector<Conversation> &conversations()
          {{FaultTrigger::onCommand('E', 'e', 0), Fault{FaultKind::NoReply}},
           {FaultTrigger::onCommand('E', 'e', 1), Fault{FaultKind::LateReply}}},
          missedReplies,
-         "open: ok\nE e: failed\nE e: failed\nread: ok\nE e: ok\nclose\n"},
+         "open: ok\nE e: failed\nE e: failed\nread: ok\nE e: ok\nclose\n",
+         1000},
         {"panel_programming", {}, panelProgramming, "open: ok\nprogram: ok\nclose\n"},
         {"board_programming", {}, boardProgramming, "open: ok\nprogram: ok\nclose\n"},
     };

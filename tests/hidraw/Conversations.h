@@ -43,6 +43,9 @@ struct Conversation
     // The steps' labels and verdicts, without the replies, as the simulated devices must give
     // them; the recorder checks them so that it cannot record a conversation gone wrong.
     const char *verdicts;
+    // The channel's reply time-out while recording and replaying; the script's late replies are
+    // timed by it. Shorter than the device's for a conversation that waits out time-outs.
+    int replyTimeoutMs = kReplyTimeoutMs;
 };
 
 const std::vector<Conversation> &conversations();

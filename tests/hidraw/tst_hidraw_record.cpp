@@ -79,13 +79,16 @@ void RecordTest::record()
     std::string outcome;
     {
         CommandChannel channel;
+        channel.setReplyTimeout(conversation->replyTimeoutMs);
         outcome = conversation->run(channel, events);
     }
     QCOMPARE(QString::fromStdString(verdictsOf(outcome)), QString(conversation->verdicts));
 
     std::string script;
     std::string error;
-    QVERIFY2(!umockdev::scriptFromTraffic(devices.traffic(), script, error), error.c_str());
+    QVERIFY2(!umockdev::scriptFromTraffic(devices.traffic(), script, error, 0,
+                                          conversation->replyTimeoutMs),
+             error.c_str());
     QVERIFY(!writeFile(folder.filePath(name + ".script"), script));
     QVERIFY(
         !writeFile(folder.filePath(name + ".traffic"), umockdev::formatTraffic(devices.traffic())));

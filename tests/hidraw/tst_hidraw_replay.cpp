@@ -76,6 +76,7 @@ void ReplayTest::replay()
     std::string outcome;
     {
         CommandChannel channel;
+        channel.setReplyTimeout(conversation->replyTimeoutMs);
         outcome = conversation->run(channel, events);
     }
 

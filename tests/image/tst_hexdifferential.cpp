@@ -5,6 +5,7 @@
 
 #include "HexLoader.h"
 #include "RandomHexFile.h"
+#include "TestFiles.h"
 
 #include <QtTest>
 
@@ -28,12 +29,6 @@ struct Planned
     QString srecPath;
     RandomHexFile file;
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString firstDifference(const FirmwareImage &expected, const FirmwareImage &loaded)
 {
@@ -143,14 +138,14 @@ void TestHexDifferential::matchesBinutilsAndSrecord()
             QVERIFY2(modelDiff.isEmpty(), qPrintable(p.hexPath + " vs generator " + modelDiff));
         } else {
             // objcopy's output starts at the lowest address; srec_cat's at 0.
-            const QByteArray fromObjcopy = readAll(p.objcopyPath);
+            const QByteArray fromObjcopy = readFile(p.objcopyPath);
             QCOMPARE(quint32(fromObjcopy.size()), p.file.end - p.file.lowest);
             reference->fill(0xFF);
             std::copy(fromObjcopy.cbegin(), fromObjcopy.cend(), reference->begin() + p.file.lowest);
             const QString objcopyDiff = firstDifference(*reference, outcome->image);
             QVERIFY2(objcopyDiff.isEmpty(), qPrintable(p.hexPath + " vs objcopy " + objcopyDiff));
 
-            const QByteArray fromSrec = readAll(p.srecPath);
+            const QByteArray fromSrec = readFile(p.srecPath);
             QCOMPARE(quint32(fromSrec.size()), kFirmwareImageSize);
             std::copy(fromSrec.cbegin(), fromSrec.cend(), reference->begin());
             const QString srecDiff = firstDifference(*reference, outcome->image);

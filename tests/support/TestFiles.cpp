@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -23,6 +24,8 @@ bool writeFileNamed(const QByteArray &path, const QByteArray &content)
 
 QByteArray readFile(const QString &path)
 {
+    if (!QFileInfo(path).isFile())
+        return QByteArray();
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -10,5 +10,6 @@
 bool writeFile(const QString &path, const QByteArray &content);
 // A file whose name need not be UTF-8, made without any decoding of the name.
 bool writeFileNamed(const QByteArray &path, const QByteArray &content);
-// The file's content; empty when it cannot be read.
+// The content of a regular file; empty when it cannot be read, and for anything else, which an
+// open could block on.
 QByteArray readFile(const QString &path);

@@ -1,6 +1,6 @@
-// Every fault the simulated devices can inject, at every report of a programming call of each
-// target. Each time the call must name the phase where the fault struck, send nothing past the
-// failure, and send the control board's boot exit only after a faultless read-back. A call
+// Every fault the simulated devices can inject (every FaultKind), at every report of a programming
+// call of each target. Each time the call must name the phase where the fault struck, send nothing
+// past the failure, and send the control board's boot exit only after a faultless read-back. A call
 // reports success only where the fault strikes a reply the protocol ignores or a stray report
 // the channel discards, and then the image must be on the device.
 #include "PageWalk.h"
@@ -234,17 +234,21 @@ void FaultSweepTest::sweep_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<Fault>("fault");
 
-    const FaultKind ioFaults[] = {
-        FaultKind::NoReply,     FaultKind::LateReply,       FaultKind::ShortReply,
-        FaultKind::WrongEcho,   FaultKind::FailedWrite,     FaultKind::ShortWrite,
-        FaultKind::Unsolicited, FaultKind::DuplicatedReply, FaultKind::WrongSecondByte};
+    // Every kind strikes every report; the two that alter data strike three bytes of each report
+    // that carries data to or from the flash.
+    const auto altersData = [](FaultKind kind) {
+        return kind == FaultKind::CorruptFlash || kind == FaultKind::CorruptReadBack;
+    };
     for (Target target : {&kControlPanelTarget, &kControlBoardTarget}) {
         const bool panel = isPanel(target);
         const std::vector<Report> reports = panel ? panelReports() : boardReports();
         for (int index = 0; index < int(reports.size()); ++index) {
             const QString at = QString("%1 report %2").arg(panel ? "panel" : "board").arg(index);
-            for (FaultKind kind : ioFaults)
-                QTest::newRow(qPrintable(at + " " + tagOf(kind))) << target << index << Fault{kind};
+            for (FaultKind kind : sim::kAllFaultKinds) {
+                if (!altersData(kind))
+                    QTest::newRow(qPrintable(at + " " + tagOf(kind)))
+                        << target << index << Fault{kind};
+            }
             const Role role = reports[std::size_t(index)].role;
             const bool storesData =
                 role == Role::Data || role == Role::FirstHalf || role == Role::SecondHalf;

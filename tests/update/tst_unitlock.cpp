@@ -2,6 +2,7 @@
 // that is slow to write its mark, a mark read as it is rewritten, and the ways a hold ends. Every
 // case runs under an alarm: a lock file that blocks an open fails the test instead of hanging it.
 
+#include "TestFiles.h"
 #include "UnitLock.h"
 #include "UpdateTexts.h"
 
@@ -43,22 +44,6 @@ int openDescriptors()
         count += entry->d_name[0] != '.';
     ::closedir(folder);
     return count - 1; // the listing's own
-}
-
-// The bytes of a regular file; nothing for anything else, which an open could block on.
-QByteArray readFile(const QString &path)
-{
-    if (!QFileInfo(path).isFile())
-        return QByteArray();
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(content) == content.size();
 }
 
 mode_t modeOf(const QString &path)

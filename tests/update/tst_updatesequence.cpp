@@ -7,6 +7,7 @@
 #include "CommandChannel.h"
 #include "FileUse.h"
 #include "RecordingHost.h"
+#include "SequenceFlash.h"
 #include "SequenceScenario.h"
 #include "TargetProfile.h"
 #include "TestDevices.h"
@@ -98,14 +99,6 @@ QString endName(SequenceEnd end)
         return QStringLiteral("NotBackInApplication");
     }
     return QStringLiteral("?");
-}
-
-QString flashDifference(Target target, int written)
-{
-    if (isPanel(target))
-        return flashDifference(devices().panelFlash().data(), sim::kPanelFlashSize, target,
-                               written);
-    return flashDifference(devices().boardFlash().data(), sim::kBoardFlashSize, target, written);
 }
 
 QString profileText(const TargetProfile &profile)

@@ -1,5 +1,7 @@
-// zelupdate-cli's exit statuses: the one a batch of units ends with, from each unit's own.
+// zelupdate-cli's exit statuses: the one each way an update ends gives, as --help, the README and
+// the man page list them, and the one a batch of units ends with, from each unit's own.
 
+#include "ExitCodes.h"
 #include "UnitsSummary.h"
 
 #include <QtTest>
@@ -11,9 +13,37 @@ class ExitCodesTest : public QObject
     Q_OBJECT
 
 private slots:
+    void exitCodeForEnd_data();
+    void exitCodeForEnd();
     void allUnitsExitCode_data();
     void allUnitsExitCode();
 };
+
+Q_DECLARE_METATYPE(SequenceEnd)
+
+void ExitCodesTest::exitCodeForEnd_data()
+{
+    QTest::addColumn<SequenceEnd>("end");
+    QTest::addColumn<int>("code"); // as documented, not as the enum names it
+
+    QTest::newRow("updated") << SequenceEnd::Updated << 0;
+    QTest::newRow("failed while writing") << SequenceEnd::FailedWhileWriting << 1;
+    // Nothing was written, but the target is in its bootloader: it must be updated again.
+    QTest::newRow("file refused in the bootloader") << SequenceEnd::FileRefusedInBootloader << 1;
+    // The command line always names a file: a sequence without one is a usage error.
+    QTest::newRow("no file chosen") << SequenceEnd::NoFileChosen << 2;
+    QTest::newRow("file refused") << SequenceEnd::FileRefused << 3;
+    QTest::newRow("no ControlPanel") << SequenceEnd::NoControlPanel << 4;
+    QTest::newRow("device not answering") << SequenceEnd::DeviceNotAnswering << 5;
+    QTest::newRow("not back in its application") << SequenceEnd::NotBackInApplication << 6;
+}
+
+void ExitCodesTest::exitCodeForEnd()
+{
+    QFETCH(SequenceEnd, end);
+    QFETCH(int, code);
+    QCOMPARE(int(exitCodeFor(end)), code);
+}
 
 void ExitCodesTest::allUnitsExitCode_data()
 {

@@ -2,9 +2,11 @@
 // and the message boxes answered as they come up, the simulated ControlPanel and control board at
 // the other end of the cable. Every case checks what a click leaves behind and what it showed on
 // the way: the dialogs in the order they came, the reports written, the hidapi calls, the HEX
-// file's use, the flash and the handles the devices see held. The waits are the program's own,
-// three seconds each, so the cases are few: one whole update per target, a user who tries to
-// interrupt one, and two early ends. Every other way a sequence ends is tested without a window
+// file's use, the flash and the handles the devices see held. One whole update waits the program's
+// own three seconds, ten steps of 300 ms, for a ControlPanel that takes its time to restart; the
+// others hand the window a pause that only counts the steps, with devices that restart at once.
+// The cases are few: one whole update per target, a user who tries to interrupt one, and early
+// ends. Every other way a sequence ends is tested without a window
 // (tests/update/tst_updatesequence.cpp).
 
 #include "FileUse.h"
@@ -13,6 +15,7 @@
 #include "OpenWindows.h"
 #include "ProgressWatcher.h"
 #include "RecordedUnit.h"
+#include "SequenceFlash.h"
 #include "SequenceScenario.h"
 #include "TestDevices.h"
 #include "UnitLock.h"
@@ -47,14 +50,6 @@ QString buttonText(Target target)
                            : QStringLiteral("Uppdatera Styrkortets Program");
 }
 
-QString flashDifference(Target target, int written)
-{
-    if (isPanel(target))
-        return flashDifference(devices().panelFlash().data(), sim::kPanelFlashSize, target,
-                               written);
-    return flashDifference(devices().boardFlash().data(), sim::kBoardFlashSize, target, written);
-}
-
 // What a whole successful update shows after the file dialog.
 QStringList successTimeline(Target target)
 {
@@ -81,6 +76,24 @@ QString describeDialog(const ModalAnswerer::Dialog &dialog)
     if (!dialog.detailedText.isEmpty())
         text += QStringLiteral(" / details: ") + dialog.detailedText;
     return text;
+}
+
+// Each step of the window's waits, as asked for, without the sleep.
+class CountedSteps : public Pause
+{
+public:
+    void pause(int milliseconds) override { steps << milliseconds; }
+
+    QList<int> steps;
+};
+
+// The steps a whole update's waits take: ten of 300 ms after each restart command.
+QList<int> waitSteps(Target target)
+{
+    QList<int> steps;
+    for (int step = 0; step < (isPanel(target) ? 20 : 10); ++step)
+        steps << 300;
+    return steps;
 }
 
 // Counts the times a window is raised: QWidget::raise() sends it a ZOrderChange.
@@ -223,12 +236,12 @@ QVector<int> oneTo(int last)
 
 } // namespace
 
-class UpdateSequenceTest : public QObject
+class WindowSequenceHostTest : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit UpdateSequenceTest(const QString &home) : home(home) {}
+    explicit WindowSequenceHostTest(const QString &home) : home(home) {}
 
 private slots:
     void initTestCase();
@@ -250,7 +263,7 @@ private:
     QString home;
 };
 
-void UpdateSequenceTest::initTestCase()
+void WindowSequenceHostTest::initTestCase()
 {
     QVERIFY(QFileInfo(home).isDir());
     // The file dialog opens in the home folder, which is this test's own.
@@ -258,25 +271,25 @@ void UpdateSequenceTest::initTestCase()
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home + "/settings");
 }
 
-void UpdateSequenceTest::init()
+void WindowSequenceHostTest::init()
 {
     devices().reset();
 }
 
-void UpdateSequenceTest::cleanup()
+void WindowSequenceHostTest::cleanup()
 {
     const QStringList open = visibleTopLevelWindows();
     QVERIFY2(open.isEmpty(), qPrintable(open.join(QLatin1String(", "))));
     QVERIFY(!QApplication::activeModalWidget());
 }
 
-QString UpdateSequenceTest::writeHex(const QString &name, const QByteArray &text)
+QString WindowSequenceHostTest::writeHex(const QString &name, const QByteArray &text)
 {
     return writeHexFile(home, name, text);
 }
 
 // What every dialog of every sequence has in common, whatever it says.
-void UpdateSequenceTest::checkDialogs(const Bench &bench, Target target)
+void WindowSequenceHostTest::checkDialogs(const Bench &bench, Target target)
 {
     for (int i = 0; i < bench.answerer.count(); ++i) {
         const ModalAnswerer::Dialog &dialog = bench.answerer.dialog(i);
@@ -326,11 +339,11 @@ void UpdateSequenceTest::checkDialogs(const Bench &bench, Target target)
     QVERIFY(bench.window.findChildren<QProgressDialog *>().isEmpty());
 }
 
-void UpdateSequenceTest::earlyEnds_data()
+void WindowSequenceHostTest::earlyEnds_data()
 {
     QTest::addColumn<Target>("target");
     QTest::addColumn<int>("panels");
-    QTest::addColumn<bool>("pipe");             // a named pipe is chosen, which no one writes to
+    QTest::addColumn<bool>("pipe"); // a named pipe is chosen, which no one writes to
     // At the unit's lock path: "held" (the command line holds the lock), "fifo" (a named pipe).
     QTest::addColumn<QString>("lockPath");
     QTest::addColumn<QStringList>("shown");
@@ -377,7 +390,7 @@ void UpdateSequenceTest::earlyEnds_data()
 // A click that ends before the wait, with the connection error's box or a critical message, then
 // a second click, cancelled at the file dialog, once any other update has ended: it reuses a
 // channel the first one left open and opens a new one otherwise.
-void UpdateSequenceTest::earlyEnds()
+void WindowSequenceHostTest::earlyEnds()
 {
     QFETCH(Target, target);
     QFETCH(int, panels);
@@ -456,23 +469,25 @@ void UpdateSequenceTest::earlyEnds()
     bench.window.close();
 }
 
-void UpdateSequenceTest::successfulUpdate_data()
+void WindowSequenceHostTest::successfulUpdate_data()
 {
     QTest::addColumn<Target>("target");
     QTest::addColumn<int>("opens");
     QTest::addColumn<int>("closes");
+    // The window sleeps its own waits, and the devices take their time like the real ones.
+    QTest::addColumn<bool>("realTime");
 
-    QTest::newRow("panel, name beyond Latin-1") << Target(&kControlPanelTarget) << 2 << 2;
-    QTest::newRow("board, name beyond Latin-1") << Target(&kControlBoardTarget) << 1 << 1;
+    QTest::newRow("panel, name beyond Latin-1") << Target(&kControlPanelTarget) << 2 << 2 << true;
+    QTest::newRow("board, name beyond Latin-1") << Target(&kControlBoardTarget) << 1 << 1 << false;
 }
 
-// A whole update with devices that take their time like the real ones, of a file whose name the
-// file dialog must hand over intact.
-void UpdateSequenceTest::successfulUpdate()
+// A whole update of a file whose name the file dialog must hand over intact.
+void WindowSequenceHostTest::successfulUpdate()
 {
     QFETCH(Target, target);
     QFETCH(int, opens);
     QFETCH(int, closes);
+    QFETCH(bool, realTime);
 
     // Built from code points so that a wrong source encoding cannot make both sides agree.
     const QString name = QLatin1String("H") + QChar(0x00E4) + QLatin1String("mtningar/fw_") +
@@ -483,10 +498,15 @@ void UpdateSequenceTest::successfulUpdate()
              "the file system's encoding cannot hold the name");
     FileUse use(path);
     QVERIFY(use.isValid());
-    devices().setRestartTime(milliseconds(1500));
-    devices().setBoardEntryTime(milliseconds(500));
+    if (realTime) {
+        devices().setRestartTime(milliseconds(1500));
+        devices().setBoardEntryTime(milliseconds(500));
+    }
 
     Bench bench;
+    CountedSteps pause;
+    if (!realTime)
+        bench.window.setStepPause(pause);
     QVERIFY(bench.show());
     bench.watchFile(path);
     QVERIFY(bench.click(target, path));
@@ -509,10 +529,12 @@ void UpdateSequenceTest::successfulUpdate()
     // Both devices run their applications again.
     QCOMPARE(devices().panelState(), sim::PanelState::Application);
     QCOMPARE(devices().boardState(), sim::BoardState::Application);
+    if (!realTime)
+        QCOMPARE(pause.steps, waitSteps(target));
     bench.window.close();
 }
 
-void UpdateSequenceTest::nothingInterruptsAnUpdate_data()
+void WindowSequenceHostTest::nothingInterruptsAnUpdate_data()
 {
     QTest::addColumn<Target>("target");
     QTest::addColumn<QString>("during"); // the dialog the user turns on
@@ -526,17 +548,17 @@ void UpdateSequenceTest::nothingInterruptsAnUpdate_data()
 // A user who, in the middle of an update, presses Esc on its dialog, closes that dialog, clicks
 // the other update button and closes the main window: the update goes on to its end under its
 // dialog, nothing else starts, and its result is shown.
-void UpdateSequenceTest::nothingInterruptsAnUpdate()
+void WindowSequenceHostTest::nothingInterruptsAnUpdate()
 {
     QFETCH(Target, target);
     QFETCH(QString, during);
 
     const QString path = writeHex(QStringLiteral("hostile.hex"), hexFile(blocksFor(target)));
     QVERIFY(!path.isEmpty());
-    devices().setRestartTime(milliseconds(1500));
-    devices().setBoardEntryTime(milliseconds(500));
 
     Bench bench;
+    CountedSteps pause;
+    bench.window.setStepPause(pause);
     QVERIFY(bench.show());
     const Target other = isPanel(target) ? &kControlBoardTarget : &kControlPanelTarget;
     QPushButton *otherButton = nullptr;
@@ -583,6 +605,7 @@ void UpdateSequenceTest::nothingInterruptsAnUpdate()
     QCOMPARE(lines(bench.timeline), lines(successTimeline(target)));
     QCOMPARE(describe(bench.sent()), describe(expectedTraffic(target, -1, isPanel(target))));
     QCOMPARE(flashDifference(target, int(pagesFor(target).size())), QString());
+    QCOMPARE(pause.steps, waitSteps(target));
     QVERIFY(bench.window.isVisible());
     bench.window.close();
     QVERIFY(!bench.window.isVisible());
@@ -590,15 +613,18 @@ void UpdateSequenceTest::nothingInterruptsAnUpdate()
 
 // The window updates a control board recorded by zelupdate-cli-sim --record: it sends exactly the
 // recorded reports and ends as the recording did.
-void UpdateSequenceTest::replaysRecordedUnit()
+void WindowSequenceHostTest::replaysRecordedUnit()
 {
     const std::string recording = ZELUPDATE_RECORDINGS_DIR "/board-update.jsonl.gz";
     sim::ConversationLoad load = sim::loadConversation(recording);
     QVERIFY2(load.end == sim::ConversationLoad::End::Loaded, load.why.c_str());
-    sim::RecordedUnit unit("app_updatesequence", recording, std::move(load.conversation), 1e5);
+    sim::RecordedUnit unit("app_windowsequencehost", recording, std::move(load.conversation), 1e5);
     devices().replaceUnits(&unit);
 
     Bench bench;
+    // The recorded board's bootloader is waited for as the window waits, step by step.
+    CountedSteps pause;
+    bench.window.setStepPause(pause);
     QVERIFY(bench.show());
     QVERIFY(bench.click(Target(&kControlBoardTarget),
                         QStringLiteral(ZELUPDATE_EXAMPLES_DIR "/controlboard-example.hex")));
@@ -622,8 +648,8 @@ int main(int argc, char **argv)
     // The program asks for the platform's dialog; the test answers Qt's own on every platform.
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
-    UpdateSequenceTest test(homePath);
+    WindowSequenceHostTest test(homePath);
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_updatesequence.moc"
+#include "tst_windowsequencehost.moc"
