@@ -18,8 +18,11 @@ for qt in 5 6; do
 done
 # Both suites run whatever the first gives, so that one run tells about both.
 failed=()
+# Most tests wait on simulated hardware (a report a millisecond, restarts, time-outs) rather than
+# compute, so three a core run side by side.
+jobs=$(($(nproc) * 3))
 for folder in "$build" "$build_qt6"; do
-    QT_QPA_PLATFORM=offscreen ctest --test-dir "$folder" --output-on-failure -j 2 ||
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$folder" --output-on-failure -j "$jobs" ||
         failed+=("ctest in $folder")
 done
 "$root/tools/fuzz-hexloader.sh" 60 || failed+=("the fuzzer")
