@@ -35,6 +35,7 @@ private slots:
     void allUnitsSignalled();
     void allUnitsHandOn();
     void allUnitsWithoutPorts();
+    void allUnitsOneImage();
 };
 
 void UpdateAllTest::allWithoutUnits()
@@ -270,6 +271,38 @@ void UpdateAllTest::allUnitsWithoutPorts()
     QCOMPARE(results, (QStringList{QStringLiteral(" CP1000: ") + portless,
                                    QStringLiteral(" CP1002: ") + portless,
                                    QStringLiteral("1-2 CP1001: ") + kPanelUpdatedText}));
+}
+
+// The file replaced once the batch has checked it reaches no unit: every worker writes the image
+// the batch checked, never the file as it is by then.
+void UpdateAllTest::allUnitsOneImage()
+{
+    const QString work = folder.filePath(QStringLiteral("one-image"));
+    QVERIFY(QDir().mkpath(work));
+    const QString hex = work + QStringLiteral("/fw.hex");
+    QVERIFY(writeFile(hex, readFile(file(QStringLiteral("short panel")))));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_DIR"), work);
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), work);
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_UNITS"), QStringLiteral("1-1,1-2"));
+    environment.insert(QStringLiteral("ZELUPDATE_SIM_RESTART_MS"), QStringLiteral("100"));
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(ZELUPDATE_CLI_SIM),
+              {QStringLiteral("update"), QStringLiteral("--target"), QStringLiteral("panel"),
+               QStringLiteral("--all"), hex});
+    cli.setReadChannel(QProcess::StandardError);
+    QByteArray err;
+    while (!err.contains("Updating the ControlPanel") && cli.waitForReadyRead(30000))
+        err += cli.readAll();
+    QVERIFY2(err.contains("Updating the ControlPanel"), err.constData());
+    QVERIFY(writeFile(hex, readFile(file(QStringLiteral("board")))));
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 0);
+    for (const QString &port : {QStringLiteral("1-1"), QStringLiteral("1-2")})
+        QVERIFY2(readFile(work + QLatin1Char('/') + port + QStringLiteral("/controlpanel.bin")) ==
+                     shortPanelImage,
+                 qPrintable(port));
 }
 
 QTEST_GUILESS_MAIN(UpdateAllTest)
