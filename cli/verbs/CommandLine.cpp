@@ -60,6 +60,24 @@ QString verbNames()
     return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
+// The command line again as a replay gives it: without --record, the file by its name.
+QStringList replayArguments(const Verb &verb, const QCommandLineParser &parser,
+                            const VerbRequest &request)
+{
+    QStringList again{QLatin1String(verb.name)};
+    for (const VerbOptionUse &taken : verb.options) {
+        const QString optionName = QLatin1String(taken.option->name);
+        if (!parser.isSet(optionName) || optionName == QLatin1String("record"))
+            continue;
+        again << QStringLiteral("--") + optionName;
+        if (taken.option->valueName)
+            again << QString::fromUtf8(bytes(parser.value(optionName)));
+    }
+    if (verb.takesFile)
+        again << QFileInfo(QFile::decodeName(request.file)).fileName();
+    return again;
+}
+
 } // namespace
 
 int runCommandLine(const QByteArrayList &arguments, CliStreams &io)
@@ -144,17 +162,5 @@ int runCommandLine(const QByteArrayList &arguments, CliStreams &io)
     if (request.recordFile.isEmpty())
         return verb->run(io, request);
 
-    // The command line again as a replay gives it: without --record, the file by its name.
-    QStringList again{verbName};
-    for (const VerbOptionUse &taken : verb->options) {
-        const QString optionName = QLatin1String(taken.option->name);
-        if (!parser.isSet(optionName) || optionName == QLatin1String("record"))
-            continue;
-        again << QStringLiteral("--") + optionName;
-        if (taken.option->valueName)
-            again << QString::fromUtf8(bytes(parser.value(optionName)));
-    }
-    if (verb->takesFile)
-        again << QFileInfo(QFile::decodeName(request.file)).fileName();
-    return runRecorded(*verb, io, request, again);
+    return runRecorded(*verb, io, request, replayArguments(*verb, parser, request));
 }
