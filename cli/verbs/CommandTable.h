@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliStreams.h"
+#include "RestartTiming.h"
 #include "UnitSelection.h"
 #include "UpdateTarget.h"
 
@@ -15,8 +16,8 @@
 
 // How long an update waits for the ControlPanel to leave the bus after each command that restarts
 // it, and then to come back, unless --leave-timeout and --restart-timeout say otherwise.
-constexpr int kDefaultLeaveTimeoutSeconds = 5;
-constexpr int kDefaultRestartTimeoutSeconds = 15;
+constexpr int kDefaultLeaveTimeoutSeconds = RestartTimeouts().departureMs / 1000;
+constexpr int kDefaultRestartTimeoutSeconds = RestartTimeouts().returnMs / 1000;
 // The longest either option takes: an hour, far beyond any restart.
 constexpr int kMaxTimeoutSeconds = 3600;
 
