@@ -19,8 +19,8 @@ done
 # Both suites run whatever the first gives, so that one run tells about both.
 failed=()
 # Most tests wait on simulated hardware (a report a millisecond, restarts, time-outs) rather than
-# compute, so three a core run side by side.
-jobs=$(($(nproc) * 3))
+# compute, so two a core run side by side.
+jobs=$(($(nproc) * 2))
 for folder in "$build" "$build_qt6"; do
     QT_QPA_PLATFORM=offscreen ctest --test-dir "$folder" --output-on-failure -j "$jobs" ||
         failed+=("ctest in $folder")
