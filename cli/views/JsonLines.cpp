@@ -33,14 +33,6 @@ const char *whereaboutsName(Whereabouts unit)
     return "";
 }
 
-Whereabouts whereaboutsNamed(const QString &name)
-{
-    for (const Whereabouts unit : {Whereabouts::BackInApplication, Whereabouts::MayBeInBootloader})
-        if (name == QLatin1String(whereaboutsName(unit)))
-            return unit;
-    return Whereabouts::Untouched;
-}
-
 } // namespace
 
 void writeJsonLine(QTextStream &out, QJsonObject object)
@@ -149,20 +141,12 @@ UpdateEventLine readEvent(const QJsonObject &object)
         line.text = object.value(QStringLiteral("text")).toString();
     } else if (kind == QLatin1String("result")) {
         line.kind = UpdateEventLine::Kind::Result;
+        // What the batch shows of a unit; the rest of the line is passed on as it is.
         UpdateResultRecord &record = line.result;
-        record.target = object.value(QStringLiteral("target")).toString();
-        record.file = object.value(QStringLiteral("file")).toString();
         record.sha256 = object.value(QStringLiteral("sha256")).toString();
-        record.usedPages = qint64(object.value(QStringLiteral("usedPages")).toDouble());
         record.seconds = object.value(QStringLiteral("seconds")).toDouble();
         record.result = object.value(QStringLiteral("result")).toString();
         record.exitCode = object.value(QStringLiteral("exitCode")).toInt();
-        record.end = endNamed(object.value(QStringLiteral("end")).toString())
-                         .value_or(SequenceEnd::DeviceNotAnswering);
-        record.entered = object.value(QStringLiteral("entered")).toBool();
-        record.pagesWritten = object.value(QStringLiteral("pagesWritten")).toInt();
-        record.verified = object.value(QStringLiteral("verified")).toBool();
-        record.unit = whereaboutsNamed(object.value(QStringLiteral("unit")).toString());
     }
     return line;
 }
@@ -173,12 +157,4 @@ QString endName(SequenceEnd end)
         if (named.end == end)
             return QLatin1String(named.name);
     return QString();
-}
-
-std::optional<SequenceEnd> endNamed(const QString &name)
-{
-    for (const EndName &named : kEndNames)
-        if (name == QLatin1String(named.name))
-            return named.end;
-    return std::nullopt;
 }

@@ -69,12 +69,11 @@ struct UpdateEventLine
     UpdatePhase phase = UpdatePhase::Connecting;
     int total = 0;
     int done = 0;
-    QString text; // a warning's
-    UpdateResultRecord result;
+    QString text;              // a warning's
+    UpdateResultRecord result; // its exit code, result, seconds and sha256
 };
 
 UpdateEventLine readEvent(const QJsonObject &object);
 
-// The names the stream gives ends, and back.
+// The name the stream gives an end.
 QString endName(SequenceEnd end);
-std::optional<SequenceEnd> endNamed(const QString &name);

@@ -233,7 +233,6 @@ private slots:
     void everyEnd_data();
     void everyEnd();
     void batch();
-    void readBack();
 
 private:
     QStringList checked(const QString &command, const QString &stream, QList<QJsonObject> &lines);
@@ -437,46 +436,6 @@ void JsonLinesTest::batch()
     QCOMPARE(ends, (QStringList{QStringLiteral("1-1 updated"),
                                 QStringLiteral("1-2 failedWhileWriting")}));
     QCOMPARE(lines.last().value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
-}
-
-// What the writer writes, the batch's reader reads back.
-void JsonLinesTest::readBack()
-{
-    UpdateResultRecord record;
-    record.target = QStringLiteral("panel");
-    record.file = QStringLiteral("fw.hex");
-    record.sha256 = QStringLiteral("e12c");
-    record.usedPages = 1604;
-    record.seconds = 6.5;
-    record.result = QStringLiteral("Error: Address 0x000c0");
-    record.exitCode = 1;
-    record.end = SequenceEnd::FailedWhileWriting;
-    record.entered = true;
-    record.pagesWritten = 1604;
-    record.verified = false;
-    record.unit = Whereabouts::MayBeInBootloader;
-    const UpdateEventLine line = readEvent(resultJson(record));
-    QCOMPARE(line.kind, UpdateEventLine::Kind::Result);
-    const UpdateResultRecord &read = line.result;
-    QCOMPARE(read.target, record.target);
-    QCOMPARE(read.file, record.file);
-    QCOMPARE(read.sha256, record.sha256);
-    QCOMPARE(read.usedPages, record.usedPages);
-    QCOMPARE(read.seconds, record.seconds);
-    QCOMPARE(read.result, record.result);
-    QCOMPARE(read.exitCode, record.exitCode);
-    QCOMPARE(read.end, record.end);
-    QCOMPARE(read.entered, record.entered);
-    QCOMPARE(read.pagesWritten, record.pagesWritten);
-    QCOMPARE(read.verified, record.verified);
-    QCOMPARE(read.unit, record.unit);
-
-    const UpdateEventLine progress = readEvent(progressJson(UpdatePhase::Verifying, 7, 96, 7));
-    QCOMPARE(progress.kind, UpdateEventLine::Kind::Progress);
-    QCOMPARE(progress.phase, UpdatePhase::Verifying);
-    QCOMPARE(progress.done, 7);
-    QCOMPARE(readEvent(warningJson(QStringLiteral("w"))).text, QStringLiteral("w"));
-    QCOMPARE(readEvent(enteringJson()).kind, UpdateEventLine::Kind::Entering);
 }
 
 QTEST_GUILESS_MAIN(JsonLinesTest)
