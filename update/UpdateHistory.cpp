@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +72,11 @@ QString appendHistory(const HistoryEntry &entry)
                        printable(entry.result),
                        printable(entry.port),
                        printable(entry.serial)};
+    // Programs that finish together (update --all's workers, two update --each runs) take turns:
+    // otherwise each may find the new file empty and write its header. A file system without
+    // locks is written unlocked, as before.
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
     QByteArray line;
     struct stat status;
     const off_t size = ::fstat(fd, &status) == 0 ? status.st_size : 0;

@@ -23,15 +23,18 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 using sim::Fault;
 using sim::FaultKind;
@@ -297,6 +300,7 @@ private slots:
     void historyLine();
     void historyNotWritten_data();
     void historyNotWritten();
+    void historyWritersTakeTurns();
 
 private:
     QString writeHex(const QString &name, const QByteArray &text);
@@ -1350,6 +1354,36 @@ void UpdateSequenceTest::historyNotWritten()
     QCOMPARE(flashDifference(target, int(pagesFor(target).size())), QString());
     QVERIFY(QFileInfo(blocker).isFile());
     QVERIFY(!QFileInfo::exists(historyPath()));
+}
+
+// Programs that finish at once write the history in turn: a new file gets one header, whoever
+// writes first.
+void UpdateSequenceTest::historyWritersTakeTurns()
+{
+    QVERIFY(QDir().mkpath(QFileInfo(historyPath()).path()));
+    const QByteArray path = QFile::encodeName(historyPath());
+    const int other = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    QVERIFY(other >= 0);
+    QCOMPARE(::flock(other, LOCK_EX), 0);
+
+    HistoryEntry entry;
+    entry.time = QDateTime::currentDateTime();
+    entry.result = QStringLiteral("second");
+    QString why = QStringLiteral("not run");
+    std::unique_ptr<QThread> writer(QThread::create([&] { why = appendHistory(entry); }));
+    writer->start();
+    // Time for a writer that does not wait its turn to find the file empty.
+    QVERIFY(!writer->wait(300));
+    const QByteArray first = QByteArray(kHistoryHeader) + "\n" + "first\n";
+    QCOMPARE(::write(other, first.constData(), std::size_t(first.size())), ssize_t(first.size()));
+    ::close(other);
+    QVERIFY(writer->wait(5000));
+
+    QCOMPARE(why, QString());
+    const QList<QStringList> rows = historyLines();
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows[1].value(0), QStringLiteral("first"));
+    QCOMPARE(rows[2].value(7), QStringLiteral("second"));
 }
 
 QTEST_GUILESS_MAIN(UpdateSequenceTest)
