@@ -51,7 +51,7 @@ QList<QJsonObject> jsonLines(const QString &stream, bool &allParse)
     return objects;
 }
 
-void CliFixture::setUpFiles()
+void CliFixture::initTestCase()
 {
     QVERIFY(folder.isValid());
     // The sequence adds to the history; never to the user's own. Its locks are this test's.
@@ -98,7 +98,7 @@ void CliFixture::setUpFiles()
     QVERIFY(writeFileNamed(fileBytes(kNotUtf8Name), board));
 }
 
-void CliFixture::resetUnits()
+void CliFixture::init()
 {
     SimulatedDevices::instance().reset();
     // What one case's update leaves in a unit's lock must not tell the next of its unit.
@@ -107,12 +107,12 @@ void CliFixture::resetUnits()
         QVERIFY(locks.remove(name));
 }
 
-void CliFixture::checkDevicesClosed()
+void CliFixture::cleanup()
 {
     QCOMPARE(SimulatedDevices::instance().openHandles(), 0);
 }
 
-void CliFixture::removeFiles()
+void CliFixture::cleanupTestCase()
 {
     // QTemporaryDir removes by decoded names, which cannot reach a name that is not UTF-8.
     ::unlink(fileBytes(kNotUtf8Name).constData());

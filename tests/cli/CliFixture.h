@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -28,22 +29,24 @@ QByteArray boardFlash();
 // object or the stream does not end with a line feed.
 QList<QJsonObject> jsonLines(const QString &stream, bool &allParse);
 
-// A test class derives from this and calls each step from its slot of the same purpose.
-class CliFixture
+// A test class derives from this; Qt Test runs its slots for every derived test.
+class CliFixture : public QObject
 {
-protected:
-    // From initTestCase: this test's history and locks in its own folder, the images, and the
-    // files "damaged" (a checksum off in line 100), "noeof" (no end-of-file record), "short panel"
-    // (the ControlPanel's first 400 pages) and the board example under kForgingName,
-    // kForgingName + "-damaged" and kNotUtf8Name.
-    void setUpFiles();
-    // From init: the simulated devices as new, and no lock left by the case before.
-    void resetUnits();
-    // From cleanup: a command has closed every device it opened by the time it returns.
-    void checkDevicesClosed();
-    // From cleanupTestCase.
-    void removeFiles();
+    Q_OBJECT
 
+private slots:
+    // This test's history and locks in its own folder, the images, and the files "damaged" (a
+    // checksum off in line 100), "noeof" (no end-of-file record), "short panel" (the ControlPanel's
+    // first 400 pages) and the board example under kForgingName, kForgingName + "-damaged" and
+    // kNotUtf8Name.
+    void initTestCase();
+    void cleanupTestCase();
+    // The simulated devices as new, and no lock left by the case before.
+    void init();
+    // A command has closed every device it opened by the time it returns.
+    void cleanup();
+
+protected:
     // "panel" and "board" are the examples; any other key a file in the folder.
     QString file(const QString &key) const;
     // The file's name byte for byte, as argv would hold it.

@@ -15,15 +15,11 @@
 
 using sim::SimulatedDevices;
 
-class CheckCommandTest : public QObject, public CliFixture
+class CheckCommandTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void checkExamples_data();
     void checkExamples();

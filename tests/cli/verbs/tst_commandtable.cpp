@@ -10,15 +10,11 @@
 
 using sim::SimulatedDevices;
 
-class CommandTableTest : public QObject, public CliFixture
+class CommandTableTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void usageErrors_data();
     void usageErrors();

@@ -30,15 +30,11 @@ void removeHistory()
 
 } // namespace
 
-class HistoryCommandTest : public QObject, public CliFixture
+class HistoryCommandTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void history();
     void historyReadErrors_data();

@@ -39,15 +39,11 @@ AccessSession accessSession(Session session)
 
 } // namespace
 
-class ListCommandTest : public QObject, public CliFixture
+class ListCommandTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void list_data();
     void list();

@@ -11,15 +11,11 @@
 using sim::PanelAccess;
 using sim::SimulatedDevices;
 
-class PanelWaitTest : public QObject, public CliFixture
+class PanelWaitTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void waitForPanel_data();
     void waitForPanel();

@@ -54,15 +54,11 @@ QString commandsSent()
 
 } // namespace
 
-class ProbeCommandTest : public QObject, public CliFixture
+class ProbeCommandTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void probe_data();
     void probe();

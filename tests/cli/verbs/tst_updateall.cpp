@@ -19,15 +19,11 @@
 
 using sim::SimulatedDevices;
 
-class UpdateAllTest : public QObject, public CliFixture
+class UpdateAllTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void allWithoutUnits();
     void allUnitsProcesses();

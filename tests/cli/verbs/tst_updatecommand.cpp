@@ -42,15 +42,11 @@ bool clearLockPath(const QString &port)
 
 } // namespace
 
-class UpdateCommandTest : public QObject, public CliFixture
+class UpdateCommandTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void exitCodes_data();
     void exitCodes();

@@ -16,15 +16,11 @@ using sim::FaultKind;
 using sim::FaultTrigger;
 using sim::SimulatedDevices;
 
-class UpdateEachTest : public QObject, public CliFixture
+class UpdateEachTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void eachUnit();
     void eachUnitTurns_data();

@@ -2,6 +2,7 @@
 // docs/json-lines.md writes down: a field written but not documented, documented with another
 // type, or documented as always there but missing fails.
 
+#include "CliFixture.h"
 #include "CliRun.h"
 #include "ExitCodes.h"
 #include "JsonLines.h"
@@ -204,20 +205,6 @@ private:
     const Schema &schema;
 };
 
-QList<QJsonObject> jsonLines(const QString &stream, bool &allParse)
-{
-    QList<QJsonObject> objects;
-    allParse = stream.isEmpty() || stream.endsWith(QLatin1Char('\n'));
-    for (const QString &line : stream.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
-        allParse = allParse && error.error == QJsonParseError::NoError && document.isObject();
-        objects << document.object();
-    }
-    return objects;
-}
-
-const QString kExamples = QStringLiteral(ZELUPDATE_EXAMPLES_DIR);
 
 } // namespace
 

@@ -14,15 +14,11 @@ using sim::FaultKind;
 using sim::FaultTrigger;
 using sim::SimulatedDevices;
 
-class JsonProgressTest : public QObject, public CliFixture
+class JsonProgressTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void jsonStream_data();
     void jsonStream();

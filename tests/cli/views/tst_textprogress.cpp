@@ -7,15 +7,11 @@
 
 #include <QtTest>
 
-class TextProgressTest : public QObject, public CliFixture
+class TextProgressTest : public CliFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setUpFiles(); }
-    void cleanupTestCase() { removeFiles(); }
-    void init() { resetUnits(); }
-    void cleanup() { checkDevicesClosed(); }
 
     void progressLog_data();
     void progressLog();
