@@ -34,20 +34,12 @@ public:
     void unitChosen(const UnitIdentity &unit) override { write(chosenJson(unit)); }
     void phaseBegins(UpdatePhase begun, int units) override
     {
-        phase = begun;
-        total = units;
-        percent = 0;
-        write(phaseJson(phase, total, QString()));
+        write(phaseLines.begin(begun, units, QString()));
     }
     void progressed(int done) override
     {
-        if (total <= 0)
-            return;
-        const int now = int(qint64(done) * 100 / total);
-        if (now <= percent)
-            return;
-        percent = now;
-        write(progressJson(phase, done, total, percent));
+        if (const std::optional<QJsonObject> line = phaseLines.advance(done))
+            write(*line);
     }
     void enteringBootloader() override { write(enteringJson()); }
     void ended(const UpdateOutcome &outcome) override
@@ -79,9 +71,7 @@ private:
     RecordingWriter &writer;
     const VerbRequest &request;
     CallEncoder encoder;
-    UpdatePhase phase = UpdatePhase::Connecting;
-    int total = 0;
-    int percent = 0;
+    PhaseLines phaseLines;
 };
 
 // The HEX file by its name and the SHA-256 of its bytes, never its contents.

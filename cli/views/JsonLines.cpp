@@ -90,6 +90,25 @@ QJsonObject progressJson(UpdatePhase phase, int done, int total, int percent)
     return event;
 }
 
+QJsonObject PhaseLines::begin(UpdatePhase begun, int units, const QString &port)
+{
+    phase = begun;
+    total = units;
+    percent = 0;
+    return phaseJson(phase, total, port);
+}
+
+std::optional<QJsonObject> PhaseLines::advance(int done)
+{
+    if (total <= 0)
+        return std::nullopt;
+    const int now = int(qint64(done) * 100 / total);
+    if (now <= percent)
+        return std::nullopt;
+    percent = now;
+    return progressJson(phase, done, total, percent);
+}
+
 QJsonObject enteringJson()
 {
     return jsonEvent("entering");

@@ -52,6 +52,21 @@ QJsonObject enteringJson();
 QJsonObject warningJson(const QString &text);
 QJsonObject resultJson(const UpdateResultRecord &record);
 
+// A phase's lines as the stream writes them: its start, then its progress each time its whole
+// percentage grows.
+class PhaseLines
+{
+public:
+    QJsonObject begin(UpdatePhase begun, int units, const QString &port);
+    // None while the whole percentage has not grown.
+    std::optional<QJsonObject> advance(int done);
+
+private:
+    UpdatePhase phase = UpdatePhase::Connecting;
+    int total = 0;
+    int percent = 0;
+};
+
 // One line of an update's stream as the --all parent takes it.
 struct UpdateEventLine
 {

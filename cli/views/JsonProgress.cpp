@@ -5,10 +5,7 @@
 
 void JsonProgress::begin(UpdatePhase next, int units)
 {
-    phase = next;
-    total = units;
-    percent = 0;
-    writeJsonLine(out, phaseJson(phase, total, unitPort));
+    writeJsonLine(out, phaseLines.begin(next, units, unitPort));
 }
 
 void JsonProgress::chosen(const UnitIdentity &unit)
@@ -29,11 +26,6 @@ void JsonProgress::warned(const QString &text)
 
 void JsonProgress::advance(int done)
 {
-    if (total <= 0)
-        return;
-    const int now = int(qint64(done) * 100 / total);
-    if (now <= percent)
-        return;
-    percent = now;
-    writeJsonLine(out, progressJson(phase, done, total, percent));
+    if (const std::optional<QJsonObject> line = phaseLines.advance(done))
+        writeJsonLine(out, *line);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JsonLines.h"
 #include "PhaseView.h"
 
 #include <QTextStream>
@@ -20,7 +21,5 @@ public:
 
 private:
     QTextStream &out;
-    UpdatePhase phase = UpdatePhase::Connecting;
-    int total = 0;
-    int percent = 0;
+    PhaseLines phaseLines;
 };
