@@ -38,9 +38,7 @@ struct hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short p
 
 void hid_free_enumeration(struct hid_device_info *devices)
 {
-    if (sim::HidStandIn *other = ::devices().standIn())
-        return other->freeEnumeration(devices);
-    ::devices().freeEnumeration(devices);
+    sim::SimulatedDevices::freeEnumeration(devices);
 }
 
 const wchar_t *hid_error(hid_device *device)

@@ -206,19 +206,6 @@ hid_device_info *RecordedUnit::enumerate(unsigned short vendorId, unsigned short
     return first;
 }
 
-void RecordedUnit::freeEnumeration(hid_device_info *devices)
-{
-    while (devices) {
-        hid_device_info *next = devices->next;
-        std::free(devices->path);
-        std::free(devices->serial_number);
-        std::free(devices->manufacturer_string);
-        std::free(devices->product_string);
-        std::free(devices);
-        devices = next;
-    }
-}
-
 const wchar_t *RecordedUnit::error(hid_device_ *)
 {
     return lastError.c_str();

@@ -82,7 +82,6 @@ public:
                       const wchar_t *serial) override;
     hid_device_ *openPath(const char *path) override;
     struct hid_device_info *enumerate(unsigned short vendorId, unsigned short productId) override;
-    void freeEnumeration(struct hid_device_info *devices) override;
     const wchar_t *error(hid_device_ *device) override;
     int write(hid_device_ *device, const unsigned char *data, std::size_t length) override;
     int readTimeout(hid_device_ *device, unsigned char *data, std::size_t length,

@@ -188,7 +188,6 @@ public:
     virtual hid_device_ *openPath(const char *path) = 0;
     virtual struct hid_device_info *enumerate(unsigned short vendorId,
                                               unsigned short productId) = 0;
-    virtual void freeEnumeration(struct hid_device_info *devices) = 0;
     virtual const wchar_t *error(hid_device_ *device) = 0;
     virtual int write(hid_device_ *device, const unsigned char *data, std::size_t length) = 0;
     virtual int readTimeout(hid_device_ *device, unsigned char *data, std::size_t length,
@@ -309,7 +308,8 @@ public:
     hid_device_ *open(unsigned short vendorId, unsigned short productId, const wchar_t *serial);
     hid_device_ *openPath(const char *path);
     struct hid_device_info *enumerate(unsigned short vendorId, unsigned short productId);
-    void freeEnumeration(struct hid_device_info *devices);
+    // Frees a list that enumerate() or a stand-in's made: both allocate it as hidapi does.
+    static void freeEnumeration(struct hid_device_info *devices);
     // Only the library's own error (device null): why the last open failed.
     const wchar_t *error(hid_device_ *device);
     int write(hid_device_ *device, const unsigned char *data, std::size_t length);
