@@ -130,11 +130,8 @@ class RecordedRunTest : public QObject
 
 private slots:
     void initTestCase();
-    void conversation_data();
-    void wireUnchanged();
-    void wireUnchanged_data() { conversation_data(); }
-    void roundTrip();
-    void roundTrip_data() { conversation_data(); }
+    void recordedAndReplayed_data();
+    void recordedAndReplayed();
     void formatAsDocumented();
     void refused_data();
     void refused();
@@ -150,7 +147,7 @@ void RecordedRunTest::initTestCase()
     qputenv("XDG_STATE_HOME", work.filePath(QStringLiteral("state")).toUtf8());
 }
 
-void RecordedRunTest::conversation_data()
+void RecordedRunTest::recordedAndReplayed_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<Units>("units");
@@ -167,14 +164,17 @@ void RecordedRunTest::conversation_data()
     QTest::newRow("list of a unit not permitted") << QStringList{"list"} << Units::OneNotPermitted;
 }
 
-// The same command with and without --record: the same reports and replies, opens and closes.
-void RecordedRunTest::wireUnchanged()
+// The same command with and without --record: the same reports and replies, opens and closes,
+// and the recording holds exactly them. Replayed, it has the program send the recorded reports
+// and end as it did.
+void RecordedRunTest::recordedAndReplayed()
 {
     QFETCH(QStringList, arguments);
     QFETCH(Units, units);
     const QString file =
         recordingPath(QTest::currentDataTag()) +
         (arguments.constLast().endsWith("panel-example.hex") ? ".jsonl.gz" : ".jsonl");
+    const QString again = recordingPath("again.jsonl");
 
     arrange(units);
     const CliRun plain = runCli(arguments);
@@ -193,23 +193,11 @@ void RecordedRunTest::wireUnchanged()
     QVERIFY2(contents.end == RecordingContents::End::Read, qPrintable(contents.why));
     QCOMPARE(recordedTraffic(contents.lines), plainTraffic);
     QCOMPARE(exitStatus(contents.lines), plain.code);
-}
 
-// A recording replayed: the program sends the recorded reports and ends as it did.
-void RecordedRunTest::roundTrip()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(Units, units);
-    const QString first = recordingPath("first.jsonl.gz");
-    const QString again = recordingPath("again.jsonl");
-
-    arrange(units);
-    const CliRun recorded = runCli(QStringList(arguments) << "--record" << first);
-    sim::ConversationLoad load = sim::loadConversation(first.toStdString());
+    sim::ConversationLoad load = sim::loadConversation(file.toStdString());
     QVERIFY2(load.end == sim::ConversationLoad::End::Loaded, load.why.c_str());
-
     devices().reset();
-    sim::RecordedUnit unit("tst_recordedrun", first.toStdString(), std::move(load.conversation),
+    sim::RecordedUnit unit("tst_recordedrun", file.toStdString(), std::move(load.conversation),
                            1e6);
     devices().replaceUnits(&unit);
     const CliRun replayed = runCli(QStringList(arguments) << "--record" << again);
@@ -218,11 +206,10 @@ void RecordedRunTest::roundTrip()
     QVERIFY(unit.replayedWhole());
     QCOMPARE(replayed.code, recorded.code);
     QCOMPARE(outcomeLines(replayed.out), outcomeLines(recorded.out));
-    const std::vector<QJsonObject> before = readRecording(first).lines;
     const std::vector<QJsonObject> after = readRecording(again).lines;
-    QCOMPARE(writtenReports(after), writtenReports(before));
-    QCOMPARE(readReplies(after), readReplies(before));
-    QCOMPARE(comparableResult(after), comparableResult(before));
+    QCOMPARE(writtenReports(after), writtenReports(contents.lines));
+    QCOMPARE(readReplies(after), readReplies(contents.lines));
+    QCOMPARE(comparableResult(after), comparableResult(contents.lines));
 }
 
 // Every field a recording holds is written down, and every field written down is held by one of
