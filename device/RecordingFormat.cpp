@@ -117,6 +117,9 @@ HeaderCheck checkRecordingHeader(const QJsonObject &line)
     return {HeaderCheck::End::Recording, QString()};
 }
 
+namespace {
+
+// Bytes as lower-case hexadecimal digits, two a byte, and back (false: not such digits).
 QString hexBytes(const std::vector<std::uint8_t> &bytes)
 {
     return QString::fromLatin1(
@@ -136,6 +139,8 @@ bool bytesFromHex(const QString &text, std::vector<std::uint8_t> &bytes)
     bytes.assign(raw.begin(), raw.end());
     return true;
 }
+
+} // namespace
 
 QJsonObject CallEncoder::encode(const HidCall &call)
 {

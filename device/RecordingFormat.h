@@ -73,7 +73,3 @@ private:
     std::vector<ListedDevice> lastListed;
     bool listedBefore = false;
 };
-
-// Bytes as lower-case hexadecimal digits, two a byte, and back (false: not such digits).
-QString hexBytes(const std::vector<std::uint8_t> &bytes);
-bool bytesFromHex(const QString &text, std::vector<std::uint8_t> &bytes);

@@ -70,32 +70,17 @@ QJsonObject chosenJson(const UnitIdentity &unit)
     return event;
 }
 
-QJsonObject phaseJson(UpdatePhase phase, int total, const QString &port)
+QJsonObject PhaseLines::begin(UpdatePhase begun, int units, const QString &port)
 {
+    phase = begun;
+    total = units;
+    percent = 0;
     QJsonObject event = jsonEvent("phase");
     event.insert(QStringLiteral("phase"), QLatin1String(phaseName(phase)));
     event.insert(QStringLiteral("total"), total);
     if (!port.isEmpty())
         event.insert(QStringLiteral("port"), port);
     return event;
-}
-
-QJsonObject progressJson(UpdatePhase phase, int done, int total, int percent)
-{
-    QJsonObject event = jsonEvent("progress");
-    event.insert(QStringLiteral("phase"), QLatin1String(phaseName(phase)));
-    event.insert(QStringLiteral("done"), done);
-    event.insert(QStringLiteral("total"), total);
-    event.insert(QStringLiteral("percent"), percent);
-    return event;
-}
-
-QJsonObject PhaseLines::begin(UpdatePhase begun, int units, const QString &port)
-{
-    phase = begun;
-    total = units;
-    percent = 0;
-    return phaseJson(phase, total, port);
 }
 
 std::optional<QJsonObject> PhaseLines::advance(int done)
@@ -106,7 +91,12 @@ std::optional<QJsonObject> PhaseLines::advance(int done)
     if (now <= percent)
         return std::nullopt;
     percent = now;
-    return progressJson(phase, done, total, percent);
+    QJsonObject event = jsonEvent("progress");
+    event.insert(QStringLiteral("phase"), QLatin1String(phaseName(phase)));
+    event.insert(QStringLiteral("done"), done);
+    event.insert(QStringLiteral("total"), total);
+    event.insert(QStringLiteral("percent"), percent);
+    return event;
 }
 
 QJsonObject enteringJson()

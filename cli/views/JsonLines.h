@@ -46,8 +46,6 @@ struct UpdateResultRecord
 UpdateResultRecord resultRecord(const UpdateOutcome &outcome);
 
 QJsonObject chosenJson(const UnitIdentity &unit);
-QJsonObject phaseJson(UpdatePhase phase, int total, const QString &port);
-QJsonObject progressJson(UpdatePhase phase, int done, int total, int percent);
 QJsonObject enteringJson();
 QJsonObject warningJson(const QString &text);
 QJsonObject resultJson(const UpdateResultRecord &record);
