@@ -87,8 +87,7 @@ void CliFixture::initTestCase()
     QVERIFY(panelLines.size() > 1600);
     QVERIFY(writeFile(file(QStringLiteral("short panel")),
                       panelLines.mid(0, 1600).join('\n') + "\n:00000001FF\n"));
-    shortPanelImage =
-        objcopyImage(file(QStringLiteral("short panel")), int(sim::kPanelFlashSize));
+    shortPanelImage = objcopyImage(file(QStringLiteral("short panel")), int(sim::kPanelFlashSize));
     QVERIFY(!shortPanelImage.isEmpty());
 
     // Names a terminal would obey, and one that is not UTF-8.

@@ -205,7 +205,6 @@ private:
     const Schema &schema;
 };
 
-
 } // namespace
 
 class JsonLinesTest : public QObject
